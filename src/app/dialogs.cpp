@@ -1,0 +1,63 @@
+#include "app/dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace qvx {
+namespace {
+
+QMessageBox::Icon toIcon(DialogIcon icon)
+{
+    switch (icon) {
+    case DialogIcon::Information: return QMessageBox::Information;
+    case DialogIcon::Warning: return QMessageBox::Warning;
+    case DialogIcon::Error: return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+class RealDialogs final : public Dialogs {
+public:
+    void message(QWidget *parent, DialogIcon icon, const QString &caption, const QString &text) override
+    {
+        QMessageBox box(toIcon(icon), caption, text, QMessageBox::Ok, parent);
+        box.exec();
+    }
+    bool askYesNo(QWidget *parent, DialogIcon icon, const QString &caption, const QString &text) override
+    {
+        QMessageBox box(toIcon(icon), caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+        return box.exec() == QMessageBox::Yes;
+    }
+    QString saveFileName(QWidget *parent, const FileDialogRequest &r) override
+    {
+        QFileDialog dlg(parent, r.title, r.directory, r.filter);
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setDefaultSuffix(r.defaultSuffix);
+        // The exports replace an existing file without asking.
+        dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+        dlg.selectFile(r.fileName);
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return {};
+        return dlg.selectedFiles().constFirst();
+    }
+    QString openFileName(QWidget *parent, const FileDialogRequest &r) override
+    {
+        QFileDialog dlg(parent, r.title, r.directory, r.filter);
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        dlg.selectFile(r.fileName);
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return {};
+        return dlg.selectedFiles().constFirst();
+    }
+};
+
+RealDialogs realDialogs;
+Dialogs *current = nullptr;
+
+} // namespace
+
+Dialogs &dialogs() { return current ? *current : realDialogs; }
+void installDialogs(Dialogs *d) { current = d; }
+
+} // namespace qvx

@@ -1,0 +1,39 @@
+// The one seam through which the program asks the operator anything modal:
+// message boxes, yes/no questions and the file dialogs.  The real
+// implementation uses QMessageBox/QFileDialog; tests install one that answers
+// from a queue and records what was asked, so no test blocks on a dialog.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace qvx {
+
+enum class DialogIcon { Information, Warning, Error };
+
+struct FileDialogRequest {
+    QString title;
+    QString directory;   // initial folder
+    QString fileName;    // proposed file name
+    QString filter;      // Qt filter text, e.g. "CSV files (*.csv)"
+    QString defaultSuffix;
+};
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    virtual void message(QWidget *parent, DialogIcon icon, const QString &caption, const QString &text) = 0;
+    // Returns true for Yes.
+    virtual bool askYesNo(QWidget *parent, DialogIcon icon, const QString &caption, const QString &text) = 0;
+    // Returns the chosen path, or an empty string when cancelled.
+    virtual QString saveFileName(QWidget *parent, const FileDialogRequest &request) = 0;
+    virtual QString openFileName(QWidget *parent, const FileDialogRequest &request) = 0;
+};
+
+// The dialogs in force; the real ones unless a test installed its own.
+Dialogs &dialogs();
+// Installs d (not owned); nullptr restores the real dialogs.
+void installDialogs(Dialogs *d);
+
+} // namespace qvx

@@ -1,0 +1,51 @@
+// A one-shot reply window with the timer semantics the requesters rely on:
+// enabling a timer that is already running does not restart it, so a second
+// request inside an open window is answered at the end of the first; changing
+// the interval of a running timer restarts it with the new length.
+// QTimer::start() always restarts, hence this wrapper.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+namespace qvx {
+
+class ReplyTimer : public QObject {
+    Q_OBJECT
+public:
+    explicit ReplyTimer(int intervalMs, QObject *parent = nullptr, bool periodic = false)
+        : QObject(parent)
+    {
+        m_timer.setSingleShot(!periodic);
+        m_timer.setInterval(intervalMs);
+        connect(&m_timer, &QTimer::timeout, this, &ReplyTimer::timeout);
+    }
+
+    void enable()
+    {
+        if (!m_timer.isActive())
+            m_timer.start();
+    }
+    void disable() { m_timer.stop(); }
+    void setEnabled(bool on) { on ? enable() : disable(); }
+    bool isEnabled() const { return m_timer.isActive(); }
+
+    void setInterval(int ms)
+    {
+        if (ms == m_timer.interval())
+            return;
+        const bool running = m_timer.isActive();
+        m_timer.setInterval(ms);
+        if (running)
+            m_timer.start();
+    }
+    int interval() const { return m_timer.interval(); }
+
+signals:
+    void timeout();
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace qvx

@@ -1,0 +1,169 @@
+#include "transport/session.h"
+
+#include "app/errors.h"
+
+namespace qvx {
+
+Session::Session(QObject *parent)
+    : QObject(parent), m_comm2(this), m_socket(this)
+{
+    connect(&m_comm2, &Comm2::rxChar, this, &Session::Comm2RxChar);
+    connect(&m_socket, &XportSocket::readReady, this, &Session::Xport_socketRead);
+}
+
+void Session::appendCapped(QByteArray &buffer, const QByteArray &bytes)
+{
+    buffer.append(bytes);
+    if (buffer.size() > RxBufferLimit)
+        buffer.remove(0, buffer.size() - RxBufferLimit);
+}
+
+QByteArray Session::takeReply()
+{
+    if (TransportMode == TransportModeKind::Tcp) {
+        const TcpToRtuResult r = TcpReplyToRtu(TcpRxBuffer);
+        if (!r.logLine.isEmpty())
+            log(r.logLine);
+        return r.rtu;
+    }
+    return RxBuffer;
+}
+
+void Session::setStatus(int panel, const QString &text)
+{
+    m_status.at(static_cast<size_t>(panel)) = text;
+    emit statusChanged(panel, text);
+}
+
+QByteArray Session::buildFrame(uint8_t unit, const QByteArray &pdu)
+{
+    if (TransportMode == TransportModeKind::Tcp) {
+        const auto id = static_cast<uint16_t>(TransactionId & 0xFFFF);
+        ++TransactionId;
+        return tcpFrame(id, unit, pdu);
+    }
+    return rtuFrame(unit, pdu);
+}
+
+void Session::tcpSend(const QByteArray &frame, bool &failed)
+{
+    failed = false;
+    try {
+        m_socket.send(frame);
+    } catch (const QvxError &e) {
+        log(QStringLiteral("Exception socket - ") + e.message());
+        failed = true;
+    } catch (const std::exception &e) {
+        log(QStringLiteral("Exception socket - ") + QString::fromLocal8Bit(e.what()));
+        failed = true;
+    }
+}
+
+void Session::writeBytesSingly(const QByteArray &frame)
+{
+    for (char c : frame)
+        m_comm2.writeByte(static_cast<uint8_t>(c));
+}
+
+void Session::SendReadHolding(uint8_t unit, int start, int count)
+{
+    const QByteArray frame = buildFrame(unit, pduReadHolding(start, count));
+    if (TransportMode == TransportModeKind::Tcp) {
+        bool failed;
+        tcpSend(frame, failed);
+        return;
+    }
+    if (!SerialPortOpen)
+        return;
+    try {
+        m_comm2.blockWrite(frame);
+    } catch (const QvxError &e) {
+        log(QStringLiteral("Exception sending command - ") + e.message());
+    }
+}
+
+void Session::SendReadInput(uint8_t unit, int start, int count)
+{
+    const QByteArray frame = buildFrame(unit, pduReadInput(start, count));
+    if (TransportMode == TransportModeKind::Tcp) {
+        bool failed;
+        tcpSend(frame, failed);
+        if (!failed)
+            log(QStringLiteral("SENT:") + hexBytes(frame));
+        return;
+    }
+    log(QStringLiteral("SENT:") + hexBytes(frame));
+    m_comm2.blockWrite(frame);
+}
+
+void Session::SendWriteSingle(uint8_t unit, int address, uint8_t valueHigh, uint8_t valueLow)
+{
+    const QByteArray frame = buildFrame(unit, pduWriteSingle(address, valueHigh, valueLow));
+    if (TransportMode == TransportModeKind::Tcp) {
+        bool failed;
+        tcpSend(frame, failed);
+        if (!failed)
+            log(QStringLiteral("SENT:") + hexBytes(frame));
+        return;
+    }
+    writeBytesSingly(frame);
+    log(QStringLiteral("SENT:") + hexBytes(frame));
+}
+
+void Session::SendWriteMultiple(uint8_t unit, int address, uint8_t byteCount, const QByteArray &data)
+{
+    const QByteArray frame = buildFrame(unit, pduWriteMultiple(address, byteCount, data));
+    if (TransportMode == TransportModeKind::Tcp) {
+        bool failed;
+        tcpSend(frame, failed);
+        if (!failed)
+            log(QStringLiteral("SENT: ") + hexBytes(frame));
+        return;
+    }
+    // RS-485 adapters that key the driver from RTS: raised before the first
+    // byte, lowered once the bytes are queued (not once they have left).
+    m_comm2.setRts(true);
+    writeBytesSingly(frame);
+    log(QStringLiteral("SENT: ") + hexBytes(frame));
+    m_comm2.setRts(false);
+}
+
+void Session::SendReadDeviceId(uint8_t unit, uint8_t code)
+{
+    const QByteArray frame = buildFrame(unit, pduReadDeviceId(code));
+    if (TransportMode == TransportModeKind::Tcp) {
+        bool failed;
+        tcpSend(frame, failed);
+        return;
+    }
+    m_comm2.setRts(true);
+    m_comm2.blockWrite(frame);
+    m_comm2.setRts(false);
+}
+
+void Session::Comm2RxChar(int count)
+{
+    // Read in 1024-byte pieces until every announced byte is taken, so that a
+    // burst larger than the work area arrives whole and in order.
+    qint64 left = count;
+    while (left > 0) {
+        const QByteArray chunk = m_comm2.read(qMin<qint64>(left, 1024));
+        if (chunk.isEmpty())
+            break;
+        left -= chunk.size();
+        appendCapped(RxBuffer, chunk);
+        if (ReadoutCaptureActive)
+            emit readoutBytes(chunk);
+    }
+}
+
+void Session::Xport_socketRead()
+{
+    try {
+        appendCapped(TcpRxBuffer, m_socket.receiveAll());
+    } catch (const std::exception &e) {
+        log(QStringLiteral("Exception - ") + QString::fromLocal8Bit(e.what()));
+    }
+}
+
+} // namespace qvx

@@ -1,0 +1,98 @@
+// The link state that every area shares, the two links, and the five Modbus
+// request operations.  One Session is created by the main window and handed
+// to every area by reference; nothing here is a process-wide global.
+#pragma once
+
+#include "transport/comm2.h"
+#include "transport/modbus.h"
+#include "transport/xport_socket.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+namespace qvx {
+
+class Session : public QObject {
+    Q_OBJECT
+public:
+    // The receive buffers keep only their newest bytes: a chatty line must not
+    // grow memory without bound, and no reply evaluated is near this long.
+    static constexpr qsizetype RxBufferLimit = 64 * 1024;
+
+    explicit Session(QObject *parent = nullptr);
+
+    // --- link state ---------------------------------------------------------
+    TransportModeKind TransportMode = TransportModeKind::Rtu;
+    int32_t TransactionId = 0;
+    bool SerialPortOpen = false;
+    bool WritePending = false;
+    // Set while an IEC readout captures the serial line.
+    bool ReadoutCaptureActive = false;
+    QByteArray RxBuffer;
+    QByteArray TcpRxBuffer;
+
+    Comm2 &comm2() { return m_comm2; }
+    XportSocket &socket() { return m_socket; }
+
+    // True when a request may be sent: the serial port is open or a TCP
+    // connection exists.
+    bool linkOpen() const { return SerialPortOpen || TransportMode == TransportModeKind::Tcp; }
+    void clearBuffers()
+    {
+        RxBuffer.clear();
+        TcpRxBuffer.clear();
+    }
+    // Purges the serial port (nothing when it is closed).
+    void purge() { m_comm2.purge(); }
+    // The reply as the windows see it: in TCP mode the RTU form of a copy of
+    // TcpRxBuffer (logging the raw-data line for a runt), else a copy of
+    // RxBuffer.  The buffers are left as they are.
+    QByteArray takeReply();
+
+    static void appendCapped(QByteArray &buffer, const QByteArray &bytes);
+
+    // --- operator log and status bar ------------------------------------------
+    void log(const QString &line) { emit logLine(line); }
+    void setStatus(int panel, const QString &text);
+    QString status(int panel) const { return m_status.at(static_cast<size_t>(panel)); }
+
+    // --- request operations ---------------------------------------------------
+    // In RTU framing the serial component's errors (for instance the full
+    // output queue) propagate to the caller, except for SendReadHolding, which
+    // logs them.
+    void SendReadHolding(uint8_t unit, int start, int count);
+    void SendReadInput(uint8_t unit, int start, int count);
+    void SendWriteSingle(uint8_t unit, int address, uint8_t valueHigh, uint8_t valueLow);
+    void SendWriteMultiple(uint8_t unit, int address, uint8_t byteCount, const QByteArray &data);
+    void SendReadDeviceId(uint8_t unit, uint8_t code);
+
+    // --- receive events ----------------------------------------------------------
+    // Serial receive handler: appends every waiting byte to RxBuffer and, while
+    // a readout capture runs, hands the same bytes to it.
+    void Comm2RxChar(int count);
+    // TCP receive handler.
+    void Xport_socketRead();
+
+signals:
+    void logLine(const QString &line);
+    void statusChanged(int panel, const QString &text);
+    // The bytes of one serial receive event while ReadoutCaptureActive is set.
+    void readoutBytes(const QByteArray &bytes);
+
+private:
+    // Builds the frame for the current transport mode; TCP takes and advances
+    // TransactionId.
+    QByteArray buildFrame(uint8_t unit, const QByteArray &pdu);
+    // TCP send; a raised error becomes "Exception socket - ..." and false.
+    void tcpSend(const QByteArray &frame, bool &failed);
+    void writeBytesSingly(const QByteArray &frame);
+
+    Comm2 m_comm2;
+    XportSocket m_socket;
+    std::array<QString, 4> m_status;
+};
+
+} // namespace qvx
