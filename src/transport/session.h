@@ -34,6 +34,13 @@ public:
     QByteArray RxBuffer;
     QByteArray TcpRxBuffer;
 
+    // --- shared context -------------------------------------------------------
+    // The program's folder (ends in a separator): the settings file, the user
+    // manual and the log files live there.  "--data-dir" can name another.
+    QString ProgramDir;
+    // Folder in which the CSV save dialog opens; from the settings file.
+    QString WorkDir;
+
     Comm2 &comm2() { return m_comm2; }
     XportSocket &socket() { return m_socket; }
 

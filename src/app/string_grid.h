@@ -1,0 +1,58 @@
+// A string grid in the manner of the classic toolkit grids the tool's screens
+// are described in: cells addressed (column, row), row 0 a header row that is
+// part of the cells, a row count that can grow and shrink.  Backed by a
+// model/view table so that appending rows, repainting and exporting stay
+// linear however many rows accumulate.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <QTableView>
+#include <QVector>
+
+namespace qvx {
+
+class StringGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    StringGridModel(int columns, int rows, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : m_rows.size(); }
+    int columnCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : m_columns; }
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    QString cell(int col, int row) const;
+    void setCell(int col, int row, const QString &text);
+    void setRowCount(int rows);
+    void setEditable(bool on) { m_editable = on; }
+    // Rows from first on (header excluded when first is 1) emptied in one go.
+    void clearCells(int firstRow, int firstCol = 0);
+
+private:
+    int m_columns;
+    QVector<QStringList> m_rows;
+    bool m_editable = false;
+};
+
+class StringGrid : public QTableView {
+    Q_OBJECT
+public:
+    StringGrid(int columns, int rows, QWidget *parent = nullptr);
+
+    QString cell(int col, int row) const { return m_model->cell(col, row); }
+    void setCell(int col, int row, const QString &text) { m_model->setCell(col, row, text); }
+    int rowCount() const { return m_model->rowCount(); }
+    int colCount() const { return m_model->columnCount(); }
+    void setRowCount(int rows) { m_model->setRowCount(rows); }
+    void setEditable(bool on);
+    void setColumnWidths(const QList<int> &widths);
+    void setRowHeight(int pixels);
+    StringGridModel *gridModel() const { return m_model; }
+
+private:
+    StringGridModel *m_model;
+};
+
+} // namespace qvx
