@@ -1,0 +1,1 @@
+#include "transport/reply_check.h"

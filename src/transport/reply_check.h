@@ -1,0 +1,2 @@
+// The checks every Modbus reply passes before its payload is looked at.
+#pragma once
