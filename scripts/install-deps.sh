@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing qvxtool need on Debian 12.
+# Uses sudo when not root; skips apt-get entirely when everything is present.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build
+  qt6-base-dev qt6-serialport-dev libgl-dev libjpeg-dev
+  fonts-dejavu-core
+  python3 python3-pymodbus python3-serial mbpoll socat
+  xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
