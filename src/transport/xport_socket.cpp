@@ -2,54 +2,116 @@
 
 #include "app/errors.h"
 
+#include <QStringList>
 #include <QTcpSocket>
 #include <cerrno>
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
 
 namespace qvx {
 
-int platformSocketErrorNumber(QAbstractSocket::SocketError error)
+int platformSocketErrorNumber(QAbstractSocket::SocketError error, const QString &detail)
 {
+    // Qt's socket engine reports these connect failures all as NetworkError
+    // and keeps the difference only in its (untranslated) error text.
+    const bool netError = error == QAbstractSocket::NetworkError;
+    const bool hostUnreachable = netError && detail == QLatin1String("Host unreachable");
+    const bool timedOut = netError && detail == QLatin1String("Connection timed out");
 #ifdef Q_OS_WIN
+    if (hostUnreachable)
+        return WSAEHOSTUNREACH;
+    if (timedOut)
+        return WSAETIMEDOUT;
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return WSAECONNREFUSED;
-    case QAbstractSocket::RemoteHostClosedError: return WSAECONNRESET;
-    case QAbstractSocket::HostNotFoundError: return WSAHOST_NOT_FOUND;
-    case QAbstractSocket::SocketAccessError: return WSAEACCES;
-    case QAbstractSocket::SocketResourceError: return WSAENOBUFS;
-    case QAbstractSocket::SocketTimeoutError: return WSAETIMEDOUT;
-    case QAbstractSocket::NetworkError: return WSAENETUNREACH;
-    case QAbstractSocket::AddressInUseError: return WSAEADDRINUSE;
-    case QAbstractSocket::SocketAddressNotAvailableError: return WSAEADDRNOTAVAIL;
-    case QAbstractSocket::UnsupportedSocketOperationError: return WSAEOPNOTSUPP;
-    default: return WSAEINVAL;
+    case QAbstractSocket::ConnectionRefusedError:
+        return WSAECONNREFUSED;
+    case QAbstractSocket::RemoteHostClosedError:
+        return WSAECONNRESET;
+    case QAbstractSocket::HostNotFoundError:
+        return WSAHOST_NOT_FOUND;
+    case QAbstractSocket::SocketAccessError:
+        return WSAEACCES;
+    case QAbstractSocket::SocketResourceError:
+        return WSAENOBUFS;
+    case QAbstractSocket::SocketTimeoutError:
+        return WSAETIMEDOUT;
+    case QAbstractSocket::NetworkError:
+        return WSAENETUNREACH;
+    case QAbstractSocket::AddressInUseError:
+        return WSAEADDRINUSE;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return WSAEADDRNOTAVAIL;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return WSAEOPNOTSUPP;
+    default:
+        return WSAEINVAL;
     }
 #else
+    if (hostUnreachable)
+        return EHOSTUNREACH;
+    if (timedOut)
+        return ETIMEDOUT;
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return ECONNREFUSED;
-    case QAbstractSocket::RemoteHostClosedError: return ECONNRESET;
-    case QAbstractSocket::HostNotFoundError: return EHOSTUNREACH;
-    case QAbstractSocket::SocketAccessError: return EACCES;
-    case QAbstractSocket::SocketResourceError: return ENOBUFS;
-    case QAbstractSocket::SocketTimeoutError: return ETIMEDOUT;
-    case QAbstractSocket::NetworkError: return ENETUNREACH;
-    case QAbstractSocket::AddressInUseError: return EADDRINUSE;
-    case QAbstractSocket::SocketAddressNotAvailableError: return EADDRNOTAVAIL;
-    case QAbstractSocket::UnsupportedSocketOperationError: return EOPNOTSUPP;
-    default: return EIO;
+    case QAbstractSocket::ConnectionRefusedError:
+        return ECONNREFUSED;
+    case QAbstractSocket::RemoteHostClosedError:
+        return ECONNRESET;
+    case QAbstractSocket::HostNotFoundError:
+        return EHOSTUNREACH;
+    case QAbstractSocket::SocketAccessError:
+        return EACCES;
+    case QAbstractSocket::SocketResourceError:
+        return ENOBUFS;
+    case QAbstractSocket::SocketTimeoutError:
+        return ETIMEDOUT;
+    case QAbstractSocket::NetworkError:
+        return ENETUNREACH;
+    case QAbstractSocket::AddressInUseError:
+        return EADDRINUSE;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return EADDRNOTAVAIL;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return EOPNOTSUPP;
+    default:
+        return EIO;
     }
 #endif
 }
 
-XportSocket::XportSocket(QObject *parent)
-    : QObject(parent), m_socket(new QTcpSocket(this))
+std::optional<quint32> dottedIpv4(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    quint32 address = 0;
+    for (const QString &part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return std::nullopt;
+        for (QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return std::nullopt;
+        }
+        const uint value = part.toUInt();
+        if (value > 255)
+            return std::nullopt;
+        address = (address << 8) | value;
+    }
+    return address;
+}
+
+XportSocket::XportSocket(QObject *parent) : QObject(parent), m_socket(new QTcpSocket(this))
 {
     connect(m_socket, &QTcpSocket::connected, this, [this] {
         // A peer that vanishes without closing is eventually reported as a
         // disconnect instead of staying "Connected" for ever.
         m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+        tuneKeepAlive();
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         emit connected();
     });
@@ -59,15 +121,35 @@ XportSocket::XportSocket(QObject *parent)
         // An orderly close by the peer is a disconnect, not a failure.
         if (e == QAbstractSocket::RemoteHostClosedError)
             return;
-        emit error(platformSocketErrorNumber(e));
+        emit error(platformSocketErrorNumber(e, m_socket->errorString()));
     });
+}
+
+void XportSocket::tuneKeepAlive()
+{
+#ifdef Q_OS_LINUX
+    const int fd = static_cast<int>(m_socket->socketDescriptor());
+    if (fd < 0)
+        return;
+    const int idle = KeepAliveIdleSeconds;
+    const int interval = KeepAliveIntervalSeconds;
+    const int probes = KeepAliveProbes;
+    // Best effort: on failure the system's own keep-alive timing stays.
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+#endif
 }
 
 void XportSocket::setHost(const QString &host)
 {
     if (isConnected() && host != m_host)
         throw QvxError(QStringLiteral("Can't change value while socket is active"));
+    const std::optional<quint32> address = dottedIpv4(host);
+    if (!address)
+        throw QvxError(QStringLiteral("Not an IPv4 address: %1").arg(host));
     m_host = host;
+    m_address = QHostAddress(*address);
 }
 
 void XportSocket::setPort(int port)
@@ -81,9 +163,11 @@ void XportSocket::activate()
 {
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         return;
+    if (m_address.isNull())
+        throw QvxError(QStringLiteral("No remote address set"));
     if (m_port < 0 || m_port > 65535)
         throw QvxError(QStringLiteral("Invalid port %1").arg(m_port));
-    m_socket->connectToHost(m_host, static_cast<quint16>(m_port));
+    m_socket->connectToHost(m_address, static_cast<quint16>(m_port));
 }
 
 void XportSocket::deactivate()
@@ -92,7 +176,10 @@ void XportSocket::deactivate()
         m_socket->disconnectFromHost();
 }
 
-bool XportSocket::isConnected() const { return m_socket->state() == QAbstractSocket::ConnectedState; }
+bool XportSocket::isConnected() const
+{
+    return m_socket->state() == QAbstractSocket::ConnectedState;
+}
 
 void XportSocket::send(const QByteArray &frame)
 {
@@ -101,6 +188,9 @@ void XportSocket::send(const QByteArray &frame)
     m_socket->write(frame);
 }
 
-QByteArray XportSocket::receiveAll() { return m_socket->readAll(); }
+QByteArray XportSocket::receiveAll()
+{
+    return m_socket->readAll();
+}
 
 } // namespace qvx
