@@ -3,28 +3,30 @@
 #include "app/errors.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
 #include <cerrno>
-#include <cstring>
 
 namespace qvx {
 
-Comm2::Comm2(QObject *parent)
-    : QObject(parent), m_port(new QSerialPort(this))
+Comm2::Comm2(QObject *parent) : QObject(parent), m_port(new QSerialPort(this))
 {
     connect(m_port, &QSerialPort::readyRead, this, [this] {
         const qint64 n = m_port->bytesAvailable();
         if (n > 0)
             emit rxChar(static_cast<int>(qMin<qint64>(n, INT32_MAX)));
     });
-    // Line errors (parity, framing) are cleared and not reported.
-    connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
-        if (e != QSerialPort::NoError && e != QSerialPort::ResourceError)
-            m_port->clearError();
-    });
+    // Line errors (parity, framing) never reach the program: the port is
+    // opened with IGNPAR, so the driver drops such bytes and QSerialPort
+    // reports none.  Other errors are read where an operation checks them.
 }
 
-Comm2::~Comm2() { close(); }
+Comm2::~Comm2()
+{
+    close();
+}
 
 bool Comm2::testOpen()
 {
@@ -36,34 +38,67 @@ bool Comm2::testOpen()
     return true;
 }
 
+void Comm2::failOpen(int err)
+{
+    const QString reason = m_port->errorString();
+    const int code = err != 0 ? err : static_cast<int>(m_port->error());
+    if (m_port->isOpen())
+        m_port->close();
+    m_port->clearError();
+    m_virtualLine = false;
+    throw QvxError(
+        QStringLiteral("Can't open specified device %1 (Error %2, %3)").arg(m_path).arg(code).arg(reason));
+}
+
+bool Comm2::hasModemLines()
+{
+    m_port->clearError();
+    m_port->pinoutSignals();
+    const bool has = m_port->error() != QSerialPort::UnsupportedOperationError;
+    m_port->clearError();
+    return has;
+}
+
 void Comm2::open()
 {
     if (m_port->isOpen())
         return;
-    m_port->setPortName(m_path);
     if (!QFileInfo::exists(m_path))
         throw QvxError(QStringLiteral("Specified device not found (%1).").arg(m_path));
-    auto fail = [this](const QString &step) {
-        const QString reason = m_port->errorString();
-        const int code = static_cast<int>(m_port->error());
-        if (m_port->isOpen())
-            m_port->close();
-        throw QvxError(QStringLiteral("Can't open specified device %1 (Error %2, %3)")
-                           .arg(m_path)
-                           .arg(code)
-                           .arg(step.isEmpty() ? reason : step + QStringLiteral(": ") + reason));
-    };
-    if (!m_port->open(QIODevice::ReadWrite))
-        fail(QString());
-    if (!m_port->setBaudRate(m_settings.baudRate))
-        fail(QStringLiteral("baud rate"));
-    if (!m_port->setParity(m_settings.parity))
-        fail(QStringLiteral("parity"));
-    if (!m_port->setDataBits(m_settings.dataBits))
-        fail(QStringLiteral("data bits"));
-    if (!m_port->setStopBits(m_settings.stopBits))
-        fail(QStringLiteral("stop bits"));
+    m_port->setPortName(m_path);
+    // QSerialPort applies its stored settings while opening.  Start from ones
+    // every tty accepts, so that settings kept from an earlier device (7 data
+    // bits on a real UART, say) cannot fail the open of a pty.
+    m_port->setBaudRate(QSerialPort::Baud9600);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
+    m_port->clearError();
+    errno = 0;
+    if (!m_port->open(QIODevice::ReadWrite))
+        failOpen(errno);
+    m_virtualLine = !hasModemLines();
+
+    // errno is taken right after the failing call: Qt keeps it, but anything
+    // later may not.
+    auto apply = [this](auto setter) {
+        errno = 0;
+        if (setter())
+            return;
+        const int err = errno;
+        if (m_virtualLine && m_port->error() == QSerialPort::UnsupportedOperationError) {
+            m_port->clearError();
+            return;
+        }
+        failOpen(err);
+    };
+    apply([this] { return m_port->setBaudRate(m_settings.baudRate); });
+    apply([this] { return m_port->setParity(m_settings.parity); });
+    apply([this] { return m_port->setDataBits(m_settings.dataBits); });
+    apply([this] { return m_port->setStopBits(m_settings.stopBits); });
+    apply([this] { return m_port->setFlowControl(QSerialPort::NoFlowControl); });
+    // Every byte is kept until the receive handler takes it.
     m_port->setReadBufferSize(0);
     // DTR and RTS are held inactive; a port without these lines just says so.
     m_port->setDataTerminalReady(false);
@@ -75,9 +110,14 @@ void Comm2::close()
 {
     if (m_port->isOpen())
         m_port->close();
+    m_port->clearError();
+    m_virtualLine = false;
 }
 
-bool Comm2::isOpen() const { return m_port->isOpen(); }
+bool Comm2::isOpen() const
+{
+    return m_port->isOpen();
+}
 
 void Comm2::blockWrite(const QByteArray &bytes)
 {
@@ -89,13 +129,17 @@ bool Comm2::writeText(const QByteArray &text)
 {
     if (!m_port->isOpen())
         return true;
-    if (m_port->bytesToWrite() + text.size() > TransmitQueueSize) {
-        QDeadlineTimer deadline(1000);
-        while (m_port->bytesToWrite() + text.size() > TransmitQueueSize && !deadline.hasExpired()) {
+    auto fits = [&] { return m_port->bytesToWrite() + text.size() <= TransmitQueueSize; };
+    if (!fits()) {
+        // waitForBytesWritten() hands queued bytes to the driver as it can take
+        // them; it returns false at once when nothing is queued (a block larger
+        // than the whole queue can never fit) or on a line failure.
+        QDeadlineTimer deadline(FullQueueWaitMs);
+        while (!fits() && !deadline.hasExpired()) {
             if (!m_port->waitForBytesWritten(static_cast<int>(qMax<qint64>(1, deadline.remainingTime()))))
                 break;
         }
-        if (m_port->bytesToWrite() + text.size() > TransmitQueueSize)
+        if (!fits())
             return false;
     }
     return m_port->write(text) == text.size();
@@ -105,11 +149,14 @@ void Comm2::setRts(bool on)
 {
     if (!m_port->isOpen())
         return;
+    m_port->clearError();
     errno = 0;
     if (m_port->setRequestToSend(on))
         return;
     const int err = errno;
-    if (m_port->error() == QSerialPort::UnsupportedOperationError || err == ENOTTY || err == EINVAL) {
+    // A pty answers the modem-line ioctls with ENOTTY, which QSerialPort
+    // reports as an unsupported operation: there is no line to key.
+    if (m_port->error() == QSerialPort::UnsupportedOperationError) {
         m_port->clearError();
         return;
     }
@@ -122,9 +169,9 @@ void Comm2::purge()
 {
     if (!m_port->isOpen())
         return;
+    // clear() drops the driver's queues and QSerialPort's own write queue;
+    // bytes it already took from the driver are dropped here as well.
     m_port->clear(QSerialPort::AllDirections);
-    // clear() drops the driver's queues; bytes QSerialPort already read into
-    // its own buffer are dropped here as well.
     m_port->readAll();
 }
 
@@ -135,6 +182,57 @@ QByteArray Comm2::read(qint64 count)
     return m_port->read(count);
 }
 
-qint64 Comm2::bytesWaiting() const { return m_port->isOpen() ? m_port->bytesAvailable() : 0; }
+qint64 Comm2::bytesWaiting() const
+{
+    return m_port->isOpen() ? m_port->bytesAvailable() : 0;
+}
+
+QStringList Comm2::systemPortNames()
+{
+    QStringList names;
+#ifdef Q_OS_WIN
+    static const QRegularExpression standard(QStringLiteral("^COM([1-9]|1[0-9]|20)$"));
+#else
+    static const QRegularExpression standard(QStringLiteral("^ttyS([0-9]|1[0-9])$"));
+#endif
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        const QString name = info.portName();
+        if (!name.isEmpty() && !standard.match(name).hasMatch() && !names.contains(name))
+            names << name;
+    }
+#ifndef Q_OS_WIN
+    // Names that survive re-plugging an adapter into another socket.
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    const QStringList ids =
+        byId.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &id : ids)
+        names << byId.filePath(id);
+#endif
+    return names;
+}
+
+Comm2::LineSettings lineSettingsFromTexts(const QString &speed, const QString &parity,
+                                          const QString &dataBits, const QString &stopBits)
+{
+    Comm2::LineSettings s;
+    s.baudRate = 19200;
+    for (qint32 rate : StandardBaudRates) {
+        if (speed == QString::number(rate))
+            s.baudRate = rate;
+    }
+    if (parity == QLatin1String("None"))
+        s.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("Odd"))
+        s.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("Mark"))
+        s.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("Space"))
+        s.parity = QSerialPort::SpaceParity;
+    else
+        s.parity = QSerialPort::EvenParity;
+    s.dataBits = dataBits == QLatin1String("7") ? QSerialPort::Data7 : QSerialPort::Data8;
+    s.stopBits = stopBits == QLatin1String("2") ? QSerialPort::TwoStop : QSerialPort::OneStop;
+    return s;
+}
 
 } // namespace qvx

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
+#include <array>
 #include <cstdint>
 
 namespace qvx {
@@ -18,12 +20,14 @@ class Comm2 : public QObject {
 public:
     static constexpr qint64 TransmitQueueSize = 2048;
     static constexpr qint64 ReceiveQueueSize = 4096;
+    static constexpr int FullQueueWaitMs = 1000;
 
     struct LineSettings {
         qint32 baudRate = 19200;
         QSerialPort::Parity parity = QSerialPort::EvenParity;
         QSerialPort::DataBits dataBits = QSerialPort::Data8;
         QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+        bool operator==(const LineSettings &) const = default;
     };
 
     explicit Comm2(QObject *parent = nullptr);
@@ -39,9 +43,18 @@ public:
     bool testOpen();
     // Opens the device and applies the line settings; raises QvxError with
     // the reason when any step fails (the port then stays closed).
+    //
+    // A line without modem-control lines (a pseudo-terminal such as a socat
+    // or ser2net virtual port, some serial-over-network drivers) has no
+    // framing of its own: the Linux pty refuses even parity and 7 data bits
+    // outright.  Such a refusal is not an error there; the port opens with
+    // whatever framing the device keeps.  A real UART that refuses a setting
+    // still fails the open.
     void open();
     void close();
     bool isOpen() const;
+    // True while the open port has no modem-control lines (see open()).
+    bool isVirtualLine() const { return m_virtualLine; }
 
     // Queues bytes for writing.  When the queue cannot take them, waits up to
     // 1000 ms for room, then raises "Output buffer is full. Please check comm
@@ -60,14 +73,34 @@ public:
     QByteArray read(qint64 count);
     qint64 bytesWaiting() const;
 
+    // The ports the system reports (short names such as "ttyUSB0", taken
+    // under /dev/), then the stable /dev/serial/by-id paths, without the
+    // standard ttyS ports that "COM1" .. "COM20" already name.
+    static QStringList systemPortNames();
+
 signals:
     // Bytes have arrived; count is how many wait in the receive queue (> 0).
     void rxChar(int count);
 
 private:
+    [[noreturn]] void failOpen(int err);
+    bool hasModemLines();
+
     QSerialPort *m_port = nullptr;
     QString m_path;
     LineSettings m_settings;
+    bool m_virtualLine = false;
 };
+
+// The ten rates of the Speed box, in their order.
+inline constexpr std::array<qint32, 10> StandardBaudRates = {300,   1200,  2400,  4800,  9600,
+                                                             19200, 28800, 38400, 57600, 115200};
+
+// Line settings from the texts of the four boxes: a rate only when the text is
+// one of the ten items (19200 otherwise), a parity only when the text is one
+// of "None", "Even", "Odd", "Mark", "Space" exactly (Even otherwise), 7 data
+// bits only for "7", 2 stop bits only for "2".
+Comm2::LineSettings lineSettingsFromTexts(const QString &speed, const QString &parity,
+                                          const QString &dataBits, const QString &stopBits);
 
 } // namespace qvx

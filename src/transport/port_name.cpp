@@ -9,7 +9,10 @@ QString serialDevicePath(const QString &name)
 #ifdef Q_OS_WIN
     return QStringLiteral("\\\\.\\") + name;
 #else
-    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"));
+    // Windows takes device names in any case, so a settings file written there
+    // may hold "com3" as well as "COM3".
+    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
     const auto m = com.match(name);
     if (m.hasMatch()) {
         bool ok = false;

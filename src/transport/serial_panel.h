@@ -4,6 +4,11 @@
 
 #include <QGroupBox>
 
+class QCheckBox;
+class QComboBox;
+class QPushButton;
+class QSpinBox;
+
 namespace qvx {
 
 class Session;
@@ -16,11 +21,26 @@ public:
 public slots:
     // Refuses while a TCP connection exists, otherwise toggles the port.
     void Butt_open_port2Click();
-    // Opens the closed port from the boxes, or closes the open one.
+    // Opens the closed port from the boxes, or closes the open one.  An error
+    // of the serial component while opening is not caught here: it ends the
+    // calling handler (whose guard shows it) and the port stays closed.
     void TogglePort();
 
 private:
+    void openPort();
+    void closePort();
+    // The boxes that describe the open line; the data-bits box stays enabled.
+    void setLineBoxesEnabled(bool enabled);
+
     Session &m_session;
+    QComboBox *m_name;
+    QComboBox *m_speed;
+    QComboBox *m_parity;
+    QComboBox *m_dataBits;
+    QComboBox *m_stopBits;
+    QSpinBox *m_bytesTimeout;
+    QCheckBox *m_autoOpen;
+    QPushButton *m_open;
 };
 
 } // namespace qvx

@@ -4,8 +4,7 @@
 
 namespace qvx {
 
-Session::Session(QObject *parent)
-    : QObject(parent), m_comm2(this), m_socket(this)
+Session::Session(QObject *parent) : QObject(parent), m_comm2(this), m_socket(this)
 {
     connect(&m_comm2, &Comm2::rxChar, this, &Session::Comm2RxChar);
     connect(&m_socket, &XportSocket::readReady, this, &Session::Xport_socketRead);
@@ -56,6 +55,23 @@ void Session::tcpSend(const QByteArray &frame, bool &failed)
     } catch (const std::exception &e) {
         log(QStringLiteral("Exception socket - ") + QString::fromLocal8Bit(e.what()));
         failed = true;
+    }
+}
+
+void Session::rtsLoweredOnError(const std::function<void()> &write)
+{
+    // A write that fails (the full output queue) still ends the caller's
+    // handler, but must not leave an RS-485 driver keyed: a raised RTS would
+    // hold the bus and swallow every reply after it.
+    try {
+        write();
+    } catch (...) {
+        try {
+            m_comm2.setRts(false);
+        } catch (...) {
+            // The write's error is the one to report.
+        }
+        throw;
     }
 }
 
@@ -123,7 +139,7 @@ void Session::SendWriteMultiple(uint8_t unit, int address, uint8_t byteCount, co
     // RS-485 adapters that key the driver from RTS: raised before the first
     // byte, lowered once the bytes are queued (not once they have left).
     m_comm2.setRts(true);
-    writeBytesSingly(frame);
+    rtsLoweredOnError([&] { writeBytesSingly(frame); });
     log(QStringLiteral("SENT: ") + hexBytes(frame));
     m_comm2.setRts(false);
 }
@@ -137,20 +153,21 @@ void Session::SendReadDeviceId(uint8_t unit, uint8_t code)
         return;
     }
     m_comm2.setRts(true);
-    m_comm2.blockWrite(frame);
+    rtsLoweredOnError([&] { m_comm2.blockWrite(frame); });
     m_comm2.setRts(false);
 }
 
 void Session::Comm2RxChar(int count)
 {
-    // Read in 1024-byte pieces until every announced byte is taken, so that a
-    // burst larger than the work area arrives whole and in order.
-    qint64 left = count;
-    while (left > 0) {
-        const QByteArray chunk = m_comm2.read(qMin<qint64>(left, 1024));
+    // The announced count is only where reading starts: the work area takes
+    // 1024 bytes at a time, and reading goes on while the component holds
+    // more, so a burst larger than the area, or bytes that came in while this
+    // ran, reach RxBuffer whole and in order.
+    Q_UNUSED(count);
+    for (qint64 waiting = m_comm2.bytesWaiting(); waiting > 0; waiting = m_comm2.bytesWaiting()) {
+        const QByteArray chunk = m_comm2.read(qMin<qint64>(waiting, 1024));
         if (chunk.isEmpty())
             break;
-        left -= chunk.size();
         appendCapped(RxBuffer, chunk);
         if (ReadoutCaptureActive)
             emit readoutBytes(chunk);

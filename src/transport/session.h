@@ -12,6 +12,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 namespace qvx {
 
@@ -96,6 +97,9 @@ private:
     // TCP send; a raised error becomes "Exception socket - ..." and false.
     void tcpSend(const QByteArray &frame, bool &failed);
     void writeBytesSingly(const QByteArray &frame);
+    // Runs a serial write inside a request that raised RTS; lowers RTS again
+    // if the write raises, then lets the error go on.
+    void rtsLoweredOnError(const std::function<void()> &write);
 
     Comm2 m_comm2;
     XportSocket m_socket;
