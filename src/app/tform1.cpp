@@ -1,0 +1,329 @@
+#include "app/tform1.h"
+
+#include "app/dialogs.h"
+#include "app/document_launcher.h"
+#include "app/errors.h"
+#include "app/ini_file.h"
+#include "app/key_filter_installer.h"
+#include "app/settings_keys.h"
+#include "app/string_grid.h"
+#include "app/tfabout.h"
+#include "config/settings_tab.h"
+#include "console/console_panel.h"
+#include "console/log_view.h"
+#include "iec/readout_tab.h"
+#include "meters/meters_tab.h"
+#include "transport/serial_panel.h"
+
+#include <QAbstractSpinBox>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace qvx {
+namespace {
+
+QString withSeparator(const QString &dir)
+{
+    const QString abs = QDir(dir).absolutePath();
+    return abs.endsWith(QLatin1Char('/')) ? abs : abs + QLatin1Char('/');
+}
+
+QString loadedKey(const SettingKey &k)
+{
+    return k.section + QLatin1Char('/') + k.key;
+}
+
+// Puts a value read from the settings file into the control that holds it.
+void putIntoControl(QWidget *w, const SettingKey &key, const QString &value)
+{
+    if (auto *combo = qobject_cast<QComboBox *>(w)) {
+        // A combo box shows whatever the file holds, even a text not in its list.
+        if (combo->isEditable()) {
+            combo->setCurrentText(value);
+        } else {
+            int i = combo->findText(value);
+            if (i < 0) {
+                combo->addItem(value);
+                i = combo->count() - 1;
+            }
+            combo->setCurrentIndex(i);
+        }
+    } else if (auto *check = qobject_cast<QCheckBox *>(w)) {
+        check->setChecked(value == QLatin1String("1"));
+    } else if (auto *spin = qobject_cast<QSpinBox *>(w)) {
+        // Out of range: the nearest bound.
+        const qint64 n = iniToInteger(value).value_or(iniToInteger(key.defaultValue).value_or(0));
+        spin->setValue(static_cast<int>(std::clamp<qint64>(n, spin->minimum(), spin->maximum())));
+    } else if (auto *edit = qobject_cast<QLineEdit *>(w)) {
+        edit->setText(value);
+    }
+}
+
+// The value a control holds, as the settings file keeps it; nothing when the
+// control is of a kind the file does not know.
+std::optional<QString> takeFromControl(QWidget *w)
+{
+    if (auto *combo = qobject_cast<QComboBox *>(w))
+        return combo->currentText();
+    if (auto *check = qobject_cast<QCheckBox *>(w))
+        return check->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    if (auto *spin = qobject_cast<QSpinBox *>(w))
+        return QString::number(spin->value());
+    if (auto *edit = qobject_cast<QLineEdit *>(w))
+        return edit->text();
+    return std::nullopt;
+}
+
+} // namespace
+
+TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
+{
+    m_session.ProgramDir =
+        withSeparator(programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir);
+    m_session.WorkDir = m_session.ProgramDir;
+
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("QVX-24S IEC 62056 Decoder"));
+
+    m_tabs = new QTabWidget;
+    m_tabs->setObjectName(QStringLiteral("PageControl1"));
+    m_settingsTab = new SettingsTab(m_session);
+    m_metersTab = new MetersTab(m_session);
+    m_readoutTab = new ReadoutTab(m_session);
+    m_settingsTab->setObjectName(QStringLiteral("TabSheet_settings"));
+    m_metersTab->setObjectName(QStringLiteral("TabSheet_meters"));
+    m_readoutTab->setObjectName(QStringLiteral("TabSheet_readout"));
+    m_tabs->addTab(m_settingsTab, QStringLiteral("   Settings     "));
+    m_tabs->addTab(m_metersTab, QStringLiteral("    Devices programmed in modbus   "));
+    m_tabs->addTab(m_readoutTab, QStringLiteral("   Diagnostic/Readout   "));
+
+    m_console = new ConsolePanel;
+    auto *central = new QWidget;
+    auto *layout = new QVBoxLayout(central);
+    layout->addWidget(m_tabs, 3);
+    layout->addWidget(m_console, 1);
+    setCentralWidget(central);
+
+    buildMenu();
+    buildStatusBar();
+
+    connect(&m_session, &Session::logLine, m_console->log(), &LogView::appendLine);
+    connect(&m_session, &Session::statusChanged, this, [this](int panel, const QString &text) {
+        if (panel >= 0 && panel < 4)
+            m_statusPanels[panel]->setText(text);
+    });
+
+    resize(916, 788);
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildMenu()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("File1"));
+    QAction *exit = file->addAction(QStringLiteral("Exit"), this, &TForm1::Exit1Click);
+    exit->setObjectName(QStringLiteral("Exit1"));
+
+    QMenu *language = menuBar()->addMenu(QStringLiteral("Language"));
+    language->setObjectName(QStringLiteral("Language1"));
+    m_english = language->addAction(QStringLiteral("English"), this, &TForm1::English1Click);
+    m_english->setObjectName(QStringLiteral("English1"));
+    m_english->setCheckable(true);
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    QAction *about = help->addAction(QStringLiteral("About"), this, &TForm1::About1Click);
+    about->setObjectName(QStringLiteral("About1"));
+    QAction *manual = help->addAction(QStringLiteral("User manual"), this, &TForm1::Usermanual1Click);
+    manual->setObjectName(QStringLiteral("Usermanual1"));
+}
+
+void TForm1::buildStatusBar()
+{
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    static const int widths[4] = {200, 200, 300, 50};
+    static const char *roles[4] = {"TCP connection", "Serial port", "Last CRC error", "Status"};
+    for (int i = 0; i < 4; ++i) {
+        auto *panel = new QLabel(statusBar());
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setAccessibleName(QLatin1String(roles[i]));
+        panel->setFixedWidth(widths[i]);
+        panel->setFrameShape(QFrame::StyledPanel);
+        statusBar()->addWidget(panel);
+        m_statusPanels[i] = panel;
+    }
+}
+
+QString TForm1::settingsFilePath() const
+{
+    return qvx::settingsFilePath(m_session.ProgramDir, QCoreApplication::applicationFilePath());
+}
+
+TFAbout *TForm1::aboutBox()
+{
+    if (!m_about)
+        m_about = new TFAbout(this);
+    return m_about;
+}
+
+void TForm1::FormCreate()
+{
+    QDir::setCurrent(m_session.ProgramDir);
+    readSettings();
+    m_english->setChecked(true);
+    ApplyCaptions();
+    m_console->checkHex()->setChecked(true);
+    m_console->checkAscii()->setChecked(false);
+    m_metersTab->labelSelectedRegister()->clear();
+    m_tabs->setCurrentIndex(0);
+    m_metersTab->selectedRegisterRow = 1;
+    m_metersTab->selectedRegisterCol = 0;
+    m_metersTab->selectedValueRow = 1;
+    m_readoutTab->ReadoutLineIndex = 0;
+    installKeyFilters(this);
+
+    const auto *autoOpen = findChild<QCheckBox *>(QStringLiteral("CB_open_port2"));
+    const bool open = autoOpen ? autoOpen->isChecked()
+                               : m_loaded.value(QStringLiteral("Modbus/AutoOpen")) == QLatin1String("1");
+    if (open)
+        guard([this] { m_settingsTab->serialPanel()->Butt_open_port2Click(); }, this);
+}
+
+void TForm1::readSettings()
+{
+    IniFile ini;
+    ini.load(settingsFilePath());
+    m_loaded.clear();
+    for (const SettingKey &k : settingKeys(m_session.ProgramDir)) {
+        const QString value = ini.contains(k.section, k.key)
+                                  ? normalizedSetting(k, ini.value(k.section, k.key))
+                                  : k.defaultValue;
+        m_loaded.insert(loadedKey(k), value);
+        if (k.control.isEmpty()) {
+            m_session.WorkDir = value;
+            continue;
+        }
+        if (auto *w = findChild<QWidget *>(k.control))
+            putIntoControl(w, k, value);
+    }
+}
+
+void TForm1::writeSettings()
+{
+    // Everything else the file holds (other sections, keys, comments) is
+    // kept: start from the file as it is now.
+    IniFile ini;
+    ini.load(settingsFilePath());
+    for (const SettingKey &k : settingKeys(m_session.ProgramDir)) {
+        QString value = m_loaded.value(loadedKey(k), k.defaultValue);
+        if (k.control.isEmpty()) {
+            value = m_session.WorkDir;
+        } else if (auto *w = findChild<QWidget *>(k.control)) {
+            if (const auto taken = takeFromControl(w))
+                value = *taken;
+        }
+        ini.setValue(k.section, k.key, value);
+    }
+    if (!ini.save(settingsFilePath()))
+        dialogs().message(this, DialogIcon::Warning, QStringLiteral("Saving settings"),
+                          QStringLiteral("Settings will not be saved, no write permission"));
+}
+
+void TForm1::FormClose()
+{
+    QDir::setCurrent(m_session.ProgramDir);
+    guard([this] { writeSettings(); }, this);
+    if (m_session.SerialPortOpen)
+        guard([this] { m_settingsTab->serialPanel()->Butt_open_port2Click(); }, this);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    if (!m_closing) {
+        m_closing = true;
+        FormClose();
+        event->accept();
+        emit closed();
+        return;
+    }
+    event->accept();
+}
+
+void TForm1::Exit1Click()
+{
+    guard(
+        [this] {
+            if (dialogs().askYesNo(this, DialogIcon::Warning, QStringLiteral("Exit Confirmation"),
+                                   QStringLiteral("Are you sure you want to exit?")))
+                close();
+        },
+        this);
+}
+
+void TForm1::English1Click()
+{
+    guard(
+        [this] {
+            m_english->setChecked(true);
+            ApplyCaptions();
+        },
+        this);
+}
+
+void TForm1::About1Click()
+{
+    guard([this] { aboutBox()->show(); }, this);
+}
+
+void TForm1::Usermanual1Click()
+{
+    guard(
+        [this] {
+            QDir::setCurrent(m_session.ProgramDir);
+            openDocument(m_session.ProgramDir + QStringLiteral("UsrMan.pdf"));
+        },
+        this);
+}
+
+void TForm1::ApplyCaptions()
+{
+    if (auto *grid = findChild<StringGrid *>(QStringLiteral("gridInputRegisters"))) {
+        const char *headers[] = {"Addr. modbus", "High ", "Notes/Decode ", "Low ", "Notes/Decode ", "Time "};
+        for (int c = 0; c < 6; ++c)
+            grid->setCell(c, 0, QLatin1String(headers[c]));
+    }
+    StringGrid *registers = m_metersTab->gridRegisters();
+    registers->setCell(0, 0, QStringLiteral("No. "));
+    registers->setCell(1, 0, QStringLiteral("Register name "));
+    StringGrid *iec = m_readoutTab->gridIEC();
+    iec->setCell(0, 0, QStringLiteral("OBIS code "));
+    iec->setCell(1, 0, QStringLiteral("Value "));
+    iec->setCell(2, 0, QStringLiteral("Notes     "));
+    m_console->sendButton()->setText(QStringLiteral("Send"));
+    m_console->commandLabel()->setText(QStringLiteral("Send custom command RS-485"));
+    m_console->printButton()->setText(QStringLiteral("Print"));
+    m_console->saveLogButton()->setText(QStringLiteral("Save log"));
+    m_console->clearLogButton()->setText(QStringLiteral("Clear log"));
+}
+
+} // namespace qvx

@@ -1,0 +1,87 @@
+// The main window "QVX-24S IEC 62056 Decoder": menu, the three working tabs,
+// the operator console and the status bar.  It owns the one Session that every
+// area shares, restores the operator's settings from the settings file when it
+// is created and writes them back when it closes.
+//
+// The settings file is <program base name>.ini in the program's folder
+// (Session::ProgramDir); the controls that hold its values are found by object
+// name, so an area that has not built a control yet simply keeps its default.
+#pragma once
+
+#include "transport/session.h"
+
+#include <QMainWindow>
+#include <QMap>
+
+class QAction;
+class QLabel;
+class QTabWidget;
+
+namespace qvx {
+
+class ConsolePanel;
+class MetersTab;
+class ReadoutTab;
+class SettingsTab;
+class TFAbout;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // programDir: the program's folder (the settings file, the manual and the
+    // log files live there); empty means the executable's folder.  The
+    // settings file is read here, before the window is first shown.
+    explicit TForm1(const QString &programDir = {}, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    Session &session() { return m_session; }
+    SettingsTab *settingsTab() const { return m_settingsTab; }
+    MetersTab *metersTab() const { return m_metersTab; }
+    ReadoutTab *readoutTab() const { return m_readoutTab; }
+    ConsolePanel *console() const { return m_console; }
+    QTabWidget *tabs() const { return m_tabs; }
+    QString settingsFilePath() const;
+
+    // The about box shown by Help > About (created hidden by the program
+    // entry; made on first use when none was given).
+    void setAboutBox(TFAbout *about) { m_about = about; }
+    TFAbout *aboutBox();
+
+public slots:
+    void Exit1Click();       // File > Exit, with confirmation
+    void English1Click();    // Language > English
+    void About1Click();      // Help > About
+    void Usermanual1Click(); // Help > User manual
+    void ApplyCaptions();
+
+signals:
+    // Emitted once, after the settings were written and the port closed.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildMenu();
+    void buildStatusBar();
+    void FormCreate();
+    void FormClose();
+    void readSettings();
+    void writeSettings();
+
+    Session m_session;
+    QTabWidget *m_tabs;
+    SettingsTab *m_settingsTab;
+    MetersTab *m_metersTab;
+    ReadoutTab *m_readoutTab;
+    ConsolePanel *m_console;
+    QAction *m_english = nullptr;
+    QLabel *m_statusPanels[4] = {};
+    TFAbout *m_about = nullptr;
+    // Values as read from the file: written back for keys whose control does
+    // not exist, so nothing is lost.
+    QMap<QString, QString> m_loaded;
+    bool m_closing = false;
+};
+
+} // namespace qvx

@@ -1,0 +1,57 @@
+// The log view `Memo_current`: a read-only, non-wrapping list of lines that
+// every area appends to.  It draws only the lines in sight from LogLines, so
+// appending costs the same at the millionth line as at the first (a text
+// document relays out and grows far faster; a list view relays out every row
+// on each insertion).  Scroll bars, tail following and repaint are settled
+// once per event-loop turn, however many lines arrived in it.
+//
+// The operator can select whole lines with the mouse or the keyboard
+// (Shift+arrows, Ctrl+A) and copy them with Ctrl+C.
+#pragma once
+
+#include "console/log_lines.h"
+
+#include <QAbstractScrollArea>
+#include <QTimer>
+
+namespace qvx {
+
+class LogView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit LogView(QWidget *parent = nullptr);
+
+    void appendLine(const QString &line);
+    void clear();
+    qsizetype lineCount() const { return m_lines.size(); }
+    QString line(qsizetype i) const { return m_lines.line(i); }
+    QString lastLine() const { return m_lines.last(); }
+    QStringList lines() const { return m_lines.all(); }
+
+    // The selected lines as text, one per line; empty without a selection.
+    QString selectedText() const;
+    void selectAll();
+    void copy() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void settle();
+    void updateScrollBars();
+    int lineHeight() const;
+    int visibleLines() const;
+    qsizetype lineAt(int y) const;
+    void ensureVisible(qsizetype i);
+
+    LogLines m_lines;
+    QTimer m_settle;
+    qsizetype m_anchor = -1; // selection: anchor and moving end (line numbers)
+    qsizetype m_current = -1;
+};
+
+} // namespace qvx
