@@ -4,13 +4,22 @@
 // the reply window of register reads and device writes.
 #pragma once
 
+#include "transport/reply_check.h"
+
+#include <QVector>
 #include <QWidget>
 #include <cstdint>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
 
 namespace qvx {
 
 class Session;
 class ReplyTimer;
+class StringGrid;
 
 class RegisterBrowser : public QWidget {
     Q_OBJECT
@@ -23,16 +32,34 @@ public:
     int modbusTimeout() const;
     // The 1000 ms reply window of register reads and device writes.
     ReplyTimer &timerModbus();
+    // The register table (gridInputRegisters).
+    StringGrid &registerGrid() const { return *m_grid; }
 
 public slots:
     void BitBtn3Click();      // "Read registers"
     void Timer_modbusTimer(); // end of the reply window
     void BitBtn4Click();      // "Clear grid"
     void BitBtn8Click();      // "Export"
+    void checkInputClick();   // "Input"
+    void checkHoldingClick(); // "Holding"
 
 private:
+    // The row writer: one row per register from the table's last (empty) row
+    // on, which stays the last, empty row afterwards.
+    void appendRegisterRows(const QVector<RegisterValue> &registers);
+
     Session &m_session;
     ReplyTimer *m_timerModbus;
+    QCheckBox *m_checkInput;
+    QCheckBox *m_checkHolding;
+    QLineEdit *m_editInputAddress;
+    QLineEdit *m_editInputCount;
+    QPushButton *m_readButton;
+    StringGrid *m_grid;
+    QPushButton *m_clearButton;
+    QPushButton *m_exportButton;
+    QSpinBox *m_udTimeout;
+    QSpinBox *m_udAddress;
 };
 
 } // namespace qvx
