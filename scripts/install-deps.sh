@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build
   qt6-base-dev qt6-serialport-dev libgl-dev libjpeg-dev
   fonts-dejavu-core
-  python3 python3-pymodbus python3-serial mbpoll socat
+  python3 python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat
   xvfb xauth
 )
 
