@@ -9,9 +9,12 @@ namespace {
 QMessageBox::Icon toIcon(DialogIcon icon)
 {
     switch (icon) {
-    case DialogIcon::Information: return QMessageBox::Information;
-    case DialogIcon::Warning: return QMessageBox::Warning;
-    case DialogIcon::Error: return QMessageBox::Critical;
+    case DialogIcon::Information:
+        return QMessageBox::Information;
+    case DialogIcon::Warning:
+        return QMessageBox::Warning;
+    case DialogIcon::Error:
+        return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
 }
@@ -57,7 +60,13 @@ Dialogs *current = nullptr;
 
 } // namespace
 
-Dialogs &dialogs() { return current ? *current : realDialogs; }
-void installDialogs(Dialogs *d) { current = d; }
+Dialogs &dialogs()
+{
+    return current ? *current : realDialogs;
+}
+void installDialogs(Dialogs *d)
+{
+    current = d;
+}
 
 } // namespace qvx

@@ -14,9 +14,9 @@ enum class DialogIcon { Information, Warning, Error };
 
 struct FileDialogRequest {
     QString title;
-    QString directory;   // initial folder
-    QString fileName;    // proposed file name
-    QString filter;      // Qt filter text, e.g. "CSV files (*.csv)"
+    QString directory; // initial folder
+    QString fileName;  // proposed file name
+    QString filter;    // Qt filter text, e.g. "CSV files (*.csv)"
     QString defaultSuffix;
 };
 

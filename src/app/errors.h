@@ -14,10 +14,8 @@ namespace qvx {
 
 class QvxError : public std::runtime_error {
 public:
-    explicit QvxError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message)
-    {
-    }
+    explicit QvxError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message)
+    {}
     QString message() const { return m_message; }
 
 private:

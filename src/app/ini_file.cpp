@@ -90,7 +90,10 @@ bool IniFile::save(const QString &path, QString *errorText) const
     bool ok = f.open(QIODevice::WriteOnly);
     if (ok) {
         const QByteArray bytes = serialize();
-        ok = f.write(bytes) == bytes.size();
+        // QSaveFile::commit() does not notice a buffered write that fails on
+        // flush (a full disk) and would replace the old file with a truncated
+        // one, so the flush is checked first.
+        ok = f.write(bytes) == bytes.size() && f.flush();
     }
     if (ok)
         ok = f.commit();

@@ -8,8 +8,7 @@ namespace qvx {
 
 StringGridModel::StringGridModel(int columns, int rows, QObject *parent)
     : QAbstractTableModel(parent), m_columns(columns), m_rows(rows, QStringList(columns, QString()))
-{
-}
+{}
 
 QVariant StringGridModel::data(const QModelIndex &index, int role) const
 {

@@ -57,8 +57,14 @@ QByteArray readPdu(uint8_t function, int start, int count)
 }
 } // namespace
 
-QByteArray pduReadHolding(int start, int count) { return readPdu(0x03, start, count); }
-QByteArray pduReadInput(int start, int count) { return readPdu(0x04, start, count); }
+QByteArray pduReadHolding(int start, int count)
+{
+    return readPdu(0x03, start, count);
+}
+QByteArray pduReadInput(int start, int count)
+{
+    return readPdu(0x04, start, count);
+}
 
 QByteArray pduWriteSingle(int address, uint8_t valueHigh, uint8_t valueLow)
 {

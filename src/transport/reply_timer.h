@@ -13,8 +13,7 @@ namespace qvx {
 class ReplyTimer : public QObject {
     Q_OBJECT
 public:
-    explicit ReplyTimer(int intervalMs, QObject *parent = nullptr, bool periodic = false)
-        : QObject(parent)
+    explicit ReplyTimer(int intervalMs, QObject *parent = nullptr, bool periodic = false) : QObject(parent)
     {
         m_timer.setSingleShot(!periodic);
         m_timer.setInterval(intervalMs);

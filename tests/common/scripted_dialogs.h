@@ -22,8 +22,8 @@ struct RaisedDialog {
 class ScriptedDialogs : public qvx::Dialogs {
 public:
     QVector<RaisedDialog> raised;
-    QQueue<bool> yesNoAnswers;     // default: No
-    QQueue<QString> fileAnswers;   // default: cancelled
+    QQueue<bool> yesNoAnswers;   // default: No
+    QQueue<QString> fileAnswers; // default: cancelled
 
     void message(QWidget *, qvx::DialogIcon icon, const QString &caption, const QString &text) override
     {

@@ -24,10 +24,19 @@ namespace {
 
 const QString python = QStringLiteral("/usr/bin/python3");
 
-uint16_t holdingValue(int a) { return static_cast<uint16_t>((7 * a + 3) % 65536); }
-uint16_t inputValue(int a) { return static_cast<uint16_t>((11 * a + 5) % 65536); }
+uint16_t holdingValue(int a)
+{
+    return static_cast<uint16_t>((7 * a + 3) % 65536);
+}
+uint16_t inputValue(int a)
+{
+    return static_cast<uint16_t>((11 * a + 5) % 65536);
+}
 
-QString hex2(int v) { return QStringLiteral("%1").arg(v & 0xFF, 2, 16, QLatin1Char('0')).toUpper(); }
+QString hex2(int v)
+{
+    return QStringLiteral("%1").arg(v & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+}
 
 quint16 freePort()
 {
@@ -54,9 +63,11 @@ struct Child {
 
 bool startPeer(Child &peer, const QStringList &args)
 {
-    const QString script = qEnvironmentVariable("QVX_SOURCE_DIR") + QStringLiteral("/tests/interop/pymodbus_peer.py");
+    const QString script =
+        qEnvironmentVariable("QVX_SOURCE_DIR") + QStringLiteral("/tests/interop/pymodbus_peer.py");
     peer.process.setProcessChannelMode(QProcess::MergedChannels);
-    peer.process.start(python, QStringList{script} + args + QStringList{QStringLiteral("--lifetime"), QStringLiteral("60")});
+    peer.process.start(python, QStringList{script} + args +
+                                   QStringList{QStringLiteral("--lifetime"), QStringLiteral("60")});
     if (!peer.process.waitForStarted(5000))
         return false;
     QByteArray out;
@@ -97,8 +108,8 @@ class TstInterop : public QObject {
 
         QSignalSpy log(&s, &Session::logLine);
         child<QPushButton>(form, "BitBtn3")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty() && log.last().at(0).toString().startsWith(QStringLiteral("Respond:")),
-                                 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !log.isEmpty() && log.last().at(0).toString().startsWith(QStringLiteral("Respond:")), 5000);
         const QString respond = log.last().at(0).toString();
         // unit, function, byte count, data, CRC: each byte as two digits and a space
         QCOMPARE(respond.size(), QStringLiteral("Respond:").size() + (5 + 2 * count) * 3);
@@ -147,8 +158,8 @@ private slots:
         child<QLineEdit>(form, "EditInputCount")->setText(QStringLiteral("126"));
         child<QPushButton>(form, "BitBtn4")->click();
         child<QPushButton>(form, "BitBtn3")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty() && log.last().at(0).toString().startsWith(QStringLiteral("Respond:")),
-                                 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !log.isEmpty() && log.last().at(0).toString().startsWith(QStringLiteral("Respond:")), 5000);
         QVERIFY(log.size() >= 2);
         QCOMPARE(log.at(log.size() - 2).at(0).toString(), QStringLiteral("Error - ILLEGAL DATA VALUE\r"));
         QCOMPARE(child<StringGrid>(form, "gridInputRegisters")->rowCount(), 2);
@@ -162,8 +173,8 @@ private slots:
         const QString peerSide = dir.filePath(QStringLiteral("peer"));
         const QString toolSide = dir.filePath(QStringLiteral("tool"));
         Child socat;
-        socat.process.start(QStringLiteral("socat"),
-                            {QStringLiteral("pty,raw,echo=0,link=") + peerSide, QStringLiteral("pty,raw,echo=0,link=") + toolSide});
+        socat.process.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + peerSide,
+                                                      QStringLiteral("pty,raw,echo=0,link=") + toolSide});
         QVERIFY(socat.process.waitForStarted(5000));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(peerSide) && QFileInfo::exists(toolSide), 5000);
 

@@ -5,7 +5,10 @@
 
 using namespace qvx;
 
-static QByteArray hex(const char *s) { return QByteArray::fromHex(QByteArray(s).replace(' ', "")); }
+static QByteArray hex(const char *s)
+{
+    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
+}
 
 class TstModbus : public QObject {
     Q_OBJECT
@@ -16,17 +19,22 @@ private slots:
     {
         QTest::addColumn<QByteArray>("actual");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("read holding rtu") << rtuFrame(1, pduReadHolding(0, 10)) << hex("01 03 00 00 00 0A C5 CD");
+        QTest::newRow("read holding rtu")
+            << rtuFrame(1, pduReadHolding(0, 10)) << hex("01 03 00 00 00 0A C5 CD");
         QTest::newRow("write multiple rtu") << rtuFrame(1, pduWriteMultiple(100, 4, hex("00 01 00 02")))
                                             << hex("01 10 00 64 00 02 04 00 01 00 02 24 75");
-        QTest::newRow("write single rtu") << rtuFrame(1, pduWriteSingle(100, 0, 1)) << hex("01 06 00 64 00 01 09 D5");
+        QTest::newRow("write single rtu")
+            << rtuFrame(1, pduWriteSingle(100, 0, 1)) << hex("01 06 00 64 00 01 09 D5");
         QTest::newRow("device id rtu") << rtuFrame(1, pduReadDeviceId(2)) << hex("01 2B 0E 02 00 70 87");
-        QTest::newRow("device id tcp") << tcpFrame(1000, 1, pduReadDeviceId(2)) << hex("03 E8 00 00 00 05 01 2B 0E 02 00");
-        QTest::newRow("odd count padded") << pduWriteMultiple(0, 3, hex("11 22 33")) << hex("10 00 00 00 02 04 11 22 33 00");
-        QTest::newRow("odd count pad not taken") << pduWriteMultiple(0, 3, hex("11 22 33 44"))
-                                                 << hex("10 00 00 00 02 04 11 22 33 44");
+        QTest::newRow("device id tcp")
+            << tcpFrame(1000, 1, pduReadDeviceId(2)) << hex("03 E8 00 00 00 05 01 2B 0E 02 00");
+        QTest::newRow("odd count padded")
+            << pduWriteMultiple(0, 3, hex("11 22 33")) << hex("10 00 00 00 02 04 11 22 33 00");
+        QTest::newRow("odd count pad not taken")
+            << pduWriteMultiple(0, 3, hex("11 22 33 44")) << hex("10 00 00 00 02 04 11 22 33 44");
         QTest::newRow("low 16 bits of fields") << pduReadInput(65536 + 5, 70000) << hex("04 00 05 11 70");
-        QTest::newRow("set baud rtu") << rtuFrame(1, pduWriteSingle(32786, 0, 0x40)) << hex("01 06 80 12 00 40 01 FF");
+        QTest::newRow("set baud rtu")
+            << rtuFrame(1, pduWriteSingle(32786, 0, 0x40)) << hex("01 06 80 12 00 40 01 FF");
         QTest::newRow("ipv4 rtu") << rtuFrame(1, pduWriteMultiple(55400, 4, hex("0A 01 02 03")))
                                   << hex("01 10 D8 68 00 02 04 0A 01 02 03 1D 5D");
     }
