@@ -1,0 +1,219 @@
+// The tool against the simulated QVX-24S (the qvxsim program), end to end
+// through the real window: register reads over Modbus TCP and over the
+// simulator's pseudo-terminal, 126-register reads as the device accepts them,
+// and what the operator sees when the line misbehaves.
+#include "app/string_grid.h"
+#include "app/tform1.h"
+#include "common/scripted_dialogs.h"
+#include "transport/session.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qvx;
+
+namespace {
+
+struct Simulator {
+    QProcess process;
+    quint16 tcpPort = 0;
+    QString pty;
+
+    bool start(const QString &dir, const QStringList &extra)
+    {
+        pty = dir + QStringLiteral("/ttyQVX");
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(qEnvironmentVariable("QVX_BIN_DIR") + QStringLiteral("/qvxsim"),
+                      QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0"),
+                                  QStringLiteral("--pty"), pty, QStringLiteral("--empty")} +
+                          extra);
+        QByteArray out;
+        QDeadlineTimer deadline(10000);
+        while (!out.contains("ready\n") && !deadline.hasExpired()) {
+            process.waitForReadyRead(100);
+            out += process.readAll();
+        }
+        const auto m =
+            QRegularExpression(QStringLiteral("tcp 127\\.0\\.0\\.1:(\\d+)")).match(QString::fromLatin1(out));
+        if (m.hasMatch())
+            tcpPort = static_cast<quint16>(m.captured(1).toUInt());
+        if (!out.contains("ready\n"))
+            qWarning() << "simulator did not start:" << out;
+        return out.contains("ready\n") && tcpPort != 0;
+    }
+    ~Simulator()
+    {
+        process.terminate();
+        if (!process.waitForFinished(3000)) {
+            process.kill();
+            process.waitForFinished(2000);
+        }
+    }
+};
+
+template <typename T> T *child(QWidget &w, const char *name)
+{
+    T *c = w.findChild<T *>(QString::fromLatin1(name));
+    if (!c)
+        qFatal("missing control %s", name);
+    return c;
+}
+
+// Presses "Read registers" and returns every log line up to and including
+// the "Respond:" line that ends the reply window.
+QStringList readRegisters(TForm1 &form, bool input, int start, int count)
+{
+    auto *checkInput = child<QCheckBox>(form, "checkInput");
+    if (checkInput->isChecked() != input)
+        checkInput->click();
+    child<QLineEdit>(form, "EditInputAddress")->setText(QString::number(start));
+    child<QLineEdit>(form, "EditInputCount")->setText(QString::number(count));
+    QSignalSpy log(&form.session(), &Session::logLine);
+    child<QPushButton>(form, "BitBtn3")->click();
+    QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        if (!log.isEmpty() && log.last().at(0).toString().startsWith(QStringLiteral("Respond:")))
+            break;
+        log.wait(100);
+    }
+    QStringList lines;
+    for (const auto &args : log)
+        lines << args.at(0).toString();
+    return lines;
+}
+
+void connectTcp(TForm1 &form, quint16 port)
+{
+    child<QLineEdit>(form, "Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
+    child<QLineEdit>(form, "Edit_port")->setText(QString::number(port));
+    child<QSpinBox>(form, "UD_connectTimeout")->setValue(1);
+    child<QPushButton>(form, "Butt_connectEthernet")->click();
+}
+
+void openSerial(TForm1 &form, const QString &path)
+{
+    child<QComboBox>(form, "Combo_com2_name")->setCurrentText(path);
+    child<QPushButton>(form, "Butt_open_port2")->click();
+}
+
+} // namespace
+
+class TstSimE2e : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QVERIFY(QFileInfo::exists(qEnvironmentVariable("QVX_BIN_DIR") + QStringLiteral("/qvxsim")));
+    }
+
+    // Registers 800.. hold the meter IDs and input registers 1000.. the
+    // collected values: 126 registers come back in full over both links.
+    void reads126RegistersOverTcpThenOverRtu()
+    {
+        qvxtest::ScopedDialogs dialogs;
+        QTemporaryDir dir;
+        Simulator sim;
+        QVERIFY(sim.start(dir.path(), {}));
+
+        TForm1 form(dir.path());
+        auto *grid = child<StringGrid>(form, "gridInputRegisters");
+
+        connectTcp(form, sim.tcpPort);
+        QTRY_VERIFY_WITH_TIMEOUT(form.session().TransportMode == TransportModeKind::Tcp, 5000);
+        QStringList lines = readRegisters(form, false, 800, 126);
+        QVERIFY(lines.last().startsWith(QStringLiteral("Respond:")));
+        QCOMPARE(grid->rowCount(), 126 + 2);
+        // An empty meter table reads as all-FF IDs.
+        QCOMPARE(grid->cell(0, 1), QStringLiteral("800"));
+        QCOMPARE(grid->cell(1, 1), QStringLiteral("FF"));
+        QCOMPARE(grid->cell(3, 126), QStringLiteral("FF"));
+        QCOMPARE(grid->cell(0, 126), QStringLiteral("925"));
+
+        child<QPushButton>(form, "Butt_ethernetDisconnect")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(form.session().TransportMode == TransportModeKind::Rtu, 5000);
+
+        openSerial(form, sim.pty);
+        QVERIFY(form.session().SerialPortOpen);
+        lines = readRegisters(form, true, 1000, 126);
+        QCOMPARE(lines.first(), QStringLiteral("SENT:") + hexBytes(rtuFrame(1, pduReadInput(1000, 126))));
+        QCOMPARE(lines.size(), 2);
+        // Rows accumulate below the first read.
+        QCOMPARE(grid->rowCount(), 2 * 126 + 2);
+        QCOMPARE(grid->cell(0, 127), QStringLiteral("1000"));
+        QCOMPARE(grid->cell(0, 252), QStringLiteral("1125"));
+        QVERIFY(dialogs.dialogs.raised.isEmpty());
+    }
+
+    // What a technician sees for the faults met on real lines, over RTU.
+    void lineFaults_data()
+    {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("message"); // the line above "Respond:", or empty
+        QTest::addColumn<bool>("replyLogged");
+
+        QTest::newRow("clean") << QStringList{} << 4 << QString() << true;
+        QTest::newRow("trailing zero is filler")
+            << QStringList{QStringLiteral("--fault-trailing-zero")} << 4 << QString() << true;
+        QTest::newRow("other unit decoded alike")
+            << QStringList{QStringLiteral("--fault-other-unit")} << 4 << QString() << true;
+        QTest::newRow("stray leading byte") << QStringList{QStringLiteral("--fault-stray-byte")} << 0
+                                            << QStringLiteral("Error in CRC field\r") << true;
+        QTest::newRow("corrupted crc") << QStringList{QStringLiteral("--fault-crc")} << 0
+                                       << QStringLiteral("Error in CRC field\r") << true;
+        QTest::newRow("2-wire echo") << QStringList{QStringLiteral("--fault-echo")} << 0
+                                     << QStringLiteral("Error in CRC field\r") << true;
+        QTest::newRow("exception reply")
+            << QStringList{QStringLiteral("--fault-exception"), QStringLiteral("100")} << 0
+            << QStringLiteral("Error - SLAVE DEVICE FAILURE\r") << true;
+        QTest::newRow("dropped reply")
+            << QStringList{QStringLiteral("--fault-drop")} << 0 << QString() << false;
+        QTest::newRow("reply later than the window")
+            << QStringList{QStringLiteral("--fault-delay"), QStringLiteral("1500")} << 0 << QString()
+            << false;
+    }
+    void lineFaults()
+    {
+        QFETCH(QStringList, faults);
+        QFETCH(int, rows);
+        QFETCH(QString, message);
+        QFETCH(bool, replyLogged);
+
+        qvxtest::ScopedDialogs dialogs;
+        QTemporaryDir dir;
+        Simulator sim;
+        QVERIFY(sim.start(dir.path(), faults));
+        TForm1 form(dir.path());
+        openSerial(form, sim.pty);
+        QVERIFY(form.session().SerialPortOpen);
+
+        const QStringList lines = readRegisters(form, false, 100, 4);
+        QVERIFY(!lines.isEmpty());
+        const QString respond = lines.last();
+        QVERIFY(respond.startsWith(QStringLiteral("Respond:")));
+        QCOMPARE(respond == QStringLiteral("Respond:"), !replyLogged);
+        QCOMPARE(child<StringGrid>(form, "gridInputRegisters")->rowCount(), rows + 2);
+        if (message.isEmpty()) {
+            QCOMPARE(lines.size(), 1);
+        } else {
+            QCOMPARE(lines.size(), 2);
+            QCOMPARE(lines.first(), message);
+        }
+        const bool crcFailed = message.startsWith(QStringLiteral("Error in CRC field"));
+        QCOMPARE(form.session().status(2), crcFailed ? QStringLiteral("Error in CRC field") : QString());
+    }
+};
+
+QTEST_MAIN(TstSimE2e)
+#include "tst_sim_e2e.moc"
