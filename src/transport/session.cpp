@@ -44,18 +44,19 @@ QByteArray Session::buildFrame(uint8_t unit, const QByteArray &pdu)
     return rtuFrame(unit, pdu);
 }
 
-void Session::tcpSend(const QByteArray &frame, bool &failed)
+void Session::tcpSend(const QByteArray &frame, const QString &sentPrefix)
 {
-    failed = false;
     try {
         m_socket.send(frame);
     } catch (const QvxError &e) {
         log(QStringLiteral("Exception socket - ") + e.message());
-        failed = true;
+        return;
     } catch (const std::exception &e) {
         log(QStringLiteral("Exception socket - ") + QString::fromLocal8Bit(e.what()));
-        failed = true;
+        return;
     }
+    if (!sentPrefix.isEmpty())
+        log(sentPrefix + hexBytes(frame));
 }
 
 void Session::rtsLoweredOnError(const std::function<void()> &write)
@@ -85,8 +86,7 @@ void Session::SendReadHolding(uint8_t unit, int start, int count)
 {
     const QByteArray frame = buildFrame(unit, pduReadHolding(start, count));
     if (TransportMode == TransportModeKind::Tcp) {
-        bool failed;
-        tcpSend(frame, failed);
+        tcpSend(frame);
         return;
     }
     if (!SerialPortOpen)
@@ -102,10 +102,7 @@ void Session::SendReadInput(uint8_t unit, int start, int count)
 {
     const QByteArray frame = buildFrame(unit, pduReadInput(start, count));
     if (TransportMode == TransportModeKind::Tcp) {
-        bool failed;
-        tcpSend(frame, failed);
-        if (!failed)
-            log(QStringLiteral("SENT:") + hexBytes(frame));
+        tcpSend(frame, QStringLiteral("SENT:"));
         return;
     }
     log(QStringLiteral("SENT:") + hexBytes(frame));
@@ -116,10 +113,7 @@ void Session::SendWriteSingle(uint8_t unit, int address, uint8_t valueHigh, uint
 {
     const QByteArray frame = buildFrame(unit, pduWriteSingle(address, valueHigh, valueLow));
     if (TransportMode == TransportModeKind::Tcp) {
-        bool failed;
-        tcpSend(frame, failed);
-        if (!failed)
-            log(QStringLiteral("SENT:") + hexBytes(frame));
+        tcpSend(frame, QStringLiteral("SENT:"));
         return;
     }
     writeBytesSingly(frame);
@@ -130,10 +124,7 @@ void Session::SendWriteMultiple(uint8_t unit, int address, uint8_t byteCount, co
 {
     const QByteArray frame = buildFrame(unit, pduWriteMultiple(address, byteCount, data));
     if (TransportMode == TransportModeKind::Tcp) {
-        bool failed;
-        tcpSend(frame, failed);
-        if (!failed)
-            log(QStringLiteral("SENT: ") + hexBytes(frame));
+        tcpSend(frame, QStringLiteral("SENT: "));
         return;
     }
     // RS-485 adapters that key the driver from RTS: raised before the first
@@ -148,8 +139,7 @@ void Session::SendReadDeviceId(uint8_t unit, uint8_t code)
 {
     const QByteArray frame = buildFrame(unit, pduReadDeviceId(code));
     if (TransportMode == TransportModeKind::Tcp) {
-        bool failed;
-        tcpSend(frame, failed);
+        tcpSend(frame);
         return;
     }
     m_comm2.setRts(true);

@@ -94,8 +94,10 @@ private:
     // Builds the frame for the current transport mode; TCP takes and advances
     // TransactionId.
     QByteArray buildFrame(uint8_t unit, const QByteArray &pdu);
-    // TCP send; a raised error becomes "Exception socket - ..." and false.
-    void tcpSend(const QByteArray &frame, bool &failed);
+    // TCP send of a whole frame; a raised error becomes "Exception socket -
+    // ..." and no further line.  Otherwise sentPrefix (when given) starts the
+    // line that shows the frame.
+    void tcpSend(const QByteArray &frame, const QString &sentPrefix = {});
     void writeBytesSingly(const QByteArray &frame);
     // Runs a serial write inside a request that raised RTS; lowers RTS again
     // if the write raises, then lets the error go on.
