@@ -19,9 +19,12 @@ SettingsTab::SettingsTab(Session &session, QWidget *parent)
     right->addWidget(m_tcp);
     right->addStretch(1);
 
+    // The register table gets the room; the link settings keep their width.
+    m_serial->setMaximumWidth(340);
+    m_tcp->setMaximumWidth(340);
     auto *layout = new QHBoxLayout(this);
-    layout->addWidget(m_browser, 3);
-    layout->addLayout(right, 2);
+    layout->addWidget(m_browser, 1);
+    layout->addLayout(right, 0);
 }
 
 } // namespace qvx
