@@ -342,21 +342,21 @@ int main(int argc, char *argv[])
     };
     const bool anyLink = p.isSet(oTcp) || p.isSet(oPty) || p.isSet(oSerial);
     if (p.isSet(oTcp) || !anyLink) {
-        const QString spec = p.isSet(oTcp) ? p.value(oTcp) : QStringLiteral("127.0.0.1:1502");
-        const qsizetype colon = spec.lastIndexOf(QLatin1Char(':'));
+        const QString endpoint = p.isSet(oTcp) ? p.value(oTcp) : QStringLiteral("127.0.0.1:1502");
+        const qsizetype colon = endpoint.lastIndexOf(QLatin1Char(':'));
         if (colon <= 0)
             usageError(QStringLiteral("--tcp wants HOST:PORT, e.g. 127.0.0.1:1502"));
-        QString host = spec.left(colon);
+        QString host = endpoint.left(colon);
         if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
             host = host.mid(1, host.size() - 2);
         const QHostAddress address =
             host == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(host);
         if (address.isNull())
             usageError(QStringLiteral("--tcp: not an IP address: %1").arg(host));
-        const int port = parseInt(spec.mid(colon + 1), 0, 65535, QStringLiteral("--tcp port"));
+        const int port = parseInt(endpoint.mid(colon + 1), 0, 65535, QStringLiteral("--tcp port"));
         links.tcp = std::make_unique<TcpServer>(device, link);
         if (!links.tcp->listen(address, static_cast<quint16>(port)))
-            return fail(QStringLiteral("cannot listen on %1: %2").arg(spec, links.tcp->errorString()));
+            return fail(QStringLiteral("cannot listen on %1: %2").arg(endpoint, links.tcp->errorString()));
         out(QStringLiteral("tcp %1:%2")
                 .arg(links.tcp->serverAddress().toString())
                 .arg(links.tcp->serverPort()));

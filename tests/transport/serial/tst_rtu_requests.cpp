@@ -3,6 +3,7 @@
 // check of SendReadHolding, and what a full output queue does to each.
 #include "app/errors.h"
 #include "common/pty_pair.h"
+#include "common/serial_fixture.h"
 #include "transport/session.h"
 
 #include <QTest>
@@ -39,21 +40,7 @@ class TstRtuRequests : public QObject {
     std::unique_ptr<Session> session;
     QStringList log;
 
-    void openPort()
-    {
-        session->comm2().setDevicePath(pty->slavePath());
-        session->comm2().open();
-        session->SerialPortOpen = true;
-    }
-    void fillOutputQueue()
-    {
-        const QByteArray block(int(Comm2::TransmitQueueSize), 'x');
-        for (int i = 0; i < 1000; ++i) {
-            if (!session->comm2().writeText(block))
-                return;
-        }
-        QFAIL("the output queue never filled");
-    }
+    void openPort(const Comm2::LineSettings &s = {}) { qvxtest::openOnPty(*session, *pty, s); }
 
 private slots:
     void init()
@@ -142,7 +129,7 @@ private slots:
     void fullQueueIsLoggedByReadHoldingAndRaisedByTheOthers()
     {
         openPort();
-        fillOutputQueue();
+        QVERIFY2(qvxtest::fillOutputQueue(session->comm2()), "the output queue never filled");
         session->SendReadHolding(1, 0, 10);
         QCOMPARE(log,
                  QStringList{"Exception sending command - Output buffer is full. Please check comm status."});

@@ -3,6 +3,7 @@
 // line that has none, line settings as the device sees them, open failures.
 #include "app/errors.h"
 #include "common/pty_pair.h"
+#include "common/serial_fixture.h"
 #include "transport/session.h"
 
 #include <QSignalSpy>
@@ -36,24 +37,7 @@ class TstSerialLink : public QObject {
     std::unique_ptr<Session> session;
 
     Comm2 &comm() { return session->comm2(); }
-    void openPort(const Comm2::LineSettings &s = {})
-    {
-        comm().setDevicePath(pty->slavePath());
-        comm().setLineSettings(s);
-        comm().open();
-        session->SerialPortOpen = true;
-    }
-    // Fills the line until the component's queue stays full: the peer never
-    // reads, so the pty and then the queue fill up.
-    void fillOutputQueue()
-    {
-        const QByteArray block(int(Comm2::TransmitQueueSize), 'x');
-        for (int i = 0; i < 1000; ++i) {
-            if (!comm().writeText(block))
-                return;
-        }
-        QFAIL("the output queue never filled");
-    }
+    void openPort(const Comm2::LineSettings &s = {}) { qvxtest::openOnPty(*session, *pty, s); }
 
 private slots:
     void init()
@@ -165,7 +149,7 @@ private slots:
     void fullOutputQueueRaisesAfterWaiting()
     {
         openPort();
-        fillOutputQueue();
+        QVERIFY2(qvxtest::fillOutputQueue(session->comm2()), "the output queue never filled");
         try {
             comm().blockWrite("one more");
             QFAIL("no error raised");
