@@ -1,5 +1,6 @@
 // The register browser driven through its controls, with the test playing the
 // device at the other end of a real pseudo-terminal.
+#include "common/hex.h"
 #include "app/dialogs.h"
 #include "app/string_grid.h"
 #include "common/pty_pair.h"
@@ -18,14 +19,12 @@
 #include <QTest>
 #include <memory>
 
+using qvxtest::hex;
+
 using namespace qvx;
 
 namespace {
 
-QByteArray hex(const char *s)
-{
-    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
-}
 QByteArray good(const char *s)
 {
     return withCrc(hex(s));

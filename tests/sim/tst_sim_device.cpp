@@ -1,5 +1,6 @@
 // The simulated QVX-24S in-process: functions, exceptions, limits, flag
 // commands, the meter table layout, collected values and persistence.
+#include "common/hex.h"
 #include "sim/device.h"
 #include "sim/frames.h"
 #include "transport/modbus.h"
@@ -7,12 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace qvxsim;
+using qvxtest::hex;
 
-static QByteArray hex(const char *s)
-{
-    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
-}
+using namespace qvxsim;
 
 static QList<int> registersOf(const QByteArray &readReply)
 {

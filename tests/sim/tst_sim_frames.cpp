@@ -1,5 +1,6 @@
 // Pure pieces of the simulator: the RTU request framer, the byte-level
 // faults and reply plans, and the meter's IEC 62056-21 telegrams.
+#include "common/hex.h"
 #include "sim/faults.h"
 #include "sim/frames.h"
 #include "sim/meter.h"
@@ -8,12 +9,9 @@
 #include <QRegularExpression>
 #include <QTest>
 
-using namespace qvxsim;
+using qvxtest::hex;
 
-static QByteArray hex(const char *s)
-{
-    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
-}
+using namespace qvxsim;
 
 class TstSimFrames : public QObject {
     Q_OBJECT

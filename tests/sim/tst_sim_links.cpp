@@ -1,6 +1,7 @@
 // The simulator's links on real pseudo-terminals and 127.0.0.1 sockets:
 // RTU and TCP service, every fault switch as seen on the wire, pacing, and
 // the meter's readout.
+#include "common/hex.h"
 #include "sim/meter_link.h"
 #include "sim/pty_link.h"
 #include "sim/tcp_server.h"
@@ -16,12 +17,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-using namespace qvxsim;
+using qvxtest::hex;
 
-static QByteArray hex(const char *s)
-{
-    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
-}
+using namespace qvxsim;
 
 // The other end of a pseudo-terminal, as a client opens it: every read is
 // kept with the time it arrived.

@@ -1,14 +1,12 @@
 // Request frames, CRC and the TCP-to-RTU conversion, from known-good bytes.
+#include "common/hex.h"
 #include "transport/modbus.h"
 
 #include <QTest>
 
-using namespace qvx;
+using qvxtest::hex;
 
-static QByteArray hex(const char *s)
-{
-    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
-}
+using namespace qvx;
 
 class TstModbus : public QObject {
     Q_OBJECT

@@ -1,4 +1,5 @@
 // The common reply checks and the register decoder, from known bytes.
+#include "common/hex.h"
 #include "transport/modbus.h"
 #include "transport/reply_check.h"
 #include "transport/session.h"
@@ -6,14 +7,11 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+using qvxtest::hex;
+
 using namespace qvx;
 
 namespace {
-
-QByteArray hex(const char *s)
-{
-    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
-}
 
 // A frame with its CRC appended; the test bytes are chosen so that the CRC's
 // high byte is not 0x00, which the filler rule would take for filler.

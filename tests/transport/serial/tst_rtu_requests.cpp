@@ -1,6 +1,7 @@
 // The five request operations in RTU framing on a real pseudo-terminal pair:
 // the exact bytes on the wire, the "SENT:" / "SENT: " lines, the port-flag
 // check of SendReadHolding, and what a full output queue does to each.
+#include "common/hex.h"
 #include "app/errors.h"
 #include "common/pty_pair.h"
 #include "common/serial_fixture.h"
@@ -10,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+using qvxtest::hex;
+
 using namespace qvx;
 using qvxtest::PtyPair;
 
@@ -17,11 +20,6 @@ using Request = std::function<void(Session &)>;
 Q_DECLARE_METATYPE(Request)
 
 namespace {
-
-QByteArray hex(const char *s)
-{
-    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
-}
 
 QByteArray registerData252()
 {

@@ -1,6 +1,7 @@
 // The serial component and the receive handler on a real pseudo-terminal
 // pair: bytes both ways, bursts, purge, the bounded output queue, RTS on a
 // line that has none, line settings as the device sees them, open failures.
+#include "common/hex.h"
 #include "app/errors.h"
 #include "common/pty_pair.h"
 #include "common/serial_fixture.h"
@@ -10,15 +11,12 @@
 #include <QTest>
 #include <memory>
 
+using qvxtest::hex;
+
 using namespace qvx;
 using qvxtest::PtyPair;
 
 namespace {
-
-QByteArray hex(const char *s)
-{
-    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
-}
 
 QByteArray pattern(int size)
 {

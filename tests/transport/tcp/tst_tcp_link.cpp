@@ -1,6 +1,7 @@
 // The Modbus TCP link through its controls, against real TCP servers that the
 // test runs on 127.0.0.1: connect and disconnect, refusals, the transaction
 // identifiers and frames that reach the server, and the receive buffer.
+#include "common/hex.h"
 #include "common/scripted_dialogs.h"
 #include "transport/session.h"
 #include "transport/tcp_panel.h"
@@ -21,14 +22,11 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+using qvxtest::hex;
+
 using namespace qvx;
 
 namespace {
-
-QByteArray hex(const char *s)
-{
-    return QByteArray::fromHex(QByteArray(s).replace(' ', ""));
-}
 
 // A Modbus TCP peer on 127.0.0.1 that records every byte it receives.
 class Server : public QObject {
