@@ -203,9 +203,7 @@ void TForm1::FormCreate()
     installKeyFilters(this);
 
     const auto *autoOpen = findChild<QCheckBox *>(QStringLiteral("CB_open_port2"));
-    const bool open = autoOpen ? autoOpen->isChecked()
-                               : m_loaded.value(QStringLiteral("Modbus/AutoOpen")) == QLatin1String("1");
-    if (open)
+    if (autoOpen && autoOpen->isChecked())
         guard([this] { m_settingsTab->serialPanel()->Butt_open_port2Click(); }, this);
 }
 
