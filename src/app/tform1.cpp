@@ -107,6 +107,7 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
     m_readoutTab = new ReadoutTab(m_session);
     m_settingsTab->setObjectName(QStringLiteral("TabSheet_settings"));
     m_metersTab->setObjectName(QStringLiteral("TabSheet_meters"));
+    m_metersTab->setRegisterBrowser(m_settingsTab->registerBrowser());
     m_readoutTab->setObjectName(QStringLiteral("TabSheet_readout"));
     m_tabs->addTab(m_settingsTab, QStringLiteral("   Settings     "));
     m_tabs->addTab(m_metersTab, QStringLiteral("    Devices programmed in modbus   "));

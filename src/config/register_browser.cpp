@@ -2,6 +2,7 @@
 
 #include "app/errors.h"
 #include "app/string_grid.h"
+#include "app/time_format.h"
 #include "config/grid_export.h"
 #include "transport/modbus.h"
 #include "transport/reply_timer.h"
@@ -69,25 +70,6 @@ QString hexByte(uint8_t b)
     static const char digits[] = "0123456789ABCDEF";
     const QChar pair[2] = {QLatin1Char(digits[b >> 4]), QLatin1Char(digits[b & 0x0F])};
     return QString(pair, 2);
-}
-
-// The current time in the system's long time format.  Qt's long format adds
-// the time-zone name, which the operator's clock format does not show and
-// which would not fit the column, so it is left out.
-QString longTimeNow()
-{
-    const QLocale locale = QLocale::system();
-    const QString format = locale.timeFormat(QLocale::LongFormat);
-    QString kept;
-    bool quoted = false;
-    for (const QChar c : format) {
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (!quoted && c == QLatin1Char('t'))
-            continue;
-        kept.append(c);
-    }
-    return locale.toString(QTime::currentTime(), kept.simplified());
 }
 
 // An up-down control: one spin box named after the up-down, whose edit is
@@ -231,10 +213,8 @@ void RegisterBrowser::BitBtn3Click()
 {
     guard(
         [this] {
-            if (!m_session.linkOpen()) {
-                m_session.log(QStringLiteral("Serial or TCP port for modbus is not open..."));
+            if (!m_session.checkLink())
                 return;
-            }
             if (m_editInputAddress->text().isEmpty() || m_editInputCount->text().isEmpty()) {
                 m_session.log(QStringLiteral("Enter proper initial conditions..."));
                 return;

@@ -48,6 +48,15 @@ public:
     // True when a request may be sent: the serial port is open or a TCP
     // connection exists.
     bool linkOpen() const { return SerialPortOpen || TransportMode == TransportModeKind::Tcp; }
+    // The link check every device operation starts with: false, after logging
+    // "Serial or TCP port for modbus is not open...", when no link is open.
+    bool checkLink()
+    {
+        if (linkOpen())
+            return true;
+        log(QStringLiteral("Serial or TCP port for modbus is not open..."));
+        return false;
+    }
     void clearBuffers()
     {
         RxBuffer.clear();

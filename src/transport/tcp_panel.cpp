@@ -1,6 +1,7 @@
 #include "transport/tcp_panel.h"
 
 #include "app/errors.h"
+#include "app/time_format.h"
 #include "transport/session.h"
 
 #include <QCoreApplication>
@@ -16,12 +17,6 @@
 namespace qvx {
 
 namespace {
-
-// The time in the operator's regional long time format.
-QString longTimeNow()
-{
-    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
-}
 
 // The field's decimal value; the standard Modbus TCP port when the field is
 // empty or holds anything else (pasted text such as "502x").  Values above
