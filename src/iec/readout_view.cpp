@@ -19,8 +19,11 @@ ReadoutView::ReadoutView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     viewport()->setCursor(Qt::IBeamCursor);
+    // The screen catches up with the lines at most about 30 times a second,
+    // however many receive events come in meanwhile: a fast line with small
+    // events would otherwise repaint for every few bytes.
     m_settle.setSingleShot(true);
-    m_settle.setInterval(0);
+    m_settle.setInterval(SettleMs);
     connect(&m_settle, &QTimer::timeout, this, &ReadoutView::settle);
 }
 

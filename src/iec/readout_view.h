@@ -25,10 +25,12 @@ namespace qvx {
 class ReadoutView : public QAbstractScrollArea {
     Q_OBJECT
 public:
+    static constexpr int SettleMs = 30;
+
     explicit ReadoutView(QWidget *parent = nullptr);
 
     // Appends the bytes of one receive event from line lineIndex on (see
-    // IecLines::capture).  The screen catches up once per event-loop turn.
+    // IecLines::capture).  The screen catches up within SettleMs.
     void capture(QByteArrayView bytes, int &lineIndex);
     void clear();
 
