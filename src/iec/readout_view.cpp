@@ -1,5 +1,7 @@
 #include "iec/readout_view.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
@@ -8,9 +10,88 @@
 #include <QScrollBar>
 
 namespace qvx {
+namespace {
+
+// Screen readers read the text as it shows, one line after another; the
+// selected lines are the selection.  Nothing here is computed until asked.
+class ReadoutViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ReadoutViewAccessible(ReadoutView *view) : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        return t == QAccessible::TextInterface ? static_cast<QAccessibleTextInterface *>(this)
+                                               : QAccessibleWidget::interface_cast(t);
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Value ? all() : QAccessibleWidget::text(t);
+    }
+
+    void selection(int selectionIndex, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+        const auto [first, last] = view()->selectedRange();
+        if (selectionIndex != 0 || first < 0)
+            return;
+        qsizetype offset = 0;
+        for (qsizetype i = 0; i < first; ++i)
+            offset += view()->store().line(i).size() + 1;
+        qsizetype length = last - first;
+        for (qsizetype i = first; i <= last; ++i)
+            length += view()->store().line(i).size();
+        *startOffset = static_cast<int>(offset);
+        *endOffset = static_cast<int>(offset + length);
+    }
+    int selectionCount() const override { return view()->selectedRange().first < 0 ? 0 : 1; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int startOffset, int endOffset) const override
+    {
+        return all().mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return static_cast<int>(all().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return {};
+    }
+
+private:
+    ReadoutView *view() const { return static_cast<ReadoutView *>(widget()); }
+    static QString displayed(const QString &text)
+    {
+        QString out = text;
+        for (QChar &c : out)
+            if (c != QLatin1Char('\n'))
+                c = iecDisplayChar(static_cast<char>(c.toLatin1()));
+        return out;
+    }
+    QString all() const { return displayed(view()->lines().join(QLatin1Char('\n'))); }
+};
+
+QAccessibleInterface *readoutViewAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("qvx::ReadoutView") && object && object->isWidgetType())
+        return new ReadoutViewAccessible(static_cast<ReadoutView *>(object));
+    return nullptr;
+}
+
+} // namespace
 
 ReadoutView::ReadoutView(QWidget *parent) : QAbstractScrollArea(parent)
 {
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(readoutViewAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     // Fixed pitch: the columns in sight follow from the scroll position alone.
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     setFocusPolicy(Qt::StrongFocus);
@@ -204,6 +285,13 @@ void ReadoutView::keyPressEvent(QKeyEvent *event)
         return;
     }
     QAbstractScrollArea::keyPressEvent(event);
+}
+
+std::pair<qsizetype, qsizetype> ReadoutView::selectedRange() const
+{
+    if (m_anchor < 0 || m_lines.isEmpty())
+        return {-1, -1};
+    return {qMin(m_anchor, m_current), qMax(m_anchor, m_current)};
 }
 
 QString ReadoutView::selectedText() const

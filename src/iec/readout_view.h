@@ -19,6 +19,7 @@
 #include <QAbstractScrollArea>
 #include <QStringList>
 #include <QTimer>
+#include <utility>
 
 namespace qvx {
 
@@ -42,6 +43,8 @@ public:
     // How line i shows on screen.
     QString displayText(qsizetype i) const { return iecDisplayText(m_lines.line(i)); }
 
+    // First and last selected line; -1, -1 without a selection.
+    std::pair<qsizetype, qsizetype> selectedRange() const;
     // The selected lines, one per line; empty without a selection.
     QString selectedText() const;
     void selectAll();

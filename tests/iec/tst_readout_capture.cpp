@@ -15,6 +15,7 @@
 #include "sim/meter_link.h"
 #include "transport/reply_timer.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -162,6 +163,9 @@ private slots:
         }
         QVERIFY(r.memo()->displayText(1).startsWith(QChar(0x2402)));
         QVERIFY(r.memo()->displayText(0).endsWith(QChar(0x240D)));
+        QAccessibleInterface *readable = QAccessible::queryAccessibleInterface(r.memo());
+        QCOMPARE(readable->text(QAccessible::Name), QStringLiteral("Readout"));
+        QCOMPARE(readable->textInterface()->text(0, 12), QStringLiteral("/XXX5METER\u240d\n"));
     }
 
     // A second press sends the request again but keeps the first end; the
