@@ -27,6 +27,14 @@ public:
     {
         return t == QAccessible::Value ? all() : QAccessibleWidget::text(t);
     }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        s.multiLine = true;
+        s.selectableText = true;
+        return s;
+    }
 
     void selection(int selectionIndex, int *startOffset, int *endOffset) const override
     {
@@ -65,15 +73,17 @@ public:
 
 private:
     ReadoutView *view() const { return static_cast<ReadoutView *>(widget()); }
-    static QString displayed(const QString &text)
+    QString all() const
     {
-        QString out = text;
-        for (QChar &c : out)
-            if (c != QLatin1Char('\n'))
-                c = iecDisplayChar(static_cast<char>(c.toLatin1()));
+        const IecLines &lines = view()->store();
+        QString out;
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (i)
+                out += QLatin1Char('\n');
+            out += iecDisplayText(lines.line(i));
+        }
         return out;
     }
-    QString all() const { return displayed(view()->lines().join(QLatin1Char('\n'))); }
 };
 
 QAccessibleInterface *readoutViewAccessible(const QString &className, QObject *object)

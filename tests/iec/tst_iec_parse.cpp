@@ -111,20 +111,6 @@ private slots:
         QCOMPARE(index, 1);
     }
 
-    void clearedStoreStartsAtLineZero()
-    {
-        IecLines store;
-        int index = 0;
-        store.capture("a\nb\n", index);
-        store.clear();
-        QCOMPARE(store.size(), 0);
-        QCOMPARE(store.fileBytes(), QByteArray());
-        index = 0;
-        store.capture("c\r\n", index);
-        QCOMPARE(store.all(), (QList<QByteArray>{"c\r", ""}));
-        QCOMPARE(store.fileBytes(), QByteArray("c\r\r\n\r\n"));
-    }
-
     void removedLinesAndLongest()
     {
         IecLines store;
