@@ -5,7 +5,8 @@
 // (1 MB well under a second).  "shown" is the time until the view has drawn
 // the end of the text (the screen catches up at most every 30 ms, so it
 // includes that wait).  A last run sends one line without any line
-// feed, the case a chatty line makes.  Every run checks that the captured
+// feed, the case a chatty line makes, and one draws the view after every
+// event, the screen's worst case.  Every run checks that the captured
 // lines hold exactly the bytes sent, in order.
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/iec_capture_bench
@@ -45,7 +46,7 @@ QByteArray meterLikeText(qsizetype size, bool lineFeeds)
     return out;
 }
 
-bool run(const char *label, qsizetype size, bool lineFeeds)
+bool run(const char *label, qsizetype size, bool lineFeeds, bool drawEveryEvent = false)
 {
     qvx::Session session;
     qvx::ReadoutTab tab(session);
@@ -64,6 +65,8 @@ bool run(const char *label, qsizetype size, bool lineFeeds)
     for (qsizetype at = 0; at < text.size(); ++events) {
         const qsizetype n = qMin<qsizetype>(rng.bounded(1, 1025), text.size() - at);
         tab.captureBytes(text.mid(at, n));
+        if (drawEveryEvent)
+            tab.memoReadout()->viewport()->repaint();
         QApplication::processEvents();
         at += n;
     }
@@ -99,5 +102,7 @@ int main(int argc, char **argv)
     for (qsizetype size : {256 * 1024, 512 * 1024, 1024 * 1024, 2048 * 1024})
         ok = run("lines", size, true) && ok;
     ok = run("one line", 1024 * 1024, false) && ok;
+    // The worst case of the screen: the view drawn after every event.
+    ok = run("drawn", 1024 * 1024, true, true) && ok;
     return ok ? 0 : 1;
 }

@@ -16,10 +16,12 @@
 #include "transport/reply_timer.h"
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -202,6 +204,29 @@ private slots:
         r.meterSends("C\r\nD");
         QCOMPARE(r.lines(), (QList<QByteArray>{"C\r", "D"}));
         QCOMPARE(r.tab->ReadoutLineIndex, 1);
+    }
+
+    // Copy gives the characters as they are; pasted text becomes lines of
+    // its own below; Delete removes the selected lines.
+    void copyPasteAndDeleteLines()
+    {
+        Rig r;
+        r.memo()->paste(QStringLiteral("X\r\n\x02"
+                                       "1.8.0(5)\r\n"));
+        QCOMPARE(r.lines(), (QList<QByteArray>{"X\r",
+                                               "\x02"
+                                               "1.8.0(5)\r",
+                                               ""}));
+        r.memo()->paste(QStringLiteral("tail"));
+        r.memo()->paste(QStringLiteral("more"));
+        QCOMPARE(r.lines().mid(2), (QList<QByteArray>{"tail", "more"}));
+        r.memo()->setFocus();
+        QTest::keyClick(r.memo(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(r.memo(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("X\r\n\x02"
+                                                                      "1.8.0(5)\r\ntail\nmore"));
+        QTest::keyClick(r.memo(), Qt::Key_Delete);
+        QCOMPARE(r.memo()->lineCount(), 0);
     }
 
     void saveWritesTheBytesThatArrived()
