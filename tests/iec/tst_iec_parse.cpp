@@ -61,7 +61,8 @@ private slots:
         QCOMPARE(table(lines), rows);
     }
 
-    // The bytes of receive events, "|" marking where one event ends.
+    // The bytes of receive events, "|" marking where one event ends (answers
+    // split anywhere are the window test's).
     void capture_data()
     {
         QTest::addColumn<QByteArray>("events");
@@ -69,14 +70,6 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("lines");
         QTest::addColumn<int>("endIndex");
         using L = QList<QByteArray>;
-        QTest::newRow("CR kept, LF ends the line") << QByteArray("/ABC\r\n") << 0 << L{"/ABC\r", ""} << 1;
-        QTest::newRow("line across events")
-            << QByteArray("1.8|.0(1)\r|\n2") << 0 << L{"1.8.0(1)\r", "2"} << 1;
-        QTest::newRow("controls stay") << QByteArray("\x02|A\r\n!\r\n\x03\x7f") << 0
-                                       << L{"\x02"
-                                            "A\r",
-                                            "!\r", "\x03\x7f"}
-                                       << 2;
         QTest::newRow("Latin-1 and NUL")
             << QByteArray("\xe9\xff\x00x", 4) << 0 << L{QByteArray("\xe9\xff\x00x", 4)} << 0;
         QTest::newRow("empty lines") << QByteArray("\n\n") << 0 << L{"", "", ""} << 2;
@@ -109,19 +102,6 @@ private slots:
         // next bytes go to the line after the receiving one.
         QCOMPARE(store.all(), (QList<QByteArray>{"aX", "bY", "c", ""}));
         QCOMPARE(index, 1);
-    }
-
-    void removedLinesAndLongest()
-    {
-        IecLines store;
-        int index = 0;
-        store.capture("a\nbbbbbb\ncc", index);
-        QCOMPARE(store.longest(), 6);
-        store.removeLines(1, 1);
-        QCOMPARE(store.all(), (QList<QByteArray>{"a", "cc"}));
-        QCOMPARE(store.longest(), 2);
-        store.removeLines(5, 9);
-        QCOMPARE(store.size(), 2);
     }
 
     void displayShowsEveryByte_data()
