@@ -47,10 +47,13 @@ public:
             editorCreated(editor);
         return editor;
     }
+    // Only a text the operator changed counts: an editor that was merely
+    // opened and left again must not write a cleared cell into the table.
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
     {
+        const QString before = index.data(Qt::EditRole).toString();
         QStyledItemDelegate::setModelData(editor, model, index);
-        if (committed)
+        if (committed && index.data(Qt::EditRole).toString() != before)
             committed(index.row());
     }
 };
@@ -83,6 +86,10 @@ MetersTab::MetersTab(Session &session, QWidget *parent)
     m_gridRegisters->setAccessibleName(QStringLiteral("Registers, set to be read for this METER ID"));
     m_gridRegisters->setColumnWidths({64, 218});
     m_gridRegisters->setEditable(true);
+    // Moving through the rows selects them; an editor opens on typing, F2,
+    // a double click or a click on the selected cell.
+    m_gridRegisters->setEditTriggers(QAbstractItemView::EditTriggers(QAbstractItemView::AllEditTriggers) &
+                                     ~QAbstractItemView::EditTriggers(QAbstractItemView::CurrentChanged));
     m_gridRegisters->setSelectionMode(QAbstractItemView::ContiguousSelection);
     m_gridRegisters->installEventFilter(this);
     auto *delegate = new RegisterCellDelegate(m_gridRegisters);

@@ -401,6 +401,11 @@ private slots:
         QVERIFY(r.tab->gridMeterValue()->cell(1, 4).isEmpty());
         r.click("Butt_clearReg");
         QVERIFY(r.grid()->cell(1, 7).isEmpty());
+        // An editor opened on the cleared cell and left unchanged keeps the code.
+        r.grid()->edit(r.grid()->gridModel()->index(7, 1));
+        r.tab->comboMeterId()->setFocus();
+        QTRY_VERIFY(!qobject_cast<QLineEdit *>(QApplication::focusWidget()) ||
+                    QApplication::focusWidget()->parent() != r.grid()->viewport());
         r.tab->udMeterNumber()->setValue(3);
         QVERIFY(r.grid()->cell(1, 7).isEmpty());
         QVERIFY(r.tab->comboMeterId()->currentText().isEmpty());
