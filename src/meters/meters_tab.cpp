@@ -2,62 +2,197 @@
 
 #include "app/errors.h"
 #include "app/string_grid.h"
+#include "app/typing_limit.h"
+#include "config/register_browser.h"
+#include "meters/meter_codec.h"
 #include "meters/meter_values_panel.h"
 #include "transport/modbus.h"
 #include "transport/reply_timer.h"
 #include "transport/session.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QSpinBox>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+#include <functional>
+#include <new>
 
 namespace qvx {
+
+namespace {
+
+constexpr int StatusPanelProgress = 3;
+
+// The cell editor of Grid_registers: tells the tab which row a committed
+// text went to, and lets the tab watch the editor's key releases.
+class RegisterCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    std::function<void(QWidget *)> editorCreated;
+    std::function<void(int row)> committed;
+
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override
+    {
+        QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
+        if (editor && editorCreated)
+            editorCreated(editor);
+        return editor;
+    }
+    // Only a text the operator changed counts: an editor that was merely
+    // opened and left again must not write a cleared cell into the table.
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
+    {
+        const QString before = index.data(Qt::EditRole).toString();
+        QStyledItemDelegate::setModelData(editor, model, index);
+        if (committed && index.data(Qt::EditRole).toString() != before)
+            committed(index.row());
+    }
+};
+
+QPushButton *button(const QString &caption, const char *name, QWidget *parent)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    return b;
+}
+
+} // namespace
 
 MetersTab::MetersTab(Session &session, QWidget *parent)
     : QWidget(parent), m_session(session), m_gridRegisters(new StringGrid(2, 64, this)),
       m_labelSelected(new QLabel(this)), m_udMeterNumber(new QSpinBox(this)),
+      m_comboMeterId(new QComboBox(this)), m_button3(button(QStringLiteral("Activate"), "Button3", this)),
+      m_buttClearReg(button(QStringLiteral("Clear current registers"), "Butt_clearReg", this)),
+      m_bitBtn16(button(QStringLiteral("Write in QVX-24 this meter"), "BitBtn16", this)),
+      m_bitBtn15(button(QStringLiteral("Read from QVX-24 this meter"), "BitBtn15", this)),
+      m_bitBtn14(button(QStringLiteral("Read info from QVX-24 for all programmed METERS"), "BitBtn14", this)),
+      m_popupRegister(new QMenu(this)),
       m_check16digit(new QCheckBox(QStringLiteral("Enable 16-digit ID"), this)),
       m_checkLongObis(new QCheckBox(QStringLiteral("Enable Long OBIS"), this)),
       m_check64bit(new QCheckBox(QStringLiteral("Decode values as 64-bit integer"), this)),
-      m_timerReadSingle(new ReplyTimer(1000, this)), m_values(new MeterValuesPanel(session, *this, this))
+      m_timerReadSingle(new ReplyTimer(1000, this)), m_timerReadAll(new ReplyTimer(1000, this)),
+      m_values(new MeterValuesPanel(session, *this, this))
 {
     m_gridRegisters->setObjectName(QStringLiteral("Grid_registers"));
     m_gridRegisters->setAccessibleName(QStringLiteral("Registers, set to be read for this METER ID"));
     m_gridRegisters->setColumnWidths({64, 218});
     m_gridRegisters->setEditable(true);
+    // Moving through the rows selects them; an editor opens on typing, F2,
+    // a double click or a click on the selected cell.
+    m_gridRegisters->setEditTriggers(QAbstractItemView::EditTriggers(QAbstractItemView::AllEditTriggers) &
+                                     ~QAbstractItemView::EditTriggers(QAbstractItemView::CurrentChanged));
+    m_gridRegisters->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    m_gridRegisters->installEventFilter(this);
+    auto *delegate = new RegisterCellDelegate(m_gridRegisters);
+    delegate->editorCreated = [this](QWidget *editor) { editor->installEventFilter(this); };
+    delegate->committed = [this](int row) { registerCellCommitted(row); };
+    m_gridRegisters->setItemDelegate(delegate);
+    connect(m_gridRegisters->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) {
+                if (current.isValid())
+                    Grid_registersSelectCell(current.column(), current.row());
+            });
+
+    m_popupRegister->setObjectName(QStringLiteral("Popup_register"));
+    QAction *write = m_popupRegister->addAction(QStringLiteral("Write this No. in QVX-24"), this,
+                                                &MetersTab::WriteinQVX241Click);
+    write->setObjectName(QStringLiteral("WriteinQVX241"));
+    QAction *read = m_popupRegister->addAction(QStringLiteral("Read this No. from QVX-24"), this,
+                                               &MetersTab::ReadfromQVX241Click);
+    read->setObjectName(QStringLiteral("ReadfromQVX241"));
+    m_gridRegisters->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_gridRegisters, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        m_popupRegister->popup(m_gridRegisters->viewport()->mapToGlobal(pos));
+    });
+
     m_labelSelected->setObjectName(QStringLiteral("Label_selectedRegister"));
+    m_labelSelected->setAccessibleName(QStringLiteral("Selected register from table:"));
+
     m_udMeterNumber->setObjectName(QStringLiteral("UD_meterNumber"));
     m_udMeterNumber->setRange(1, 32);
     m_udMeterNumber->setValue(1);
+    m_udMeterNumber->setWrapping(false);
     m_udMeterNumber->setAccessibleName(QStringLiteral("No."));
-    m_udMeterNumber->findChild<QLineEdit *>()->setObjectName(QStringLiteral("Edit_meterNumber"));
+    // The number changes only through the arrows; the field is not typed in.
+    m_udMeterNumber->setFocusPolicy(Qt::ClickFocus);
+    auto *editMeterNumber = m_udMeterNumber->findChild<QLineEdit *>();
+    editMeterNumber->setObjectName(QStringLiteral("Edit_meterNumber"));
+    editMeterNumber->setReadOnly(true);
+    connect(m_udMeterNumber, &QSpinBox::valueChanged, this,
+            [this] { guard([this] { Edit_meterNumberChange(); }, this); });
+
+    m_comboMeterId->setObjectName(QStringLiteral("Combo_meterID"));
+    m_comboMeterId->setEditable(true);
+    m_comboMeterId->setInsertPolicy(QComboBox::NoInsert);
+    m_comboMeterId->setCompleter(nullptr);
+    setTypingLimit(m_comboMeterId, 8);
+    connect(m_comboMeterId->lineEdit(), &QLineEdit::returnPressed, this,
+            [this] { ComboBox1KeyPress(QChar(u'\r')); });
+
+    connect(m_button3, &QPushButton::clicked, this, &MetersTab::Button3Click);
+    connect(m_buttClearReg, &QPushButton::clicked, this,
+            [this] { guard([this] { Butt_clearRegClick(); }, this); });
+    connect(m_bitBtn16, &QPushButton::clicked, this, &MetersTab::BitBtn16Click);
+    connect(m_bitBtn15, &QPushButton::clicked, this, &MetersTab::BitBtn15Click);
+    connect(m_bitBtn14, &QPushButton::clicked, this, &MetersTab::BitBtn14Click);
+
     m_check16digit->setObjectName(QStringLiteral("Check_16digit"));
     m_checkLongObis->setObjectName(QStringLiteral("Check_longOBIS"));
     m_check64bit->setObjectName(QStringLiteral("Check_64bit"));
+    // Toggled, not clicked: the settings readout sets the box and relies on
+    // the typing limit following it.
+    connect(m_check16digit, &QCheckBox::toggled, this, &MetersTab::Check_16digitClick);
+
     m_timerReadSingle->setObjectName(QStringLiteral("Timer_readQVX_single"));
     connect(m_timerReadSingle, &ReplyTimer::timeout, this, &MetersTab::Timer_readQVX_singleTimer);
+    m_timerReadAll->setObjectName(QStringLiteral("Timer_readQVX24"));
+    connect(m_timerReadAll, &ReplyTimer::timeout, this, &MetersTab::Timer_readQVX24Timer);
 
+    auto *numberCaption = new QLabel(QStringLiteral("No."), this);
+    numberCaption->setBuddy(m_udMeterNumber);
+    auto *idCaption = new QLabel(QStringLiteral("8-digit Meter ID"), this);
+    idCaption->setBuddy(m_comboMeterId);
     auto *registersCaption = new QLabel(QStringLiteral("Registers, set to be read for this METER ID:"), this);
     registersCaption->setBuddy(m_gridRegisters);
     auto *selectedCaption = new QLabel(QStringLiteral("Selected register from table: "), this);
-    auto *numberCaption = new QLabel(QStringLiteral("No."), this);
-    numberCaption->setBuddy(m_udMeterNumber);
 
-    auto *layout = new QGridLayout(this);
-    layout->addWidget(numberCaption, 0, 0);
-    layout->addWidget(m_udMeterNumber, 0, 1);
-    layout->addWidget(m_check16digit, 1, 0, 1, 2);
-    layout->addWidget(m_checkLongObis, 2, 0, 1, 2);
-    layout->addWidget(m_check64bit, 3, 0, 1, 2);
-    layout->addWidget(registersCaption, 4, 0, 1, 2);
-    layout->addWidget(m_gridRegisters, 5, 0, 1, 2);
-    layout->addWidget(selectedCaption, 6, 0);
-    layout->addWidget(m_labelSelected, 6, 1);
-    layout->addWidget(m_values, 0, 2, 7, 1);
-    layout->setColumnStretch(1, 1);
-    layout->setColumnStretch(2, 1);
+    auto *slotRow = new QGridLayout;
+    slotRow->addWidget(numberCaption, 0, 0);
+    slotRow->addWidget(idCaption, 0, 1);
+    slotRow->addWidget(m_udMeterNumber, 1, 0);
+    slotRow->addWidget(m_comboMeterId, 1, 1);
+    slotRow->addWidget(m_button3, 1, 2);
+    slotRow->setColumnStretch(1, 1);
+
+    auto *selectedRow = new QHBoxLayout;
+    selectedRow->addWidget(selectedCaption);
+    selectedRow->addWidget(m_labelSelected, 1);
+
+    auto *left = new QVBoxLayout;
+    left->addLayout(slotRow);
+    left->addWidget(m_check16digit);
+    left->addWidget(m_checkLongObis);
+    left->addWidget(m_check64bit);
+    left->addWidget(registersCaption);
+    left->addWidget(m_gridRegisters, 1);
+    left->addWidget(m_buttClearReg);
+    left->addLayout(selectedRow);
+    left->addWidget(m_bitBtn16);
+    left->addWidget(m_bitBtn15);
+    left->addWidget(m_bitBtn14);
+
+    auto *layout = new QHBoxLayout(this);
+    layout->addLayout(left, 1);
+    layout->addWidget(m_values, 1);
 }
 
 StringGrid *MetersTab::gridMeterValue() const
@@ -70,13 +205,228 @@ int MetersTab::meterNumber() const
     return m_udMeterNumber->value();
 }
 
-void MetersTab::Edit_meterNumberChange() {}
+uint8_t MetersTab::unit() const
+{
+    return m_browser ? m_browser->unitAddress() : uint8_t(1);
+}
 
-void MetersTab::Butt_clearRegClick() {}
+int MetersTab::replyTimeout() const
+{
+    return m_browser ? m_browser->modbusTimeout() : 1000;
+}
 
-void MetersTab::DecodeRegisterList(const QByteArray &, int) {}
+bool MetersTab::sixteenDigits() const
+{
+    return m_check16digit->isChecked();
+}
 
-void MetersTab::DecodeRegisterRow(const QByteArray &, int, int) {}
+bool MetersTab::longObis() const
+{
+    return m_checkLongObis->isChecked();
+}
+
+// --- the meter table on screen ---------------------------------------------------
+
+void MetersTab::AddMeterIdToList(const QString &id)
+{
+    if (m_comboMeterId->findText(id, Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0)
+        return;
+    // Adding the first item would also put it into the box; the box keeps
+    // what it shows.
+    const QString shown = m_comboMeterId->currentText();
+    m_comboMeterId->addItem(id);
+    m_comboMeterId->setEditText(shown);
+}
+
+void MetersTab::Edit_meterNumberChange()
+{
+    const int n = meterNumber();
+    m_comboMeterId->setEditText(QString());
+    Butt_clearRegClick();
+    const QString id = m_table.id(n);
+    if (!id.isEmpty()) {
+        m_comboMeterId->setEditText(id);
+        for (int r = 1; r <= ObisListRows; ++r) {
+            m_gridRegisters->setCell(0, r, QString::number(r));
+            m_gridRegisters->setCell(1, r, m_table.code(n, r));
+        }
+    }
+    gridMeterValue()->gridModel()->clearCells(1, 1);
+}
+
+void MetersTab::Butt_clearRegClick()
+{
+    m_gridRegisters->gridModel()->clearCells(1, 0);
+    m_gridRegisters->setRowCount(64);
+}
+
+void MetersTab::Check_16digitClick(bool checked)
+{
+    setTypingLimit(m_comboMeterId, checked ? 16 : 8);
+}
+
+void MetersTab::ComboBox1KeyPress(QChar key)
+{
+    if (key == u'\r')
+        m_table.setId(meterNumber(), m_comboMeterId->currentText());
+}
+
+void MetersTab::Grid_registersSelectCell(int col, int row)
+{
+    // Row 0 holds the captions and is never the selected row.
+    if (row < 1) {
+        m_gridRegisters->setCurrentIndex(m_gridRegisters->gridModel()->index(1, qMax(0, col)));
+        return;
+    }
+    selectedRegisterRow = row;
+    selectedRegisterCol = col;
+}
+
+void MetersTab::Grid_registersKeyUp()
+{
+    const int r = selectedRegisterRow;
+    const QString text = m_gridRegisters->cell(1, r);
+    m_table.setCode(meterNumber(), r, text);
+    m_labelSelected->setText(text);
+}
+
+void MetersTab::registerCellCommitted(int row)
+{
+    if (row >= 1 && row <= ObisListRows)
+        m_table.setCode(meterNumber(), row, m_gridRegisters->cell(1, row));
+}
+
+bool MetersTab::eventFilter(QObject *watched, QEvent *event)
+{
+    // Key releases in the grid and in its cell editor alike.
+    if (event->type() == QEvent::KeyRelease && watched != this)
+        guard([this] { Grid_registersKeyUp(); }, this);
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- "Activate" and the writes ------------------------------------------------------
+
+void MetersTab::Button3Click()
+{
+    guard(
+        [this] {
+            if (!m_session.checkLink())
+                return;
+            const QString text = m_comboMeterId->currentText();
+            const bool sixteen = sixteenDigits();
+            if (sixteen && text.size() != 16) {
+                m_session.log(QStringLiteral("Meter ID should be 16 digits exactly...skipped"));
+                return;
+            }
+            if (!sixteen && text.size() != 8) {
+                m_session.log(QStringLiteral("Meter ID should be 8 digits exactly...skipped"));
+                return;
+            }
+            const int n = meterNumber();
+            m_table.setId(n, text);
+            AddMeterIdToList(text);
+            m_session.WritePending = true;
+            m_session.clearBuffers();
+            const int digits = sixteen ? 16 : 8;
+            m_session.SendWriteMultiple(unit(), meterIdAddress(n, sixteen), uint8_t(digits / 2),
+                                        EncodeMeterId(text, digits));
+            m_browser->timerModbus().enable();
+        },
+        this);
+}
+
+void MetersTab::BitBtn16Click()
+{
+    guard(
+        [this] {
+            if (!m_session.checkLink())
+                return;
+            QByteArray entries;
+            try {
+                // Rows 1..64 as the grid shows them; row 64 is not in the
+                // grid and reads empty.
+                for (int r = 1; r <= 64; ++r)
+                    entries += EncodeRegisterEntry(m_gridRegisters->cell(1, r), longObis());
+            } catch (const std::bad_alloc &e) {
+                // A half-built list would program the device with holes:
+                // nothing is sent.
+                m_session.log(QStringLiteral("Exception - ") + QString::fromLocal8Bit(e.what()));
+                return;
+            }
+            m_session.WritePending = true;
+            m_session.clearBuffers();
+            m_session.SendWriteMultiple(unit(), obisListAddress(meterNumber()), 2 * ObisListRegisters,
+                                        entries.left(2 * ObisListRegisters));
+            m_browser->timerModbus().enable();
+        },
+        this);
+}
+
+void MetersTab::WriteinQVX241Click()
+{
+    guard(
+        [this] {
+            if (!m_session.checkLink())
+                return;
+            const int r = selectedRegisterRow;
+            if (r < 1 || r > ObisListRows) {
+                m_session.log(QStringLiteral("Not a proper selection from grid...skipping"));
+                return;
+            }
+            m_session.log(QStringLiteral("Setting register ") + QString::number(r) +
+                          QStringLiteral(" to value ") + m_gridRegisters->cell(selectedRegisterCol, r) +
+                          QStringLiteral("..."));
+            m_session.WritePending = true;
+            m_session.clearBuffers();
+            m_session.SendWriteMultiple(unit(), obisEntryAddress(meterNumber(), r), 4,
+                                        EncodeRegisterEntry(m_gridRegisters->cell(1, r), longObis()));
+            m_browser->timerModbus().enable();
+        },
+        this);
+}
+
+// --- single reads ----------------------------------------------------------------------
+
+void MetersTab::BitBtn15Click()
+{
+    guard(
+        [this] {
+            if (!m_session.checkLink())
+                return;
+            m_session.clearBuffers();
+            m_session.WritePending = false;
+            m_session.purge();
+            m_timerReadSingle->setInterval(replyTimeout());
+            ReadOneRow = false;
+            ReadValues = false;
+            m_session.SendReadHolding(unit(), obisListAddress(meterNumber()), ObisListRegisters);
+            m_timerReadSingle->enable();
+        },
+        this);
+}
+
+void MetersTab::ReadfromQVX241Click()
+{
+    guard(
+        [this] {
+            if (!m_session.checkLink())
+                return;
+            const int r = selectedRegisterRow;
+            if (r < 1 || r > ObisListRows) {
+                m_session.log(QStringLiteral("No row selected, click with mouse..."));
+                return;
+            }
+            m_session.clearBuffers();
+            m_session.WritePending = false;
+            m_session.purge();
+            m_timerReadSingle->setInterval(replyTimeout());
+            ReadOneRow = true;
+            ReadValues = false;
+            m_session.SendReadHolding(unit(), obisEntryAddress(meterNumber(), r), 2);
+            m_timerReadSingle->enable();
+        },
+        this);
+}
 
 std::optional<QByteArray> MetersTab::captureReply(ReplyTimer &timer)
 {
@@ -103,6 +453,7 @@ void MetersTab::Timer_readQVX_singleTimer()
             if (!ReadValues && !ReadOneRow) {
                 Butt_clearRegClick();
                 DecodeRegisterList(*reply, n);
+                m_udMeterNumber->setValue(n);
             } else if (!ReadValues) {
                 DecodeRegisterRow(*reply, n, selectedRegisterRow);
             } else if (!ReadOneRow) {
@@ -114,6 +465,136 @@ void MetersTab::Timer_readQVX_singleTimer()
             }
         },
         this);
+}
+
+// --- the read of all programmed meters ---------------------------------------------------
+
+void MetersTab::setReadAllControlsEnabled(bool on)
+{
+    m_buttClearReg->setEnabled(on);
+    m_bitBtn16->setEnabled(on);
+    m_bitBtn15->setEnabled(on);
+    m_values->setFileButtonsEnabled(on);
+    m_bitBtn14->setEnabled(on);
+    m_gridRegisters->setEnabled(on);
+    m_comboMeterId->setEnabled(on);
+    m_button3->setEnabled(on);
+    m_udMeterNumber->setEnabled(on);
+}
+
+void MetersTab::showReadAllProgress()
+{
+    const int total = sixteenDigits() ? 30 : 32;
+    const int k = m_session.WritePending ? ReadAllMeterIndex : 0;
+    m_session.setStatus(StatusPanelProgress, QStringLiteral("%1/%2").arg(k).arg(total));
+}
+
+void MetersTab::endReadAll()
+{
+    m_timerReadAll->disable();
+    setReadAllControlsEnabled(true);
+    m_session.setStatus(StatusPanelProgress, QString());
+}
+
+void MetersTab::BitBtn14Click()
+{
+    guard(
+        [this] {
+            if (!m_session.checkLink())
+                return;
+            m_session.clearBuffers();
+            m_session.WritePending = false;
+            m_session.purge();
+            m_comboMeterId->clear();
+            m_table.clear();
+            m_session.SendReadHolding(unit(), MeterIdBase, sixteenDigits() ? MeterIdCount16 : MeterIdCount8);
+            m_timerReadAll->setInterval(replyTimeout());
+            setReadAllControlsEnabled(false);
+            showReadAllProgress();
+            m_timerReadAll->enable();
+        },
+        this);
+}
+
+void MetersTab::Timer_readQVX24Timer()
+{
+    const bool ok = guard(
+        [this] {
+            const std::optional<QByteArray> reply = captureReply(*m_timerReadAll);
+            if (!reply) {
+                endReadAll();
+                m_session.log(QStringLiteral(
+                    "Reading of all meters stopped: serial or TCP port for modbus is not open..."));
+                return;
+            }
+            if (!m_session.WritePending) {
+                // The meter IDs have come; the lists follow, slot by slot.
+                if (!reply->isEmpty())
+                    DecodeMeterIds(*reply);
+                m_session.WritePending = true;
+                ReadAllMeterIndex = 1;
+                m_udMeterNumber->setValue(1);
+                m_session.SendReadHolding(unit(), obisListAddress(1), ObisListRegisters);
+                showReadAllProgress();
+                m_timerReadAll->enable();
+                return;
+            }
+            if (!reply->isEmpty()) {
+                Butt_clearRegClick();
+                DecodeRegisterList(*reply, ReadAllMeterIndex);
+            }
+            ++ReadAllMeterIndex;
+            m_udMeterNumber->setValue(ReadAllMeterIndex);
+            const int limit = sixteenDigits() ? 31 : 33;
+            if (ReadAllMeterIndex < limit) {
+                m_session.SendReadHolding(unit(), obisListAddress(ReadAllMeterIndex), ObisListRegisters);
+                showReadAllProgress();
+                m_timerReadAll->enable();
+            } else {
+                endReadAll();
+            }
+        },
+        this);
+    // A step that failed ends the sequence rather than leave the tab disabled.
+    if (!ok)
+        endReadAll();
+}
+
+// --- decoders ------------------------------------------------------------------------------
+
+void MetersTab::DecodeMeterIds(const QByteArray &reply)
+{
+    const MeterIdsReply decoded = qvx::DecodeMeterIds(reply, sixteenDigits() ? 16 : 8);
+    decoded.check.reportTo(m_session);
+    for (int k = 0; k < decoded.ids.size(); ++k) {
+        AddMeterIdToList(decoded.ids.at(k));
+        m_table.setId(k + 1, decoded.ids.at(k));
+    }
+}
+
+void MetersTab::DecodeRegisterList(const QByteArray &reply, int slot)
+{
+    const RegisterEntriesReply decoded = qvx::DecodeRegisterList(reply, longObis());
+    decoded.check.reportTo(m_session);
+    for (int e = 1; e <= decoded.texts.size(); ++e) {
+        const QString &text = decoded.texts.at(e - 1);
+        m_gridRegisters->setCell(0, e, QString::number(e));
+        m_gridRegisters->setCell(1, e, text);
+        m_table.setCode(slot, e, text);
+    }
+}
+
+void MetersTab::DecodeRegisterRow(const QByteArray &reply, int slot, int row)
+{
+    const RegisterEntriesReply decoded = qvx::DecodeRegisterRow(reply, longObis());
+    decoded.check.reportTo(m_session);
+    if (row < 1 || row > ObisListRows)
+        return;
+    for (const QString &text : decoded.texts) {
+        m_gridRegisters->setCell(0, row, QString::number(row));
+        m_gridRegisters->setCell(1, row, text);
+        m_table.setCode(slot, row, text);
+    }
 }
 
 } // namespace qvx

@@ -12,7 +12,10 @@
 #include <optional>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
+class QMenu;
+class QPushButton;
 class QSpinBox;
 
 namespace qvx {
@@ -41,11 +44,14 @@ public:
     QCheckBox *check16digit() const { return m_check16digit; }
     QCheckBox *checkLongObis() const { return m_checkLongObis; }
     QCheckBox *check64bit() const { return m_check64bit; }
+    QComboBox *comboMeterId() const { return m_comboMeterId; }
     // The selected meter slot n: the position of UD_meterNumber (1..32).
     int meterNumber() const;
     QSpinBox *udMeterNumber() const { return m_udMeterNumber; }
     // Reply window of the single-slot OBIS reads and of the value reads.
     ReplyTimer &timerReadSingle() { return *m_timerReadSingle; }
+    // Reply window of each step of the read of all programmed meters.
+    ReplyTimer &timerReadAll() { return *m_timerReadAll; }
 
     // Selected cell of Grid_registers and selected row of Grid_meterValue:
     // the rows the meter operations act on.
@@ -55,6 +61,12 @@ public:
     // What the read that Timer_readQVX_single will end concerns.
     bool ReadOneRow = false;
     bool ReadValues = false;
+    // During the read of all meters: the slot whose OBIS list is awaited.
+    int ReadAllMeterIndex = 1;
+
+    // Adds an ID to the list of Combo_meterID unless it is there already
+    // (exact comparison); the text in the box stays as it is.
+    void AddMeterIdToList(const QString &id);
 
 public slots:
     // Shows slot n from the meter table.
@@ -63,17 +75,46 @@ public slots:
     void Butt_clearRegClick();
     // End of the reply window of the single-slot OBIS and value reads.
     void Timer_readQVX_singleTimer();
+    // Typing limit of the ID box: 16 characters when checked, else 8.
+    void Check_16digitClick(bool checked);
+    void Button3Click(); // "Activate"
+    void Grid_registersSelectCell(int col, int row);
+    // Every key release in the grid: the selected row's code into the table.
+    void Grid_registersKeyUp();
+    // A carriage return in the ID box stores its text as the slot's ID.
+    void ComboBox1KeyPress(QChar key);
+    void BitBtn16Click();       // "Write in QVX-24 this meter"
+    void WriteinQVX241Click();  // "Write this No. in QVX-24"
+    void BitBtn15Click();       // "Read from QVX-24 this meter"
+    void ReadfromQVX241Click(); // "Read this No. from QVX-24"
+    void BitBtn14Click();       // "Read info from QVX-24 for all programmed METERS"
+    void Timer_readQVX24Timer();
 
 public:
-    // Decoders of OBIS replies (the reply already in RTU form).
+    // Decoders of meter programming replies (the reply already in RTU form):
+    // the results go into the meter table and the grid.
+    void DecodeMeterIds(const QByteArray &reply);
     void DecodeRegisterList(const QByteArray &reply, int slot);
     void DecodeRegisterRow(const QByteArray &reply, int slot, int row);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // The first steps of every meter reply window: the reply as it stands
     // (logged as "Respond:"), the buffers emptied and the port purged.
     // Nothing when no link is open any more: the window ends silently.
     std::optional<QByteArray> captureReply(ReplyTimer &timer);
+    uint8_t unit() const;
+    int replyTimeout() const;
+    bool sixteenDigits() const;
+    bool longObis() const;
+    // The ten controls the read of all meters disables while it runs.
+    void setReadAllControlsEnabled(bool on);
+    void endReadAll();
+    void showReadAllProgress();
+    // The grid's cell editor committed a text: it belongs to the slot shown.
+    void registerCellCommitted(int row);
 
     Session &m_session;
     RegisterBrowser *m_browser = nullptr;
@@ -81,10 +122,18 @@ private:
     StringGrid *m_gridRegisters;
     QLabel *m_labelSelected;
     QSpinBox *m_udMeterNumber;
+    QComboBox *m_comboMeterId;
+    QPushButton *m_button3;
+    QPushButton *m_buttClearReg;
+    QPushButton *m_bitBtn16;
+    QPushButton *m_bitBtn15;
+    QPushButton *m_bitBtn14;
+    QMenu *m_popupRegister;
     QCheckBox *m_check16digit;
     QCheckBox *m_checkLongObis;
     QCheckBox *m_check64bit;
     ReplyTimer *m_timerReadSingle;
+    ReplyTimer *m_timerReadAll;
     MeterValuesPanel *m_values;
 };
 

@@ -1,0 +1,413 @@
+// The meter tab's programming transfer through the real window, against the
+// simulated QVX-24S run in-process over Modbus TCP on 127.0.0.1 or over a
+// pseudo-terminal: what goes on the wire, what the device then holds, and
+// what the tool shows and keeps in its meter table.
+#include "app/string_grid.h"
+#include "app/tform1.h"
+#include "app/typing_limit.h"
+#include "common/scripted_dialogs.h"
+#include "meters/meter_codec.h"
+#include "meters/meters_tab.h"
+#include "sim/device.h"
+#include "sim/pty_link.h"
+#include "sim/tcp_server.h"
+#include "transport/reply_timer.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace qvx;
+
+namespace {
+
+constexpr int WaitMs = 20000;
+const QString NoLink = QStringLiteral("Serial or TCP port for modbus is not open...");
+
+struct Rig {
+    qvxtest::ScopedDialogs dialogs;
+    QTemporaryDir dir;
+    qvxsim::Device device{QString()};
+    qvxsim::LinkOptions options;
+    std::unique_ptr<qvxsim::TcpServer> tcp;
+    std::unique_ptr<qvxsim::PtyLink> pty;
+    std::unique_ptr<TForm1> form;
+    MetersTab *tab = nullptr;
+    QStringList log;
+    QList<QByteArray> pdus; // requests as the device received them
+
+    explicit Rig(bool rtu, const qvxsim::Faults &faults = {}, bool link = true)
+    {
+        options.faults = faults;
+        options.monitor = [this, rtu](const QString &, const QString &direction, const QByteArray &b) {
+            if (direction == QLatin1String("RX"))
+                pdus << (rtu ? b.mid(1, b.size() - 3) : b.mid(7));
+        };
+        form = std::make_unique<TForm1>(dir.path());
+        tab = form->metersTab();
+        QObject::connect(&form->session(), &Session::logLine, tab, [this](const QString &l) { log << l; });
+        child<QSpinBox>("UD_modbusTimeout")->setValue(200);
+        form->tabs()->setCurrentWidget(tab);
+        form->show();
+        form->activateWindow();
+        (void)QTest::qWaitForWindowActive(form.get());
+        if (!link)
+            return;
+        if (rtu) {
+            pty = std::make_unique<qvxsim::PtyLink>(device, options);
+            pty->open();
+            child<QComboBox>("Combo_com2_name")->setCurrentText(pty->slavePath());
+            click("Butt_open_port2");
+        } else {
+            tcp = std::make_unique<qvxsim::TcpServer>(device, options);
+            tcp->listen(QHostAddress::LocalHost, 0);
+            child<QLineEdit>("Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
+            child<QLineEdit>("Edit_port")->setText(QString::number(tcp->serverPort()));
+            click("Butt_connectEthernet");
+        }
+    }
+    template <class T> T *child(const char *name) { return form->findChild<T *>(QLatin1String(name)); }
+    void click(const char *name) { child<QAbstractButton>(name)->click(); }
+    bool linked() { return form->session().linkOpen(); }
+    StringGrid *grid() { return tab->gridRegisters(); }
+    int responds() { return int(log.filter(QRegularExpression(QStringLiteral("^Respond:"))).size()); }
+    // Runs an operation and waits for the end of its reply window.
+    bool answered(const std::function<void()> &operation)
+    {
+        const int before = responds();
+        operation();
+        return QTest::qWaitFor([&] { return responds() > before; }, WaitMs);
+    }
+    bool readAllDone()
+    {
+        return QTest::qWaitFor([&] { return child<QPushButton>("BitBtn14")->isEnabled(); }, 60000);
+    }
+    // Types a code into column 1 of a row as the operator does and moves on.
+    void typeCode(int row, const QString &code, Qt::Key moveOn = Qt::Key_Down)
+    {
+        const QModelIndex cell = grid()->gridModel()->index(row, 1);
+        grid()->setCurrentIndex(cell);
+        grid()->edit(cell);
+        auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        QVERIFY(editor && editor->parent() == grid()->viewport());
+        QTest::keyClicks(editor, code);
+        // The release reaches whatever has the focus once the press is done.
+        QTest::keyPress(editor, moveOn);
+        QApplication::processEvents();
+        QTest::keyRelease(QApplication::focusWidget(), moveOn);
+    }
+    uint32_t holding32(int address)
+    {
+        return uint32_t(device.holding(address)) << 16 | device.holding(address + 1);
+    }
+};
+
+} // namespace
+
+class TstMeterProgramming : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Labels reach the controls, the ID's typing limit follows the mode, the
+    // grid takes only the characters of an OBIS code.
+    void controls()
+    {
+        Rig r(false);
+        auto *combo = r.child<QComboBox>("Combo_meterID");
+        const char *labelled[][2] = {{"Combo_meterID", "8-digit Meter ID"},
+                                     {"UD_meterNumber", "No."},
+                                     {"Grid_registers", "Registers, set to be read for this METER ID"}};
+        for (auto &l : labelled) {
+            QAccessibleInterface *a = QAccessible::queryAccessibleInterface(r.child<QWidget>(l[0]));
+            QVERIFY(a->text(QAccessible::Name).startsWith(QLatin1String(l[1])));
+        }
+        QCOMPARE(typingLimit(combo->lineEdit()), 8);
+        // The settings readout sets the box without a click.
+        r.tab->check16digit()->setChecked(true);
+        QCOMPARE(typingLimit(combo->lineEdit()), 16);
+        // Typed characters are filtered to those of an OBIS code.
+        r.typeCode(2, QStringLiteral("1a.8x.0"));
+        QCOMPARE(r.grid()->cell(1, 2), QStringLiteral("1.8.0"));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<bool>("sixteen");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("handler");
+        QTest::addColumn<QString>("line");
+        for (const char *h : {"Button3Click", "BitBtn16Click", "WriteinQVX241Click", "BitBtn15Click",
+                              "ReadfromQVX241Click", "BitBtn14Click"})
+            QTest::addRow("no link, %s", h) << false << false << "12345678" << 1 << h << NoLink;
+        QTest::newRow("7 digits") << true << false << "1234567" << 1 << "Button3Click"
+                                  << "Meter ID should be 8 digits exactly...skipped";
+        QTest::newRow("8 digits in 16-digit mode") << true << true << "12345678" << 1 << "Button3Click"
+                                                   << "Meter ID should be 16 digits exactly...skipped";
+        QTest::newRow("write, row 64") << true << false << "" << 64 << "WriteinQVX241Click"
+                                       << "Not a proper selection from grid...skipping";
+        QTest::newRow("read, row 0") << true << false << "" << 0 << "ReadfromQVX241Click"
+                                     << "No row selected, click with mouse...";
+    }
+    void refusals()
+    {
+        QFETCH(bool, link);
+        QFETCH(bool, sixteen);
+        QFETCH(QString, id);
+        QFETCH(int, row);
+        QFETCH(QString, handler);
+        QFETCH(QString, line);
+        Rig r(false, {}, link);
+        QTRY_COMPARE_WITH_TIMEOUT(r.linked(), link, WaitMs);
+        r.log.clear();
+        r.tab->check16digit()->setChecked(sixteen);
+        r.tab->comboMeterId()->setEditText(id);
+        r.tab->selectedRegisterRow = row;
+        QMetaObject::invokeMethod(r.tab, handler.toLatin1().constData());
+        QCOMPARE(r.log, QStringList{line});
+        QTest::qWait(300);
+        QVERIFY(r.pdus.isEmpty());
+        QVERIFY(r.tab->meterTable().id(1).isEmpty());
+        QVERIFY(r.child<QPushButton>("BitBtn14")->isEnabled());
+    }
+
+    // "Activate" writes the ID where the device keeps it, in both layouts.
+    void activate_data()
+    {
+        QTest::addColumn<bool>("sixteen");
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("slot 3") << false << 3 << "12345678" << 804 << QByteArray::fromHex("12345678");
+        QTest::newRow("letters from the list")
+            << false << 1 << "12AB5678" << 800 << QByteArray::fromHex("12FF5678");
+        QTest::newRow("16 digits, slot 31")
+            << true << 31 << "1234567890123456" << 920 << QByteArray::fromHex("1234567890123456");
+        QTest::newRow("16 digits, slot 32")
+            << true << 32 << "FFFFFFFF12345678" << 924 << QByteArray::fromHex("FFFFFFFF12345678");
+    }
+    void activate()
+    {
+        QFETCH(bool, sixteen);
+        QFETCH(int, slot);
+        QFETCH(QString, id);
+        QFETCH(int, address);
+        QFETCH(QByteArray, bytes);
+        Rig r(false);
+        QTRY_VERIFY_WITH_TIMEOUT(r.linked(), WaitMs);
+        r.tab->check16digit()->setChecked(sixteen);
+        r.tab->udMeterNumber()->setValue(slot);
+        r.tab->comboMeterId()->setEditText(id);
+        QVERIFY(r.answered([&] { r.click("Button3"); }));
+        QCOMPARE(r.pdus, QList<QByteArray>{pduWriteMultiple(address, uint8_t(bytes.size()), bytes)});
+        QCOMPARE(r.tab->meterTable().id(slot), id);
+        QCOMPARE(r.tab->comboMeterId()->itemText(0), id);
+    }
+
+    // Slot 3 programmed by typing, written, then read back whole and by row.
+    void programSlot3_data()
+    {
+        QTest::addColumn<bool>("rtu");
+        QTest::newRow("tcp") << false;
+        QTest::newRow("pty") << true;
+    }
+    void programSlot3()
+    {
+        QFETCH(bool, rtu);
+        Rig r(rtu);
+        QTRY_VERIFY_WITH_TIMEOUT(r.linked(), WaitMs);
+        r.tab->udMeterNumber()->setValue(3);
+        QTest::keyClicks(r.tab->comboMeterId(), QStringLiteral("12345678"));
+        QTest::keyClick(r.tab->comboMeterId(), Qt::Key_Return);
+        QCOMPARE(r.tab->meterTable().id(3), QStringLiteral("12345678"));
+        r.tab->checkLongObis()->setChecked(true);
+        r.typeCode(1, QStringLiteral("1.8.0"), Qt::Key_Down);
+        r.typeCode(2, QStringLiteral("1-1:2.8.0"), Qt::Key_Tab);
+        r.typeCode(5, QStringLiteral("0-0:96.1.0.255"), Qt::Key_Return);
+        QCOMPARE(r.child<QLabel>("Label_selectedRegister")->text(), QStringLiteral("0-0:96.1.0.255"));
+        // What was typed is in the meter table: the slot shows it again.
+        r.tab->udMeterNumber()->setValue(4);
+        r.tab->udMeterNumber()->setValue(3);
+        QCOMPARE(r.grid()->cell(1, 2), QStringLiteral("1-1:2.8.0"));
+
+        QVERIFY(r.answered([&] { r.click("BitBtn16"); }));
+        QCOMPARE(r.pdus.size(), 1);
+        QCOMPARE(r.pdus.at(0).left(6), QByteArray::fromHex("1004E8007EFC"));
+        QCOMPARE(r.holding32(1256), 0x01080000u);
+        QCOMPARE(r.holding32(1258), 0x02080011u);
+        QCOMPARE(r.holding32(1264), 0x60010000u);
+        QCOMPARE(r.holding32(1256 + 2 * 62), 0xFF000000u);
+
+        r.click("Butt_clearReg");
+        QVERIFY(r.grid()->cell(1, 1).isEmpty());
+        QCOMPARE(r.tab->meterTable().code(3, 1), QStringLiteral("1.8.0"));
+        QVERIFY(r.answered([&] { r.click("BitBtn15"); }));
+        QCOMPARE(r.pdus.last(), pduReadHolding(1256, 126));
+        QCOMPARE(r.grid()->cell(0, 63), QStringLiteral("63"));
+        const QStringList back = {"1.8.0.0", "1-1:2.8.0.0", "255.0.0.0", "255.0.0.0", "96.1.0.0"};
+        for (int row = 1; row <= 5; ++row) {
+            QCOMPARE(r.grid()->cell(1, row), back.at(row - 1));
+            QCOMPARE(r.tab->meterTable().code(3, row), back.at(row - 1));
+        }
+
+        // One entry: row 63 of slot 3, changed on the device meanwhile.
+        r.device.setHolding(1256 + 124, 0x0102);
+        r.device.setHolding(1256 + 125, 0x0300);
+        r.grid()->setCurrentIndex(r.grid()->gridModel()->index(63, 1));
+        QVERIFY(r.answered([&] { r.child<QAction>("ReadfromQVX241")->trigger(); }));
+        QCOMPARE(r.pdus.last(), pduReadHolding(1256 + 124, 2));
+        QCOMPARE(r.grid()->cell(1, 63), QStringLiteral("1.2.3.0"));
+        QCOMPARE(r.tab->meterTable().code(3, 63), QStringLiteral("1.2.3.0"));
+
+        // One entry written: row 5 of slot 2.
+        r.tab->udMeterNumber()->setValue(2);
+        r.grid()->setCell(1, 5, QStringLiteral("1.8.1"));
+        r.grid()->setCurrentIndex(r.grid()->gridModel()->index(5, 1));
+        QVERIFY(r.answered([&] { r.child<QAction>("WriteinQVX241")->trigger(); }));
+        QVERIFY(r.log.contains(QStringLiteral("Setting register 5 to value 1.8.1...")));
+        QCOMPARE(r.pdus.last(), pduWriteMultiple(1136, 4, QByteArray::fromHex("01080100")));
+    }
+
+    // The read of all meters fills the table from the device; 16-digit mode
+    // covers slots 1..30 only.
+    void readAll_data()
+    {
+        QTest::addColumn<bool>("sixteen");
+        QTest::addColumn<bool>("longObis");
+        QTest::newRow("8 digits, long OBIS off") << false << false;
+        QTest::newRow("16 digits, long OBIS on") << true << true;
+    }
+    void readAll()
+    {
+        QFETCH(bool, sixteen);
+        QFETCH(bool, longObis);
+        Rig r(false);
+        QTRY_VERIFY_WITH_TIMEOUT(r.linked(), WaitMs);
+        r.device.setFlag(qvxsim::Flag16DigitId, sixteen);
+        const int digits = sixteen ? 16 : 8, covered = sixteen ? 30 : 32;
+        for (int slot = 1; slot <= 32; ++slot)
+            r.device.programMeter(slot, QString::number(slot * 1000 + 7).rightJustified(digits, u'0'),
+                                  {QStringLiteral("1.8.%1").arg(slot)});
+        r.device.setHolding(1000 + 2, 0x0108);
+        r.device.setHolding(1000 + 3, 0x0011);
+        r.tab->check16digit()->setChecked(sixteen);
+        r.tab->checkLongObis()->setChecked(longObis);
+        r.tab->meterTable().setCode(31, 1, QStringLiteral("stale"));
+
+        r.click("BitBtn14");
+        QVERIFY(!r.tab->udMeterNumber()->isEnabled());
+        QVERIFY(!r.grid()->isEnabled());
+        QVERIFY(r.form->session().status(3).endsWith(QStringLiteral("/%1").arg(covered)));
+        QVERIFY(r.readAllDone());
+        QVERIFY(r.tab->udMeterNumber()->isEnabled());
+        QVERIFY(r.form->session().status(3).isEmpty());
+
+        QList<QByteArray> expected{pduReadHolding(800, sixteen ? 120 : 64)};
+        for (int slot = 1; slot <= covered; ++slot)
+            expected << pduReadHolding(1000 + 128 * (slot - 1), 126);
+        QCOMPARE(r.pdus, expected);
+        MeterTable &t = r.tab->meterTable();
+        for (int slot = 1; slot <= 32; ++slot) {
+            const bool in = slot <= covered;
+            QCOMPARE(t.id(slot),
+                     in ? QString::number(slot * 1000 + 7).rightJustified(digits, u'0') : QString());
+            QCOMPARE(t.code(slot, 1), in ? QStringLiteral("1.8.%1.0").arg(slot) : QString());
+        }
+        QCOMPARE(t.code(1, 2), longObis ? QStringLiteral("1-1:1.8.0.0") : QStringLiteral("1.8.0.17"));
+        QCOMPARE(r.tab->comboMeterId()->count(), covered);
+        QCOMPARE(r.tab->meterNumber(), covered + (sixteen ? 1 : 0));
+    }
+
+    // One reply lost: that slot's list stays empty, the others are read.
+    void droppedReplyDuringReadAll()
+    {
+        qvxsim::Faults drop;
+        drop.dropReplies = true;
+        drop.every = 20; // the 20th reply only: the list of slot 19
+        Rig r(false, drop);
+        QTRY_VERIFY_WITH_TIMEOUT(r.linked(), WaitMs);
+        for (int slot = 18; slot <= 20; ++slot)
+            r.device.programMeter(slot, QString::number(slot) + QStringLiteral("345678"),
+                                  {QStringLiteral("1.8.0")});
+        r.click("BitBtn14");
+        QVERIFY(r.readAllDone());
+        QCOMPARE(r.pdus.size(), 33);
+        QCOMPARE(r.tab->meterTable().code(18, 1), QStringLiteral("1.8.0.0"));
+        QVERIFY(r.tab->meterTable().code(19, 1).isEmpty());
+        QCOMPARE(r.tab->meterTable().id(19), QStringLiteral("19345678"));
+        QCOMPARE(r.tab->meterTable().code(20, 1), QStringLiteral("1.8.0.0"));
+        QCOMPARE(r.log.count(QStringLiteral("Respond:")), 1);
+    }
+
+    // The link gone, or another request pressed, during the sequence: it
+    // still ends with the tab usable.
+    void interruptedReadAll_data()
+    {
+        QTest::addColumn<bool>("disconnect");
+        QTest::newRow("link closed") << true;
+        QTest::newRow("register read pressed") << false;
+    }
+    void interruptedReadAll()
+    {
+        QFETCH(bool, disconnect);
+        Rig r(false);
+        QTRY_VERIFY_WITH_TIMEOUT(r.linked(), WaitMs);
+        r.click("BitBtn14");
+        QTRY_VERIFY_WITH_TIMEOUT(r.tab->ReadAllMeterIndex >= 3, WaitMs);
+        r.click(disconnect ? "Butt_ethernetDisconnect" : "BitBtn3");
+        QVERIFY(r.readAllDone());
+        QCOMPARE(r.child<QComboBox>("Combo_meterID")->isEnabled(), true);
+        QVERIFY(r.form->session().status(3).isEmpty());
+        const QString stopped =
+            QStringLiteral("Reading of all meters stopped: serial or TCP port for modbus is not open...");
+        QCOMPARE(r.log.count(stopped), disconnect ? 1 : 0);
+    }
+
+    // The grid shows one slot of the table at a time.
+    void slotSwitching()
+    {
+        Rig r(false);
+        MeterTable &t = r.tab->meterTable();
+        t.setId(2, QStringLiteral("22222222"));
+        t.setCode(2, 7, QStringLiteral("1.8.0"));
+        t.setCode(3, 7, QStringLiteral("2.8.0")); // slot 3 has no ID
+        r.tab->gridMeterValue()->setCell(1, 4, QStringLiteral("123"));
+        r.tab->udMeterNumber()->setValue(2);
+        QCOMPARE(r.tab->comboMeterId()->currentText(), QStringLiteral("22222222"));
+        QCOMPARE(r.grid()->cell(1, 7), QStringLiteral("1.8.0"));
+        QCOMPARE(r.grid()->cell(0, 63), QStringLiteral("63"));
+        QVERIFY(r.tab->gridMeterValue()->cell(1, 4).isEmpty());
+        r.click("Butt_clearReg");
+        QVERIFY(r.grid()->cell(1, 7).isEmpty());
+        // An editor opened on the cleared cell and left unchanged keeps the code.
+        r.grid()->edit(r.grid()->gridModel()->index(7, 1));
+        r.tab->comboMeterId()->setFocus();
+        QTRY_VERIFY(!qobject_cast<QLineEdit *>(QApplication::focusWidget()) ||
+                    QApplication::focusWidget()->parent() != r.grid()->viewport());
+        r.tab->udMeterNumber()->setValue(3);
+        QVERIFY(r.grid()->cell(1, 7).isEmpty());
+        QVERIFY(r.tab->comboMeterId()->currentText().isEmpty());
+        r.tab->udMeterNumber()->setValue(2);
+        QCOMPARE(r.grid()->cell(1, 7), QStringLiteral("1.8.0"));
+        // Picking an ID from the list changes the box only.
+        r.tab->AddMeterIdToList(QStringLiteral("99999999"));
+        r.tab->comboMeterId()->setCurrentIndex(0);
+        QCOMPARE(r.tab->comboMeterId()->currentText(), QStringLiteral("99999999"));
+        QCOMPARE(t.id(2), QStringLiteral("22222222"));
+    }
+};
+
+QTEST_MAIN(TstMeterProgramming)
+#include "tst_meter_programming.moc"
