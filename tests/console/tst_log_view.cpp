@@ -3,11 +3,18 @@
 #include "console/log_lines.h"
 #include "console/log_view.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+
+#ifdef QVX_HAVE_QPA_ACCESSIBILITY
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+#endif
 
 using namespace qvx;
 
@@ -18,12 +25,52 @@ private slots:
     void linesComeBackInOrderAndUnchanged();
     void linesSpanManyChunks();
     void clearEmptiesEverything();
+    void offsetsOfTheJoinedText();
+    void offsetsAcrossChunks();
 
     void viewFollowsTheTailUnlessScrolledUp();
     void horizontalRangeCoversTheLongestLine();
     void selectedLinesAreCopied();
     void clearLogButtonEmptiesTheLog();
+
+    void accessibleTextIsTheLog();
+    void accessibleLineBoundaries_data();
+    void accessibleLineBoundaries();
+    void appendedLinesAreAnnounced();
 };
+
+namespace {
+// Switches the platform's accessibility on or off, as a screen reader that
+// starts or stops listening does; false where that cannot be done.
+bool setPlatformAccessibility(bool on)
+{
+#ifdef QVX_HAVE_QPA_ACCESSIBILITY
+    QPlatformIntegration *platform = QGuiApplicationPrivate::platformIntegration();
+    QPlatformAccessibility *accessibility = platform ? platform->accessibility() : nullptr;
+    if (!accessibility)
+        return false;
+    accessibility->setActive(on);
+    return QAccessible::isActive() == on;
+#else
+    Q_UNUSED(on);
+    return false;
+#endif
+}
+
+// Events the accessibility layer would hand to a screen reader.
+QList<QAccessible::Event> g_events;
+QStringList g_inserted;
+QList<int> g_positions;
+void recordEvent(QAccessibleEvent *event)
+{
+    g_events << event->type();
+    if (event->type() == QAccessible::TextInserted) {
+        auto *insert = static_cast<QAccessibleTextInsertEvent *>(event);
+        g_inserted << insert->textInserted();
+        g_positions << insert->changePosition();
+    }
+}
+} // namespace
 
 void TestLogView::linesComeBackInOrderAndUnchanged_data()
 {
@@ -70,6 +117,49 @@ void TestLogView::clearEmptiesEverything()
     QCOMPARE(log.longest(), 0);
     log.append(QStringLiteral("y"));
     QCOMPARE(log.all(), QStringList{"y"});
+}
+
+void TestLogView::offsetsOfTheJoinedText()
+{
+    LogLines log;
+    QCOMPARE(log.characterCount(), 0);
+    QCOMPARE(log.lineAtOffset(0), -1);
+    for (const char *l : {"one", "", "three"})
+        log.append(QLatin1String(l));
+    // "one\n\nthree"
+    QCOMPARE(log.characterCount(), 10);
+    QCOMPARE(log.text(0, log.characterCount()), QStringLiteral("one\n\nthree"));
+    QCOMPARE(log.text(2, 7), QStringLiteral("e\n\nth"));
+    QCOMPARE(log.text(-5, 100), log.text(0, 10));
+    QCOMPARE(log.text(6, 3), QString());
+    const QList<qsizetype> lineOf = {0, 0, 0, 0, 1, 2, 2, 2, 2, 2, 2};
+    for (qsizetype o = 0; o <= 10; ++o)
+        QCOMPARE(log.lineAtOffset(o), lineOf[o]);
+    QCOMPARE(log.lineStart(1), 4);
+    QCOMPARE(log.lineStart(2), 5);
+    QCOMPARE(log.lineStart(3), 10);
+}
+
+void TestLogView::offsetsAcrossChunks()
+{
+    // Past the lines a chunk holds, and past its bytes.
+    LogLines log;
+    const int n = 140000;
+    for (int i = 0; i < n; ++i)
+        log.append(QString(i % 7, u'x'));
+    log.append(QString(1 << 20, u'y'));
+    log.append(QStringLiteral("end"));
+    qsizetype start = 0;
+    for (int i = 0; i < n + 2; ++i) {
+        if (i % 9973 == 0 || i >= n - 2) {
+            QCOMPARE(log.lineStart(i), start);
+            QCOMPARE(log.lineAtOffset(start), i);
+            QCOMPARE(log.lineAtOffset(start + log.lineLength(i)), i);
+        }
+        start += log.lineLength(i) + 1;
+    }
+    QCOMPARE(log.characterCount(), start - 1);
+    QCOMPARE(log.text(log.characterCount() - 5, log.characterCount()), QStringLiteral("y\nend"));
 }
 
 void TestLogView::viewFollowsTheTailUnlessScrolledUp()
@@ -128,6 +218,110 @@ void TestLogView::clearLogButtonEmptiesTheLog()
     QTest::mouseClick(console.findChild<QPushButton *>("BitBtn5"), Qt::LeftButton);
     QCOMPARE(console.log()->lineCount(), 0);
     QCOMPARE(console.log()->lines(), QStringList());
+}
+
+void TestLogView::accessibleTextIsTheLog()
+{
+    LogView view;
+    view.resize(400, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    for (const char *l : {"Respond:01 03 ", "two words", "three"})
+        view.appendLine(QLatin1String(l));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&view);
+    QVERIFY(iface);
+    QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Log"));
+    QCOMPARE(iface->role(), QAccessible::EditableText);
+    QVERIFY(iface->state().readOnly);
+    QVERIFY(iface->state().multiLine);
+    QAccessibleTextInterface *text = iface->textInterface();
+    QVERIFY(text);
+    const QString all = QStringLiteral("Respond:01 03 \ntwo words\nthree");
+    QCOMPARE(text->characterCount(), all.size());
+    QCOMPARE(text->text(0, text->characterCount()), all);
+
+    int s = -1, e = -1;
+    QCOMPARE(text->textAtOffset(19, QAccessible::WordBoundary, &s, &e), QStringLiteral("words"));
+    QCOMPARE(s, 19);
+    QCOMPARE(e, 24);
+    QCOMPARE(text->textAtOffset(15, QAccessible::CharBoundary, &s, &e), QStringLiteral("t"));
+
+    // Selecting through the interface selects whole lines in the view.
+    QCOMPARE(text->selectionCount(), 0);
+    text->setSelection(0, 16, 17);
+    QCOMPARE(view.selectedText(), QStringLiteral("two words"));
+    text->selection(0, &s, &e);
+    QCOMPARE(s, 15);
+    QCOMPARE(e, 24);
+
+    // A character's place on screen and back.
+    const QRect r = text->characterRect(15);
+    QVERIFY(r.isValid());
+    QCOMPARE(text->offsetAtPoint(r.center()), 15);
+}
+
+void TestLogView::accessibleLineBoundaries_data()
+{
+    QTest::addColumn<int>("which"); // -1 before, 0 at, 1 after
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+    // text: "one\ntwo\nthree"
+    QTest::newRow("at first") << 0 << 1 << "one\n" << 0 << 4;
+    QTest::newRow("at line feed") << 0 << 3 << "one\n" << 0 << 4;
+    QTest::newRow("at middle") << 0 << 4 << "two\n" << 4 << 8;
+    QTest::newRow("at end of text") << 0 << 13 << "three" << 8 << 13;
+    QTest::newRow("at -1 means the end") << 0 << -1 << "three" << 8 << 13;
+    QTest::newRow("before middle") << -1 << 5 << "one\n" << 0 << 4;
+    QTest::newRow("before first") << -1 << 2 << "" << -1 << -1;
+    QTest::newRow("after middle") << 1 << 5 << "three" << 8 << 13;
+    QTest::newRow("after last") << 1 << 9 << "" << -1 << -1;
+    QTest::newRow("beyond the text") << 0 << 14 << "" << -1 << -1;
+}
+
+void TestLogView::accessibleLineBoundaries()
+{
+    QFETCH(int, which);
+    QFETCH(int, offset);
+    QFETCH(QString, line);
+    QFETCH(int, start);
+    QFETCH(int, end);
+    LogView view;
+    for (const char *l : {"one", "two", "three"})
+        view.appendLine(QLatin1String(l));
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&view)->textInterface();
+    int s = -2, e = -2;
+    const QString got = which < 0   ? text->textBeforeOffset(offset, QAccessible::LineBoundary, &s, &e)
+                        : which > 0 ? text->textAfterOffset(offset, QAccessible::LineBoundary, &s, &e)
+                                    : text->textAtOffset(offset, QAccessible::LineBoundary, &s, &e);
+    QCOMPARE(got, line);
+    QCOMPARE(s, start);
+    QCOMPARE(e, end);
+}
+
+void TestLogView::appendedLinesAreAnnounced()
+{
+    LogView view;
+    view.appendLine(QStringLiteral("first"));
+    g_events.clear();
+    g_inserted.clear();
+    g_positions.clear();
+    if (!setPlatformAccessibility(true))
+        QSKIP("the platform's accessibility cannot be switched on here");
+    const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(recordEvent);
+    view.appendLine(QStringLiteral("Respond:"));
+    view.appendLine(QString());
+    view.clear();
+    view.appendLine(QStringLiteral("again"));
+    setPlatformAccessibility(false);
+    QAccessible::installUpdateHandler(previous);
+    view.appendLine(QStringLiteral("unheard"));
+
+    QCOMPARE(g_events, (QList<QAccessible::Event>{QAccessible::TextInserted, QAccessible::TextInserted,
+                                                  QAccessible::TextRemoved, QAccessible::TextInserted}));
+    QCOMPARE(g_inserted, (QStringList{"\nRespond:", "\n", "again"}));
+    QCOMPARE(g_positions, (QList<int>{5, 14, 0}));
 }
 
 QTEST_MAIN(TestLogView)
