@@ -160,6 +160,26 @@ private slots:
         QVERIFY(!r.windowOpen());
     }
 
+    void fullOutputQueueEndsTheSendWithItsErrorBox_data()
+    {
+        QTest::addColumn<bool>("ascii");
+        QTest::newRow("hex") << false;
+        QTest::newRow("ascii") << true;
+    }
+    void fullOutputQueueEndsTheSendWithItsErrorBox()
+    {
+        QFETCH(bool, ascii);
+        Rig &r = *rig;
+        if (ascii)
+            r.ascii()->click();
+        QVERIFY(qvxtest::fillOutputQueue(r.session.comm2()));
+        r.send(QString(250, u'A'));
+        QCOMPARE(r.scripted.dialogs.raised.size(), 1);
+        QCOMPARE(r.scripted.dialogs.raised.at(0).text,
+                 QStringLiteral("Output buffer is full. Please check comm status."));
+        QVERIFY(!r.windowOpen());
+    }
+
     void closedSerialPortRefusesEvenWithTcp_data()
     {
         QTest::addColumn<bool>("tcp");
