@@ -56,9 +56,18 @@ void LogView::announceInsert(qsizetype at, const QString &inserted)
 void LogView::clear()
 {
     if (QAccessible::isActive() && !m_lines.isEmpty()) {
-        QAccessibleTextRemoveEvent event(this, 0, m_lines.text(0, m_lines.characterCount()));
-        m_lines.clear();
-        QAccessible::updateAccessibility(&event);
+        // A removal carries the removed text; for a log of days that would
+        // be hundreds of megabytes at once, so a long log is only said to
+        // have changed as a whole.
+        if (m_lines.characterCount() <= RemovalTextLimit) {
+            QAccessibleTextRemoveEvent event(this, 0, m_lines.text(0, m_lines.characterCount()));
+            m_lines.clear();
+            QAccessible::updateAccessibility(&event);
+        } else {
+            m_lines.clear();
+            QAccessibleEvent event(this, QAccessible::VisibleDataChanged);
+            QAccessible::updateAccessibility(&event);
+        }
     }
     m_lines.clear();
     m_anchor = m_current = -1;

@@ -25,6 +25,10 @@ class LogView : public QAbstractScrollArea {
 public:
     explicit LogView(QWidget *parent = nullptr);
 
+    // Up to this many characters, clearing tells accessibility clients the
+    // text it removed; beyond, only that the content changed.
+    static constexpr qsizetype RemovalTextLimit = 1 << 22;
+
     void appendLine(const QString &line);
     void clear();
     qsizetype lineCount() const { return m_lines.size(); }
