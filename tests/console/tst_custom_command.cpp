@@ -4,6 +4,7 @@
 #include "common/pty_pair.h"
 #include "common/scripted_dialogs.h"
 #include "common/serial_fixture.h"
+#include "app/tform1.h"
 #include "app/typing_limit.h"
 #include "config/register_browser.h"
 #include "console/console_panel.h"
@@ -13,6 +14,7 @@
 #include "transport/session.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -327,6 +329,35 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("x\r\n"));
         QCOMPARE(r.log(), QStringList{"x"});
+    }
+
+    void theMainWindowWiresTheConsoleToItsSerialLink()
+    {
+        // The window's own session, opened on the pty through "Connect to port".
+        rig.reset();
+        qvxtest::PtyPair pty;
+        qvxtest::ScopedDialogs scripted;
+        QTemporaryDir dir;
+        TForm1 form(dir.path());
+        form.findChild<QComboBox *>(QStringLiteral("Combo_com2_name"))->setCurrentText(pty.slavePath());
+        form.findChild<QComboBox *>(QStringLiteral("Combo_com2_parity"))
+            ->setCurrentText(QStringLiteral("None"));
+        form.findChild<QPushButton *>(QStringLiteral("Butt_open_port2"))->click();
+        auto *log = form.findChild<LogView *>(QStringLiteral("Memo_current"));
+        QVERIFY(log->lineCount() > 0); // the port's opening line
+        log->clear();
+        form.findChild<QLineEdit *>(QStringLiteral("Edit_command"))->setText(QStringLiteral("01 03"));
+        form.findChild<QPushButton *>(QStringLiteral("Butt_command_send"))->click();
+        QCOMPARE(pty.read(2), hex("01 03"));
+        QVERIFY(pty.write(hex("AA")));
+        QTRY_COMPARE_WITH_TIMEOUT(log->lines(), QStringList{"Respond:AA "}, WaitMs);
+
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("files")));
+        form.findChild<QPushButton *>(QStringLiteral("BitBtn6"))->click();
+        QFile file(dir.path() + QStringLiteral("/files/log.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("Respond:AA \r\n"));
+        QVERIFY(scripted.dialogs.raised.isEmpty());
     }
 
     void saveLogWithoutTheFilesFolderSaysSo()
