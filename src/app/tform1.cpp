@@ -115,6 +115,7 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
     m_tabs->addTab(m_readoutTab, QStringLiteral("   Diagnostic/Readout   "));
 
     m_console = new ConsolePanel;
+    m_console->attach(m_session, *m_settingsTab->registerBrowser());
     auto *central = new QWidget;
     auto *layout = new QVBoxLayout(central);
     layout->addWidget(m_tabs, 3);

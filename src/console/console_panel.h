@@ -1,8 +1,7 @@
 // The operator console below the tabs: the log `Memo_current` with its
-// "Print", "Save log" and "Clear log" buttons, and the custom command line.
-// The custom command's sending and the log's saving arrive with their own
-// work; the controls exist now with their names so that everything else can
-// find them.
+// "Print", "Save log" and "Clear log" buttons, and the custom command line,
+// which puts raw bytes (hex mode) or text (ASCII mode) on the serial line and
+// logs whatever came back when its reply window `Timer_free_command` ends.
 #pragma once
 
 #include <QWidget>
@@ -15,11 +14,22 @@ class QPushButton;
 namespace qvx {
 
 class LogView;
+class RegisterBrowser;
+class ReplyTimer;
+class Session;
 
 class ConsolePanel : public QWidget {
     Q_OBJECT
 public:
     explicit ConsolePanel(QWidget *parent = nullptr);
+
+    // The link the custom command uses and the browser whose time-out field
+    // sets the reply window; without them "Send" does nothing and "Save log"
+    // saves below the executable's folder.
+    void attach(Session &session, const RegisterBrowser &browser);
+    ReplyTimer &timerFreeCommand() const { return *m_timerFreeCommand; }
+    // Where "Save log" writes: "files/log.txt" below the program's folder.
+    QString logFilePath() const;
 
     LogView *log() const { return m_log; }
     QLineEdit *command() const { return m_command; }
@@ -32,9 +42,21 @@ public:
     QPushButton *clearLogButton() const { return m_clearLog; }
 
 public slots:
-    void BitBtn5Click(); // "Clear log"
+    void Butt_command_sendClick();  // "Send"
+    void Timer_free_commandTimer(); // end of the custom command's reply window
+    void Check_asciiClick();        // "ASCII"
+    void Check_hexClick();          // "Hex"
+    void BitBtn5Click();            // "Clear log"
+    void BitBtn6Click();            // "Save log"
 
 private:
+    // Sends the hex command's bytes; false, after logging why, when the
+    // command is refused.  A group that is no hex byte raises the conversion
+    // error with nothing sent.
+    bool sendHex(const QString &text);
+    // One line into the log, through the session when there is one.
+    void say(const QString &line);
+
     LogView *m_log;
     QPushButton *m_print;
     QPushButton *m_saveLog;
@@ -44,6 +66,9 @@ private:
     QCheckBox *m_ascii;
     QCheckBox *m_hex;
     QPushButton *m_send;
+    ReplyTimer *m_timerFreeCommand;
+    Session *m_session = nullptr;
+    const RegisterBrowser *m_browser = nullptr;
 };
 
 } // namespace qvx

@@ -1,16 +1,22 @@
 #include "console/log_view.h"
 
+#include "console/log_view_accessible.h"
+
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <algorithm>
+#include <climits>
 
 namespace qvx {
 
 LogView::LogView(QWidget *parent) : QAbstractScrollArea(parent)
 {
+    installLogViewAccessibility();
     setObjectName(QStringLiteral("Memo_current"));
     setAccessibleName(QStringLiteral("Log"));
     // Hexadecimal byte lists line up in a fixed-pitch font, and the width of
@@ -28,13 +34,41 @@ LogView::LogView(QWidget *parent) : QAbstractScrollArea(parent)
 
 void LogView::appendLine(const QString &line)
 {
-    m_lines.append(line);
+    // Only a listening client pays for the announcement.
+    if (QAccessible::isActive()) {
+        const qsizetype at = m_lines.characterCount();
+        const bool first = m_lines.isEmpty();
+        m_lines.append(line);
+        announceInsert(at, first ? line : QLatin1Char('\n') + line);
+    } else {
+        m_lines.append(line);
+    }
     if (!m_settle.isActive())
         m_settle.start();
 }
 
+void LogView::announceInsert(qsizetype at, const QString &inserted)
+{
+    QAccessibleTextInsertEvent event(this, static_cast<int>(qMin<qsizetype>(at, INT_MAX)), inserted);
+    QAccessible::updateAccessibility(&event);
+}
+
 void LogView::clear()
 {
+    if (QAccessible::isActive() && !m_lines.isEmpty()) {
+        // A removal carries the removed text; for a log of days that would
+        // be hundreds of megabytes at once, so a long log is only said to
+        // have changed as a whole.
+        if (m_lines.characterCount() <= RemovalTextLimit) {
+            QAccessibleTextRemoveEvent event(this, 0, m_lines.text(0, m_lines.characterCount()));
+            m_lines.clear();
+            QAccessible::updateAccessibility(&event);
+        } else {
+            m_lines.clear();
+            QAccessibleEvent event(this, QAccessible::VisibleDataChanged);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
     m_lines.clear();
     m_anchor = m_current = -1;
     settle();
@@ -90,7 +124,7 @@ void LogView::paintEvent(QPaintEvent *)
     QPainter p(viewport());
     const int h = lineHeight();
     const int ascent = fontMetrics().ascent();
-    const int x = 4 - horizontalScrollBar()->value();
+    const int x = textLeft();
     const qsizetype first = verticalScrollBar()->value();
     const qsizetype last = qMin(m_lines.size(), first + visibleLines() + 1);
     const qsizetype selFirst = qMin(m_anchor, m_current);
@@ -107,6 +141,42 @@ void LogView::paintEvent(QPaintEvent *)
         }
         p.drawText(x, y + ascent, m_lines.line(i));
     }
+}
+
+int LogView::textLeft() const
+{
+    return 4 - horizontalScrollBar()->value();
+}
+
+QRect LogView::lineRect(qsizetype i) const
+{
+    const int h = lineHeight();
+    const qsizetype row = i - verticalScrollBar()->value();
+    const qsizetype y = std::clamp<qsizetype>(row * h, -(1 << 24), 1 << 24);
+    return QRect(0, static_cast<int>(y), viewport()->width(), h);
+}
+
+qsizetype LogView::lineAtViewportY(int y) const
+{
+    if (y < 0 || y >= viewport()->height())
+        return -1;
+    const qsizetype i = verticalScrollBar()->value() + y / lineHeight();
+    return i < m_lines.size() ? i : -1;
+}
+
+void LogView::selectLines(qsizetype first, qsizetype last)
+{
+    if (m_lines.isEmpty())
+        return;
+    m_anchor = qBound<qsizetype>(0, first, m_lines.size() - 1);
+    m_current = qBound<qsizetype>(0, last, m_lines.size() - 1);
+    viewport()->update();
+}
+
+void LogView::clearSelection()
+{
+    m_anchor = m_current = -1;
+    viewport()->update();
 }
 
 qsizetype LogView::lineAt(int y) const

@@ -7,6 +7,10 @@
 //
 // The operator can select whole lines with the mouse or the keyboard
 // (Shift+arrows, Ctrl+A) and copy them with Ctrl+C.
+//
+// Screen readers and other accessibility clients read the log as one text
+// (the lines joined by line feeds) under the name "Log", and are told of
+// every appended line as an insertion at the end of that text.
 #pragma once
 
 #include "console/log_lines.h"
@@ -21,6 +25,10 @@ class LogView : public QAbstractScrollArea {
 public:
     explicit LogView(QWidget *parent = nullptr);
 
+    // Up to this many characters, clearing tells accessibility clients the
+    // text it removed; beyond, only that the content changed.
+    static constexpr qsizetype RemovalTextLimit = 1 << 22;
+
     void appendLine(const QString &line);
     void clear();
     qsizetype lineCount() const { return m_lines.size(); }
@@ -32,6 +40,22 @@ public:
     QString selectedText() const;
     void selectAll();
     void copy() const;
+
+    // --- for the accessible interface -----------------------------------------
+    const LogLines &store() const { return m_lines; }
+    // The selected lines, first <= last; both -1 without a selection.
+    qsizetype selectionFirst() const { return m_anchor < 0 ? -1 : qMin(m_anchor, m_current); }
+    qsizetype selectionLast() const { return m_anchor < 0 ? -1 : qMax(m_anchor, m_current); }
+    void selectLines(qsizetype first, qsizetype last);
+    void clearSelection();
+    // Scrolls as little as needed to bring line i into sight.
+    void ensureVisible(qsizetype i);
+    // Where line i is drawn, in viewport coordinates (outside the viewport
+    // when it is not in sight), and the x at which its text starts.
+    QRect lineRect(qsizetype i) const;
+    int textLeft() const;
+    // The line drawn at viewport height y; -1 when none is.
+    qsizetype lineAtViewportY(int y) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -46,7 +70,8 @@ private:
     int lineHeight() const;
     int visibleLines() const;
     qsizetype lineAt(int y) const;
-    void ensureVisible(qsizetype i);
+    // Tells accessibility clients what changed, when any listens.
+    void announceInsert(qsizetype at, const QString &inserted);
 
     LogLines m_lines;
     QTimer m_settle;

@@ -3,11 +3,18 @@
 #include "console/log_lines.h"
 #include "console/log_view.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+
+#ifdef QVX_HAVE_QPA_ACCESSIBILITY
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+#endif
 
 using namespace qvx;
 
@@ -18,12 +25,49 @@ private slots:
     void linesComeBackInOrderAndUnchanged();
     void linesSpanManyChunks();
     void clearEmptiesEverything();
+    void offsetsAcrossChunks();
 
     void viewFollowsTheTailUnlessScrolledUp();
     void horizontalRangeCoversTheLongestLine();
     void selectedLinesAreCopied();
     void clearLogButtonEmptiesTheLog();
+
+    void accessibleTextIsTheLog();
+    void appendedLinesAreAnnounced();
 };
+
+namespace {
+// Switches the platform's accessibility on or off, as a screen reader that
+// starts or stops listening does; false where that cannot be done.
+bool setPlatformAccessibility(bool on)
+{
+#ifdef QVX_HAVE_QPA_ACCESSIBILITY
+    QPlatformIntegration *platform = QGuiApplicationPrivate::platformIntegration();
+    QPlatformAccessibility *accessibility = platform ? platform->accessibility() : nullptr;
+    if (!accessibility)
+        return false;
+    accessibility->setActive(on);
+    return QAccessible::isActive() == on;
+#else
+    Q_UNUSED(on);
+    return false;
+#endif
+}
+
+// Events the accessibility layer would hand to a screen reader.
+QList<QAccessible::Event> g_events;
+QStringList g_inserted;
+QList<int> g_positions;
+void recordEvent(QAccessibleEvent *event)
+{
+    g_events << event->type();
+    if (event->type() == QAccessible::TextInserted) {
+        auto *insert = static_cast<QAccessibleTextInsertEvent *>(event);
+        g_inserted << insert->textInserted();
+        g_positions << insert->changePosition();
+    }
+}
+} // namespace
 
 void TestLogView::linesComeBackInOrderAndUnchanged_data()
 {
@@ -70,6 +114,28 @@ void TestLogView::clearEmptiesEverything()
     QCOMPARE(log.longest(), 0);
     log.append(QStringLiteral("y"));
     QCOMPARE(log.all(), QStringList{"y"});
+}
+
+void TestLogView::offsetsAcrossChunks()
+{
+    // Past the lines a chunk holds, and past its bytes.
+    LogLines log;
+    const int n = 140000;
+    for (int i = 0; i < n; ++i)
+        log.append(QString(i % 7, u'x'));
+    log.append(QString(1 << 20, u'y'));
+    log.append(QStringLiteral("end"));
+    qsizetype start = 0;
+    for (int i = 0; i < n + 2; ++i) {
+        if (i % 9973 == 0 || i >= n - 2) {
+            QCOMPARE(log.lineStart(i), start);
+            QCOMPARE(log.lineAtOffset(start), i);
+            QCOMPARE(log.lineAtOffset(start + log.lineLength(i)), i);
+        }
+        start += log.lineLength(i) + 1;
+    }
+    QCOMPARE(log.characterCount(), start - 1);
+    QCOMPARE(log.text(log.characterCount() - 5, log.characterCount()), QStringLiteral("y\nend"));
 }
 
 void TestLogView::viewFollowsTheTailUnlessScrolledUp()
@@ -128,6 +194,78 @@ void TestLogView::clearLogButtonEmptiesTheLog()
     QTest::mouseClick(console.findChild<QPushButton *>("BitBtn5"), Qt::LeftButton);
     QCOMPARE(console.log()->lineCount(), 0);
     QCOMPARE(console.log()->lines(), QStringList());
+}
+
+void TestLogView::accessibleTextIsTheLog()
+{
+    LogView view;
+    view.resize(400, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    for (const char *l : {"Respond:01 03 ", "two words", "three"})
+        view.appendLine(QLatin1String(l));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&view);
+    QVERIFY(iface);
+    QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Log"));
+    QCOMPARE(iface->role(), QAccessible::EditableText);
+    QVERIFY(iface->state().readOnly);
+    QVERIFY(iface->state().multiLine);
+    QAccessibleTextInterface *text = iface->textInterface();
+    QVERIFY(text);
+    const QString all = QStringLiteral("Respond:01 03 \ntwo words\nthree");
+    QCOMPARE(text->characterCount(), all.size());
+    QCOMPARE(text->text(0, text->characterCount()), all);
+
+    int s = -1, e = -1;
+    QCOMPARE(text->textAtOffset(19, QAccessible::WordBoundary, &s, &e), QStringLiteral("words"));
+    QCOMPARE(s, 19);
+    // Lines end after their line feed, as in Qt's own text views.
+    QCOMPARE(text->textAtOffset(14, QAccessible::LineBoundary, &s, &e), QStringLiteral("Respond:01 03 \n"));
+    QCOMPARE(text->textAfterOffset(-1, QAccessible::LineBoundary, &s, &e), QString());
+    QCOMPARE(text->textBeforeOffset(20, QAccessible::LineBoundary, &s, &e),
+             QStringLiteral("Respond:01 03 \n"));
+    QCOMPARE(e, 15);
+    // Selecting through the interface selects whole lines in the view.
+    QCOMPARE(text->selectionCount(), 0);
+    text->setSelection(0, 16, 17);
+    QCOMPARE(view.selectedText(), QStringLiteral("two words"));
+    text->selection(0, &s, &e);
+    QCOMPARE(s, 15);
+    QCOMPARE(e, 24);
+
+    // A character's place on screen and back.
+    const QRect r = text->characterRect(15);
+    QVERIFY(r.isValid());
+    QCOMPARE(text->offsetAtPoint(r.center()), 15);
+}
+
+void TestLogView::appendedLinesAreAnnounced()
+{
+    LogView view;
+    view.appendLine(QStringLiteral("first"));
+    g_events.clear();
+    g_inserted.clear();
+    g_positions.clear();
+    if (!setPlatformAccessibility(true))
+        QSKIP("the platform's accessibility cannot be switched on here");
+    const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(recordEvent);
+    view.appendLine(QStringLiteral("Respond:"));
+    view.appendLine(QString());
+    view.clear();
+    view.appendLine(QStringLiteral("again"));
+    // A log too long to be told back as text is said to have changed.
+    view.appendLine(QString(LogView::RemovalTextLimit, u'0'));
+    view.clear();
+    setPlatformAccessibility(false);
+    QAccessible::installUpdateHandler(previous);
+    view.appendLine(QStringLiteral("unheard"));
+
+    QCOMPARE(g_events,
+             (QList<QAccessible::Event>{QAccessible::TextInserted, QAccessible::TextInserted,
+                                        QAccessible::TextRemoved, QAccessible::TextInserted,
+                                        QAccessible::TextInserted, QAccessible::VisibleDataChanged}));
+    QCOMPARE(g_inserted.mid(0, 3), (QStringList{"\nRespond:", "\n", "again"}));
+    QCOMPARE(g_positions, (QList<int>{5, 14, 0, 5}));
 }
 
 QTEST_MAIN(TestLogView)
