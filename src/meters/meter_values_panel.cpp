@@ -4,7 +4,6 @@
 #include "app/errors.h"
 #include "app/string_grid.h"
 #include "app/time_format.h"
-#include "app/typing_limit.h"
 #include "config/register_browser.h"
 #include "meters/meter_data_file.h"
 #include "meters/meter_values.h"
@@ -115,7 +114,8 @@ MeterValuesPanel::MeterValuesPanel(Session &session, MetersTab &tab, QWidget *pa
     QLineEdit *periodEdit = m_udAutoRead->findChild<QLineEdit *>();
     periodEdit->setObjectName(QStringLiteral("Edit_autoread"));
     periodEdit->setAccessibleName(QStringLiteral("Read period"));
-    setTypingLimit(periodEdit, 3);
+    // The spin box's own validator keeps typing to at most three digits
+    // within the range; a length validator would replace it.
     connect(m_udAutoRead, &QSpinBox::valueChanged, this, &MeterValuesPanel::Edit_autoreadChange);
 
     m_checkAutoRead->setObjectName(QStringLiteral("Check_autoRead"));
