@@ -10,7 +10,8 @@
 // Loading never trusts the file.  Whatever its bytes and length, it reads
 // what the file can say and leaves the rest of the table as it was: a block's
 // ID line is taken without its last character; a register line counts only
-// with exactly two ";" and a decimal integer before the first, and its text
+// with exactly two ";" and a decimal integer other than -1 before the first
+// (the value that stands for "not a number"), and its text
 // (after the first ";", without the line's last character) goes to the row of
 // the line's place in its block, whatever number the line carries.
 #pragma once
@@ -41,7 +42,10 @@ QStringList splitTextLines(QByteArrayView bytes, qsizetype maxLines = -1);
 
 // Reads the lines into the table.  Returns, for a list that ends inside a
 // block, the message of the missing line (what was read before it stays);
-// nothing otherwise.  Only the first MeterDataFileLines lines matter.
+// nothing otherwise.  Only the first MeterDataFileLines lines matter.  Block
+// i (from 0) is read while 64 * i is below the index of the last line, so a
+// list of two to 31 whole blocks, too, ends with the message for the first
+// line of the block after them; a list of one block does not.
 std::optional<QString> loadMeterDataLines(const QStringList &lines, MeterTable &table);
 
 // Writes the table to path through a temporary file that replaces the old
