@@ -1,14 +1,28 @@
 // The right half of the meter tab: the values the device collected for the
 // selected slot (Grid_meterValue), their periodic reading and the values log,
 // and the meter data file's save and load buttons.
+//
+// Value reads share the meter tab's reply window Timer_readQVX_single; when
+// it ends, the tab hands the reply back to DecodeMeterValues (whole slot) or
+// DecodeMeterValue (the selected row) and, with "Auto Save values" checked,
+// calls AppendValuesLog.
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QWidget>
+#include <cstdint>
+
+class QAction;
+class QCheckBox;
+class QMenu;
+class QPushButton;
+class QSpinBox;
 
 namespace qvx {
 
 class MetersTab;
+class ReplyTimer;
 class Session;
 class StringGrid;
 
@@ -18,6 +32,10 @@ public:
     MeterValuesPanel(Session &session, MetersTab &tab, QWidget *parent = nullptr);
 
     StringGrid *gridMeterValue() const { return m_grid; }
+    QMenu *popupValues() const { return m_popup; }
+    ReplyTimer &timerAutoReadValues() { return *m_timerAutoRead; }
+    // "\files\logvalues.txt" below the program's folder.
+    QString valuesLogPath() const;
 
     // Called by the meter tab's Timer_readQVX_single when a value read ends.
     // DecodeMeterValue writes the row selected in Grid_meterValue.
@@ -25,16 +43,51 @@ public:
     void DecodeMeterValue(const QByteArray &reply);
     // True when "Auto Save values" is checked.
     bool autoSave() const;
+    // Appends the values grid to the values log as one reading.  Called after
+    // DecodeMeterValues; a reply that failed the checks decoded nothing, and
+    // then no reading is logged: the grid still shows the previous one.
     void AppendValuesLog();
-    // Empties the values column (column 0 keeps the row numbers).
-    void Cleaetable1Click();
     // The read-all sequence disables the meter data file's two buttons.
     void setFileButtonsEnabled(bool on);
 
+public slots:
+    void BitBtn19Click();     // "Read real values"
+    void Readall1Click();     // "Read all"
+    void Readcurrent1Click(); // "Read current"
+    // "Clear table": empties the values column (column 0 keeps the row numbers).
+    void Cleaetable1Click();
+    void Grid_meterValueSelectCell(int col, int row);
+    void Edit_autoreadChange();
+    void Check_autoReadClick();
+    void Timer_autoReadValuesTimer();
+    void BitBtn17Click(); // "Save to file meter data"
+    void BitBtn18Click(); // "Load data from file"
+
 private:
+    uint8_t unitAddress() const;
+    bool sixtyFourBit() const;
+    // Writes value to row (1..last row of the grid; nothing elsewhere).
+    void showValue(int row, qint64 value);
+
     Session &m_session;
     MetersTab &m_tab;
     StringGrid *m_grid;
+    QMenu *m_popup;
+    QAction *m_readCurrent;
+    QAction *m_readAll;
+    QAction *m_clearTable;
+    QPushButton *m_readButton;
+    QSpinBox *m_udAutoRead;
+    QCheckBox *m_checkAutoRead;
+    QCheckBox *m_checkAutoSave;
+    ReplyTimer *m_timerAutoRead;
+    QPushButton *m_saveButton;
+    QPushButton *m_loadButton;
+    // The save and open dialogs propose the file of their previous use.
+    QString m_saveFile;
+    QString m_openFile;
+    // The last whole-slot reply passed the checks and was decoded.
+    bool m_readingDecoded = false;
 };
 
 } // namespace qvx

@@ -251,7 +251,7 @@ void MetersTab::Edit_meterNumberChange()
             m_gridRegisters->setCell(1, r, m_table.code(n, r));
         }
     }
-    gridMeterValue()->gridModel()->clearCells(1, 1);
+    m_values->Cleaetable1Click();
 }
 
 void MetersTab::Butt_clearRegClick()
