@@ -7,6 +7,7 @@
 #include "app/string_grid.h"
 #include "app/tfabout.h"
 #include "app/tform1.h"
+#include "app/typing_limit.h"
 #include "common/scripted_dialogs.h"
 #include "config/settings_tab.h"
 #include "console/log_view.h"
@@ -231,7 +232,7 @@ void TestMainWindow::consoleControlsExistWithTheirTexts()
     QCOMPARE(child<QLabel>(form.get(), "Label_command")->text(),
              QStringLiteral("Send custom command RS-485"));
     auto *command = child<QLineEdit>(form.get(), "Edit_command");
-    QCOMPARE(command->maxLength(), 250);
+    QCOMPARE(qvx::typingLimit(command), 250);
     QCOMPARE(command->accessibleName(), QStringLiteral("Send custom command RS-485"));
     QCOMPARE(child<QCheckBox>(form.get(), "Check_ascii")->text(), QStringLiteral("ASCII"));
     QCOMPARE(child<QCheckBox>(form.get(), "Check_hex")->text(), QStringLiteral("Hex"));
