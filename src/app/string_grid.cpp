@@ -179,12 +179,15 @@ void StringGrid::updateGeometries()
 
 bool StringGrid::eventFilter(QObject *watched, QEvent *event)
 {
-    // A grid's owner may give it its own cell painter at any time; the fixed
-    // row paints with the same one.
+    // A grid's owner may give it its own cell painter, or hide columns, at
+    // any time; the fixed row paints the same way.
     if (watched == m_fixedRow->viewport() && event->type() == QEvent::Paint) {
         if (m_fixedRow->itemDelegate() != itemDelegate())
             m_fixedRow->setItemDelegate(itemDelegate());
         m_fixedRow->setShowGrid(showGrid());
+        for (int c = 0; c < colCount(); ++c)
+            if (m_fixedRow->isColumnHidden(c) != isColumnHidden(c))
+                m_fixedRow->setColumnHidden(c, isColumnHidden(c));
     }
     return QTableView::eventFilter(watched, event);
 }

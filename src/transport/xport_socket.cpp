@@ -11,6 +11,7 @@
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -22,7 +23,9 @@ namespace {
 intptr_t duplicateSocket(qintptr descriptor)
 {
 #ifdef Q_OS_LINUX
-    return descriptor >= 0 ? ::dup(static_cast<int>(descriptor)) : -1;
+    // Close-on-exec: a program started from the tool (the manual's viewer)
+    // must not keep the connection open.
+    return descriptor >= 0 ? ::fcntl(static_cast<int>(descriptor), F_DUPFD_CLOEXEC, 0) : -1;
 #else
     (void)descriptor;
     return -1;

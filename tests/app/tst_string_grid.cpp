@@ -85,7 +85,7 @@ private slots:
         QCOMPARE(fixed->height(), 25);
     }
 
-    void fixedRowPaintsWithTheGridsDelegateAndSelection()
+    void fixedRowPaintsLikeTheGrid()
     {
         auto grid = longGrid();
         auto *delegate = new QStyledItemDelegate(grid.get());
@@ -93,6 +93,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(grid.get()));
         grid->fixedRowView()->viewport()->repaint();
         QCOMPARE(grid->fixedRowView()->itemDelegate(), delegate);
+        grid->setColumnHidden(1, true);
+        grid->fixedRowView()->viewport()->repaint();
+        QVERIFY(grid->fixedRowView()->isColumnHidden(1));
         QCOMPARE(grid->fixedRowView()->selectionModel(), grid->selectionModel());
     }
 };
