@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
-#include <cerrno>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -246,27 +245,6 @@ private slots:
         QVERIFY(d.text.contains(QStringLiteral("log in again")));
         QCOMPARE(status(), pty->slavePath() + QStringLiteral(" is closed"));
         QVERIFY(!session->SerialPortOpen);
-    }
-
-    void openFailureTexts_data()
-    {
-        QTest::addColumn<int>("error");
-        QTest::addColumn<int>("failure");
-        QTest::newRow("refused") << EACCES << int(PortOpenFailure::PermissionDenied);
-        QTest::newRow("not permitted") << EPERM << int(PortOpenFailure::PermissionDenied);
-        QTest::newRow("busy") << EBUSY << int(PortOpenFailure::InUse);
-        QTest::newRow("missing") << ENOENT << int(PortOpenFailure::InUse);
-        QTest::newRow("no device") << ENXIO << int(PortOpenFailure::InUse);
-        QTest::newRow("none") << 0 << int(PortOpenFailure::None);
-    }
-    void openFailureTexts()
-    {
-        QFETCH(int, error);
-        QFETCH(int, failure);
-        QCOMPARE(int(portOpenFailure(error)), failure);
-        QCOMPARE(portOpenFailureText(PortOpenFailure::InUse),
-                 QStringLiteral("This serial port is already in use!"));
-        QVERIFY(portOpenFailureText(PortOpenFailure::None).isEmpty());
     }
 
     void typedSpeedOutsideListOpensAt19200()
