@@ -9,6 +9,7 @@ packages=(
   fonts-dejavu-core
   python3 python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat
   xvfb xauth
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -23,13 +23,11 @@ class RealDialogs final : public Dialogs {
 public:
     void message(QWidget *parent, DialogIcon icon, const QString &caption, const QString &text) override
     {
-        QMessageBox box(toIcon(icon), caption, text, QMessageBox::Ok, parent);
-        box.exec();
+        makeMessageBox(parent, icon, caption, text)->exec();
     }
     bool askYesNo(QWidget *parent, DialogIcon icon, const QString &caption, const QString &text) override
     {
-        QMessageBox box(toIcon(icon), caption, text, QMessageBox::Yes | QMessageBox::No, parent);
-        return box.exec() == QMessageBox::Yes;
+        return makeMessageBox(parent, icon, caption, text, true)->exec() == QMessageBox::Yes;
     }
     QString saveFileName(QWidget *parent, const FileDialogRequest &r) override
     {
@@ -59,6 +57,14 @@ RealDialogs realDialogs;
 Dialogs *current = nullptr;
 
 } // namespace
+
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget *parent, DialogIcon icon, const QString &caption,
+                                            const QString &text, bool yesNo)
+{
+    const QMessageBox::StandardButtons buttons =
+        yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::StandardButtons(QMessageBox::Ok);
+    return std::make_unique<QMessageBox>(toIcon(icon), caption, text, buttons, parent);
+}
 
 Dialogs &dialogs()
 {

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
+class QMessageBox;
 class QWidget;
 
 namespace qvx {
@@ -30,6 +32,11 @@ public:
     virtual QString saveFileName(QWidget *parent, const FileDialogRequest &request) = 0;
     virtual QString openFileName(QWidget *parent, const FileDialogRequest &request) = 0;
 };
+
+// The message box the real dialogs show (not yet shown): the caption and text
+// exactly as given.  yesNo selects Yes and No buttons instead of OK.
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget *parent, DialogIcon icon, const QString &caption,
+                                            const QString &text, bool yesNo = false);
 
 // The dialogs in force; the real ones unless a test installed its own.
 Dialogs &dialogs();

@@ -150,7 +150,11 @@ void IniFile::setValue(const QString &section, const QString &key, const QString
         m_sections.push_back(std::move(added));
         s = &m_sections.back();
     }
-    const QString v = value.trimmed();
+    // A value is one line: a line break inside it would end the line there
+    // and could start a section of its own, taking the keys below with it.
+    QString v = value;
+    v.replace(u'\r', u' ').replace(u'\n', u' ');
+    v = v.trimmed();
     if (auto *l = const_cast<Line *>(findKey(*s, key))) {
         l->value = v;
         l->raw = l->key + QLatin1Char('=') + v;

@@ -2,6 +2,7 @@
 // "--data-dir DIR" (the program's folder; the executable's folder otherwise),
 // creates the main window and the hidden about box and runs the event loop
 // until the main window is closed.
+#include "app/app_identity.h"
 #include "app/tfabout.h"
 #include "app/tform1.h"
 
@@ -53,8 +54,7 @@ int main(int argc, char **argv)
         return 1;
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("qvxtool"));
-    QApplication::setApplicationDisplayName(QStringLiteral("QVX-24S decoder"));
+    qvx::setApplicationIdentity();
     // The program ends when the main window closes, whether or not the about
     // box is still shown.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,8 +1,10 @@
 #include "app/string_grid.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QHeaderView>
 #include <QPalette>
+#include <QScrollBar>
 
 namespace qvx {
 
@@ -85,7 +87,7 @@ void StringGridModel::clearCells(int firstRow, int firstCol)
 }
 
 StringGrid::StringGrid(int columns, int rows, QWidget *parent)
-    : QTableView(parent), m_model(new StringGridModel(columns, rows, this))
+    : QTableView(parent), m_model(new StringGridModel(columns, rows, this)), m_fixedRow(new QTableView(this))
 {
     setModel(m_model);
     // Row 0 is the header row inside the cells, as the operator knows it, so
@@ -93,9 +95,40 @@ StringGrid::StringGrid(int columns, int rows, QWidget *parent)
     horizontalHeader()->hide();
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    setRowHeight(18);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
+
+    // Row 0 is a fixed row: a second view over the top of the cells shows it
+    // whatever the vertical scroll position, and follows the columns' widths
+    // and the horizontal scroll.  It lies exactly over row 0 when the grid is
+    // scrolled to the top, so nothing changes there.
+    m_fixedRow->setObjectName(QStringLiteral("StringGridFixedRow"));
+    m_fixedRow->setAccessibleName(QStringLiteral("Fixed row"));
+    m_fixedRow->setModel(m_model);
+    m_fixedRow->setSelectionModel(selectionModel());
+    m_fixedRow->horizontalHeader()->hide();
+    m_fixedRow->verticalHeader()->hide();
+    m_fixedRow->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_fixedRow->setFrameShape(QFrame::NoFrame);
+    m_fixedRow->setFocusPolicy(Qt::NoFocus);
+    m_fixedRow->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_fixedRow->setWordWrap(false);
+    m_fixedRow->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_fixedRow->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_fixedRow->setHorizontalScrollMode(horizontalScrollMode());
+    m_fixedRow->viewport()->installEventFilter(this);
+    connect(horizontalHeader(), &QHeaderView::sectionResized, m_fixedRow,
+            [this](int column, int, int size) { m_fixedRow->setColumnWidth(column, size); });
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, m_fixedRow->horizontalScrollBar(),
+            &QScrollBar::setValue);
+    // The fixed row's own scroll position never moves away from row 0.
+    connect(m_fixedRow->verticalScrollBar(), &QScrollBar::valueChanged, m_fixedRow, [this](int value) {
+        if (value != 0)
+            m_fixedRow->verticalScrollBar()->setValue(0);
+    });
+    setRowHeight(18);
+    m_fixedRow->show();
+    placeFixedRow();
 }
 
 void StringGrid::setEditable(bool on)
@@ -114,6 +147,59 @@ void StringGrid::setRowHeight(int pixels)
 {
     verticalHeader()->setDefaultSectionSize(pixels);
     verticalHeader()->setMinimumSectionSize(1);
+    m_fixedRow->verticalHeader()->setDefaultSectionSize(pixels);
+    m_fixedRow->verticalHeader()->setMinimumSectionSize(1);
+    placeFixedRow();
+}
+
+void StringGrid::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    QTableView::scrollTo(index, hint);
+    // A row brought to the top would lie under the fixed row: show the row
+    // above it there instead.
+    if (index.isValid() && index.row() > 0 && verticalScrollMode() == ScrollPerItem &&
+        verticalScrollBar()->value() == index.row())
+        verticalScrollBar()->setValue(index.row() - 1);
+    else if (index.isValid() && index.row() > 0 && visualRect(index).top() < m_fixedRow->height())
+        verticalScrollBar()->setValue(verticalScrollBar()->value() -
+                                      (m_fixedRow->height() - visualRect(index).top()));
+}
+
+void StringGrid::resizeEvent(QResizeEvent *event)
+{
+    QTableView::resizeEvent(event);
+    placeFixedRow();
+}
+
+void StringGrid::updateGeometries()
+{
+    QTableView::updateGeometries();
+    placeFixedRow();
+}
+
+bool StringGrid::eventFilter(QObject *watched, QEvent *event)
+{
+    // A grid's owner may give it its own cell painter, or hide columns, at
+    // any time; the fixed row paints the same way.
+    if (watched == m_fixedRow->viewport() && event->type() == QEvent::Paint) {
+        if (m_fixedRow->itemDelegate() != itemDelegate())
+            m_fixedRow->setItemDelegate(itemDelegate());
+        m_fixedRow->setShowGrid(showGrid());
+        for (int c = 0; c < colCount(); ++c)
+            if (m_fixedRow->isColumnHidden(c) != isColumnHidden(c))
+                m_fixedRow->setColumnHidden(c, isColumnHidden(c));
+    }
+    return QTableView::eventFilter(watched, event);
+}
+
+void StringGrid::placeFixedRow()
+{
+    if (!m_fixedRow)
+        return;
+    const QRect area = viewport()->geometry();
+    const int height = qMin(rowHeight(0), area.height());
+    m_fixedRow->setGeometry(area.left(), area.top(), area.width(), qMax(0, height));
+    m_fixedRow->horizontalScrollBar()->setValue(horizontalScrollBar()->value());
 }
 
 } // namespace qvx

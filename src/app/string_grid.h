@@ -57,8 +57,22 @@ public:
     void setRowHeight(int pixels);
     StringGridModel *gridModel() const { return m_model; }
 
+    // The view that keeps row 0 in sight over the top of the cells while the
+    // rows below scroll; it shows the same model, selection and delegate.
+    QTableView *fixedRowView() const { return m_fixedRow; }
+
+    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void updateGeometries() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void placeFixedRow();
+
     StringGridModel *m_model;
+    QTableView *m_fixedRow;
 };
 
 } // namespace qvx

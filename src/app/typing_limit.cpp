@@ -2,32 +2,37 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPointer>
 #include <QValidator>
 
 namespace qvx {
 namespace {
 
-// Judges an edit against the field's current text: an edit that grows the
-// text past the limit is refused; anything else, including a text the
-// program set longer than the limit, is acceptable.  Qt does not validate
+// Judges an edit against the text the field held before it: an edit that
+// grows the text past the limit is refused; anything else, including a text
+// the program set longer than the limit, is acceptable.  Qt does not validate
 // setText(), and a text that is acceptable keeps returnPressed working.
+//
+// The text before the edit is tracked through textChanged: while validate()
+// runs, the edit already holds the changed text.
 class LengthLimit final : public QValidator {
 public:
-    LengthLimit(QLineEdit *edit, int maxChars) : QValidator(edit), m_edit(edit), m_max(maxChars) {}
+    LengthLimit(QLineEdit *edit, int maxChars)
+        : QValidator(edit), m_max(maxChars), m_before(edit->text().size())
+    {
+        connect(edit, &QLineEdit::textChanged, this, [this](const QString &text) { m_before = text.size(); });
+    }
 
     State validate(QString &input, int &) const override
     {
-        const qsizetype current = m_edit ? m_edit->text().size() : 0;
-        if (input.size() > m_max && input.size() > current)
+        if (input.size() > m_max && input.size() > m_before)
             return Invalid;
         return Acceptable;
     }
     int limit() const { return m_max; }
 
 private:
-    QPointer<QLineEdit> m_edit;
     int m_max;
+    qsizetype m_before;
 };
 
 } // namespace

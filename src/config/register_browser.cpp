@@ -3,6 +3,7 @@
 #include "app/errors.h"
 #include "app/string_grid.h"
 #include "app/time_format.h"
+#include "app/typing_limit.h"
 #include "config/grid_export.h"
 #include "transport/modbus.h"
 #include "transport/reply_timer.h"
@@ -94,7 +95,8 @@ QLineEdit *lineEdit(const QString &name, const QString &label, const QString &te
 {
     auto *edit = new QLineEdit(text, parent);
     edit->setObjectName(name);
-    edit->setMaxLength(maxLength);
+    // A typing limit only: a longer value from the settings file is kept whole.
+    setTypingLimit(edit, maxLength);
     edit->setAccessibleName(label);
     return edit;
 }

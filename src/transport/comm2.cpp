@@ -8,6 +8,11 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <cerrno>
+#ifndef Q_OS_WIN
+#include <QFile>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace qvx {
 
@@ -20,7 +25,38 @@ Comm2::Comm2(QObject *parent) : QObject(parent), m_port(new QSerialPort(this))
     });
     // Line errors (parity, framing) never reach the program: the port is
     // opened with IGNPAR, so the driver drops such bytes and QSerialPort
-    // reports none.  Other errors are read where an operation checks them.
+    // reports none.  A device that goes away is handled in onPortError; other
+    // errors are read where an operation checks them.
+    connect(m_port, &QSerialPort::errorOccurred, this, &Comm2::onPortError);
+}
+
+bool isDeviceLossError(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+           error == QSerialPort::WriteError;
+}
+
+void Comm2::onPortError(QSerialPort::SerialPortError error)
+{
+    if (m_opening || m_lossPending || !m_port->isOpen() || !isDeviceLossError(error))
+        return;
+    // A hung-up line stays readable for ever: every read fails at once and the
+    // notifier fires again, a busy loop that would burn a whole core.  Stop
+    // reading by releasing the device, and let the program close its side of
+    // the link.  The release waits for the next turn of the event loop: this
+    // runs inside the port's own notifier, which closing would delete.
+    m_lossPending = true;
+    const QString reason = m_port->errorString();
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason] {
+            if (!m_lossPending)
+                return; // closed (and perhaps reopened) meanwhile
+            m_lossPending = false;
+            close();
+            emit deviceLost(reason);
+        },
+        Qt::QueuedConnection);
 }
 
 Comm2::~Comm2()
@@ -28,14 +64,37 @@ Comm2::~Comm2()
     close();
 }
 
-bool Comm2::testOpen()
+namespace {
+
+// The system's error number when this user may not open the device for
+// reading and writing, 0 when the system lets it (busy or not).
+int deviceAccessError(const QString &path)
+{
+#ifdef Q_OS_WIN
+    (void)path;
+    return 0;
+#else
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+#endif
+}
+
+} // namespace
+
+PortOpenFailure Comm2::probeOpen()
 {
     QSerialPort probe;
     probe.setPortName(m_path);
-    if (!probe.open(QIODevice::ReadWrite))
-        return false;
-    probe.close();
-    return true;
+    if (probe.open(QIODevice::ReadWrite)) {
+        probe.close();
+        return PortOpenFailure::None;
+    }
+    // Qt reports a busy device and a refused one alike; ask the system which.
+    const PortOpenFailure failure = portOpenFailure(deviceAccessError(m_path));
+    return failure == PortOpenFailure::None ? PortOpenFailure::InUse : failure;
 }
 
 void Comm2::failOpen(int err)
@@ -75,6 +134,11 @@ void Comm2::open()
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_port->clearError();
+    m_opening = true;
+    struct OpeningDone {
+        bool &flag;
+        ~OpeningDone() { flag = false; }
+    } openingDone{m_opening};
     errno = 0;
     if (!m_port->open(QIODevice::ReadWrite))
         failOpen(errno);
@@ -108,6 +172,7 @@ void Comm2::open()
 
 void Comm2::close()
 {
+    m_lossPending = false;
     if (m_port->isOpen())
         m_port->close();
     m_port->clearError();

@@ -5,6 +5,8 @@
 // thread); QSerialPort's own notifier replaces the watcher and writer threads.
 #pragma once
 
+#include "transport/port_name.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
@@ -39,8 +41,10 @@ public:
     LineSettings lineSettings() const { return m_settings; }
 
     // Opens the device exclusively for reading and writing and releases it at
-    // once; false when it is missing or held by another program.
-    bool testOpen();
+    // once; false when it is missing, held by another program or refused.
+    bool testOpen() { return probeOpen() == PortOpenFailure::None; }
+    // The same test, saying why it failed.
+    PortOpenFailure probeOpen();
     // Opens the device and applies the line settings; raises QvxError with
     // the reason when any step fails (the port then stays closed).
     //
@@ -81,16 +85,30 @@ public:
 signals:
     // Bytes have arrived; count is how many wait in the receive queue (> 0).
     void rxChar(int count);
+    // The open device went away (hang-up, I/O error, adapter unplugged).  The
+    // component has already stopped reading and released the device; reason
+    // is the system's text for it.  Emitted once per loss.
+    void deviceLost(const QString &reason);
 
 private:
     [[noreturn]] void failOpen(int err);
+    void onPortError(QSerialPort::SerialPortError error);
     bool hasModemLines();
 
     QSerialPort *m_port = nullptr;
     QString m_path;
     LineSettings m_settings;
     bool m_virtualLine = false;
+    // Set while open() runs: its own failures are reported by open() itself.
+    bool m_opening = false;
+    // A loss was seen and its release is queued.
+    bool m_lossPending = false;
 };
+
+// True when a serial port error means the device is gone (or no longer
+// usable at all) rather than a passing condition: a read or write failure
+// other than "try again", or the device disappearing.
+bool isDeviceLossError(QSerialPort::SerialPortError error);
 
 // The ten rates of the Speed box, in their order.
 inline constexpr std::array<qint32, 10> StandardBaudRates = {300,   1200,  2400,  4800,  9600,

@@ -1,6 +1,7 @@
 #include "transport/port_name.h"
 
 #include <QRegularExpression>
+#include <cerrno>
 
 namespace qvx {
 
@@ -32,6 +33,34 @@ QStringList standardPortNames()
     for (int i = 1; i <= 20; ++i)
         names << QStringLiteral("COM%1").arg(i);
     return names;
+}
+
+PortOpenFailure portOpenFailure(int systemError)
+{
+    if (systemError == 0)
+        return PortOpenFailure::None;
+#ifdef Q_OS_WIN
+    return PortOpenFailure::InUse;
+#else
+    if (systemError == EACCES || systemError == EPERM)
+        return PortOpenFailure::PermissionDenied;
+    return PortOpenFailure::InUse;
+#endif
+}
+
+QString portOpenFailureText(PortOpenFailure failure)
+{
+    switch (failure) {
+    case PortOpenFailure::None:
+        return {};
+    case PortOpenFailure::InUse:
+        return QStringLiteral("This serial port is already in use!");
+    case PortOpenFailure::PermissionDenied:
+        return QStringLiteral("Permission denied: this user may not open the serial port.\n"
+                              "Add the user to the 'dialout' group (for instance: sudo usermod -a -G "
+                              "dialout $USER) and log in again.");
+    }
+    return {};
 }
 
 } // namespace qvx

@@ -14,4 +14,19 @@ QString serialDevicePath(const QString &name);
 // "COM1" .. "COM20".
 QStringList standardPortNames();
 
+// Why a serial device could not be opened, as the operator must hear it.
+enum class PortOpenFailure {
+    None,
+    InUse,            // missing, or held by another program
+    PermissionDenied, // the system refuses this user access to the device
+};
+
+// The failure for the system's error number of a failed open.  On Windows a
+// port held by another program answers "access denied", so there every
+// failure is InUse.
+PortOpenFailure portOpenFailure(int systemError);
+
+// The text of the box "Connect to port" for a failure (empty for None).
+QString portOpenFailureText(PortOpenFailure failure);
+
 } // namespace qvx

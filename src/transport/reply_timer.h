@@ -3,6 +3,10 @@
 // request inside an open window is answered at the end of the first; changing
 // the interval of a running timer restarts it with the new length.
 // QTimer::start() always restarts, hence this wrapper.
+//
+// The timer is precise: a coarse timer may fire up to 5 % early, which would
+// throw away a reply that arrives just inside its window.  A window may end
+// late when the thread is busy, never early.
 #pragma once
 
 #include <QObject>
@@ -15,6 +19,7 @@ class ReplyTimer : public QObject {
 public:
     explicit ReplyTimer(int intervalMs, QObject *parent = nullptr, bool periodic = false) : QObject(parent)
     {
+        m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setSingleShot(!periodic);
         m_timer.setInterval(intervalMs);
         connect(&m_timer, &QTimer::timeout, this, &ReplyTimer::timeout);

@@ -80,6 +80,7 @@ SerialPanel::SerialPanel(Session &session, QWidget *parent)
     m_open = new QPushButton(QStringLiteral("Connect to port"), this);
     m_open->setObjectName(QStringLiteral("Butt_open_port2"));
     connect(m_open, &QPushButton::clicked, this, &SerialPanel::Butt_open_port2Click);
+    connect(&m_session.comm2(), &Comm2::deviceLost, this, &SerialPanel::Comm2DeviceLost);
 
     auto *form = new QFormLayout(this);
     addLabelled(form, QStringLiteral("Name"), m_name);
@@ -113,6 +114,21 @@ void SerialPanel::TogglePort()
         openPort();
 }
 
+void SerialPanel::Comm2DeviceLost(const QString &reason)
+{
+    guard(
+        [this, &reason] {
+            if (!m_session.SerialPortOpen)
+                return;
+            m_session.log(
+                QStringLiteral("Serial device %1 lost: %2").arg(m_session.comm2().devicePath(), reason));
+            // Everything after this finds the link closed: a reply window that
+            // is still open ends as it does for a closed link.
+            closePort();
+        },
+        this);
+}
+
 void SerialPanel::closePort()
 {
     Comm2 &comm = m_session.comm2();
@@ -134,9 +150,10 @@ void SerialPanel::openPort()
     Comm2 &comm = m_session.comm2();
     const QString path = serialDevicePath(m_name->currentText());
     comm.setDevicePath(path);
-    if (!comm.testOpen()) {
+    const PortOpenFailure failure = comm.probeOpen();
+    if (failure != PortOpenFailure::None) {
         dialogs().message(this, DialogIcon::Warning, QStringLiteral("Connect to port"),
-                          QStringLiteral("This serial port is already in use!"));
+                          portOpenFailureText(failure));
         m_session.setStatus(StatusPanel, path + QStringLiteral(" is closed"));
         return;
     }

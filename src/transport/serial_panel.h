@@ -25,6 +25,9 @@ public slots:
     // of the serial component while opening is not caught here: it ends the
     // calling handler (whose guard shows it) and the port stays closed.
     void TogglePort();
+    // The open device went away: one log line naming it and the system's
+    // reason, then the port is closed as TogglePort closes it.
+    void Comm2DeviceLost(const QString &reason);
 
 private:
     void openPort();

@@ -2,6 +2,7 @@
 
 #include "app/errors.h"
 #include "app/time_format.h"
+#include "app/typing_limit.h"
 #include "transport/session.h"
 
 #include <QCoreApplication>
@@ -44,10 +45,11 @@ TcpPanel::TcpPanel(Session &session, QWidget *parent)
       m_disconnect(new QPushButton(QStringLiteral("Disconnect"), this))
 {
     m_remoteIp->setObjectName(QStringLiteral("Edit_remoteIP"));
-    m_remoteIp->setMaxLength(15);
+    // Typing limits only: the settings file's values are shown whole.
+    setTypingLimit(m_remoteIp, 15);
 
     m_port->setObjectName(QStringLiteral("Edit_port"));
-    m_port->setMaxLength(5);
+    setTypingLimit(m_port, 5);
     m_port->setText(QString::number(DefaultPort));
 
     // The arrows step the value; the edit itself takes no typing.

@@ -11,10 +11,57 @@
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace qvx {
+namespace {
+
+// A second handle on a connected socket, or -1 where the platform has none.
+intptr_t duplicateSocket(qintptr descriptor)
+{
+#ifdef Q_OS_LINUX
+    // Close-on-exec: a program started from the tool (the manual's viewer)
+    // must not keep the connection open.
+    return descriptor >= 0 ? ::fcntl(static_cast<int>(descriptor), F_DUPFD_CLOEXEC, 0) : -1;
+#else
+    (void)descriptor;
+    return -1;
+#endif
+}
+
+// True when the connection behind the handle ended by a reset from the peer
+// (the state is CLOSED; an orderly close by the peer leaves it in
+// CLOSE-WAIT while this handle is open).
+bool connectionWasReset(intptr_t handle)
+{
+#ifdef Q_OS_LINUX
+    if (handle < 0)
+        return false;
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(static_cast<int>(handle), IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+        return false;
+    return info.tcpi_state == TCP_CLOSE;
+#else
+    (void)handle;
+    return false;
+#endif
+}
+
+void closeSocketHandle(intptr_t handle)
+{
+#ifdef Q_OS_LINUX
+    if (handle >= 0)
+        ::close(static_cast<int>(handle));
+#else
+    (void)handle;
+#endif
+}
+
+} // namespace
 
 int platformSocketErrorNumber(QAbstractSocket::SocketError error, const QString &detail)
 {
@@ -113,16 +160,64 @@ XportSocket::XportSocket(QObject *parent) : QObject(parent), m_socket(new QTcpSo
         m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
         tuneKeepAlive();
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        watchConnection();
         emit connected();
     });
-    connect(m_socket, &QTcpSocket::disconnected, this, &XportSocket::disconnected);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        // The reset's error line comes before the disconnect's.
+        reportReset();
+        releaseWatch();
+        emit disconnected();
+    });
     connect(m_socket, &QTcpSocket::readyRead, this, &XportSocket::readReady);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-        // An orderly close by the peer is a disconnect, not a failure.
-        if (e == QAbstractSocket::RemoteHostClosedError)
+        // An orderly close by the peer is a disconnect, not a failure; a reset
+        // is a failure that Qt reports the same way.
+        if (e == QAbstractSocket::RemoteHostClosedError) {
+            reportReset();
             return;
+        }
         emit error(platformSocketErrorNumber(e, m_socket->errorString()));
     });
+    connect(m_socket, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
+        // The watch must not outlive the connection: while it is open the
+        // system keeps the connection, and our own close would not reach the
+        // peer.
+        if (state == QAbstractSocket::UnconnectedState || state == QAbstractSocket::ClosingState) {
+            reportReset();
+            releaseWatch();
+        }
+    });
+}
+
+XportSocket::~XportSocket()
+{
+    releaseWatch();
+}
+
+void XportSocket::watchConnection()
+{
+    releaseWatch();
+    m_resetReported = false;
+    m_watch = duplicateSocket(m_socket->socketDescriptor());
+}
+
+void XportSocket::reportReset()
+{
+    if (m_resetReported || !connectionWasReset(m_watch))
+        return;
+    m_resetReported = true;
+#ifdef Q_OS_WIN
+    emit error(WSAECONNRESET);
+#else
+    emit error(ECONNRESET);
+#endif
+}
+
+void XportSocket::releaseWatch()
+{
+    closeSocketHandle(m_watch);
+    m_watch = -1;
 }
 
 void XportSocket::tuneKeepAlive()

@@ -15,6 +15,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <optional>
 
 class QTcpSocket;
@@ -43,6 +44,7 @@ public:
     static constexpr int KeepAliveProbes = 6;
 
     explicit XportSocket(QObject *parent = nullptr);
+    ~XportSocket() override;
 
     // Raise QvxError("Can't change value while socket is active") while a
     // connection is established and the value differs.  setHost also raises
@@ -74,6 +76,16 @@ signals:
 
 private:
     void tuneKeepAlive();
+    // Qt reports a reset by the peer exactly as an orderly close.  A second
+    // handle on the connection, kept from the connect on, still shows the
+    // difference after Qt has let go of its own: reportReset() emits
+    // error(ECONNRESET) once when the peer reset the connection.
+    void watchConnection();
+    void reportReset();
+    void releaseWatch();
+
+    intptr_t m_watch = -1;
+    bool m_resetReported = false;
 
     QTcpSocket *m_socket;
     QString m_host;

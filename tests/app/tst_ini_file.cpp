@@ -21,6 +21,7 @@ private slots:
     void valuesAreTrimmedAndUnquoted();
     void unknownSectionsKeysAndCommentsAreKept();
     void newKeyGoesAfterLastKeyOfItsSection();
+    void valueWithLineBreaksStaysOneLine();
     void newSectionIsAppendedWithItsSpaces();
     void firstOfDuplicateKeysWins();
     void latin1BytesRoundTrip();
@@ -36,6 +37,21 @@ private slots:
     void keyFilterRules_data();
     void keyFilterRules();
 };
+
+void TestIniFile::valueWithLineBreaksStaysOneLine()
+{
+    // A pasted control text must not start a section that takes the keys
+    // below it away.
+    IniFile ini;
+    ini.parse("[Modbus]\r\nCount=1\r\nTimeout=600\r\n");
+    ini.setValue(QStringLiteral("Modbus"), QStringLiteral("Count"), QStringLiteral("5\r\n[Other]\nx=1"));
+    IniFile reread;
+    reread.parse(ini.serialize());
+    QCOMPARE(reread.value(QStringLiteral("Modbus"), QStringLiteral("Timeout")), QStringLiteral("600"));
+    QCOMPARE(reread.value(QStringLiteral("Modbus"), QStringLiteral("Count")),
+             QStringLiteral("5  [Other] x=1"));
+    QCOMPARE(reread.sections(), QStringList{QStringLiteral("Modbus")});
+}
 
 void TestIniFile::missingFileGivesDefaults()
 {

@@ -132,6 +132,10 @@ private slots:
     void outOfRangeIntegersClampToNearestBound();
     void unwritableFolderWarnsAndKeepsOldFile();
     void autoOpenWithMissingPortStillOpensWindow();
+    void settingsTextsLongerThanTheFieldAreKeptWhole_data();
+    void settingsTextsLongerThanTheFieldAreKeptWhole();
+    void typingIsStillLimited_data();
+    void typingIsStillLimited();
 
     void typedLetterIsDroppedButPasteIsAccepted();
     void dotIsAcceptedInAddressButNotInPort();
@@ -412,6 +416,56 @@ void TestMainWindow::autoOpenWithMissingPortStillOpensWindow()
     QVERIFY(!form->session().SerialPortOpen);
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+}
+
+void TestMainWindow::settingsTextsLongerThanTheFieldAreKeptWhole_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("count") << QByteArray("[Modbus]\r\nCount=1000\r\n") << "EditInputCount" << "1000";
+    QTest::newRow("start") << QByteArray("[Modbus]\r\nSTADDR=1234567\r\n") << "EditInputAddress"
+                           << "1234567";
+    QTest::newRow("ip") << QByteArray("[Ethernet]\r\nIP=192.168.100.2001\r\n") << "Edit_remoteIP"
+                        << "192.168.100.2001";
+    QTest::newRow("port") << QByteArray("[Ethernet]\r\nPort=1234567\r\n") << "Edit_port" << "1234567";
+}
+
+void TestMainWindow::settingsTextsLongerThanTheFieldAreKeptWhole()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, control);
+    QFETCH(QString, text);
+    writeFile(iniPath(), file);
+    auto form = makeForm();
+    QCOMPARE(form->findChild<QLineEdit *>(control)->text(), text);
+    form->close();
+    const QByteArray written = readFile(iniPath());
+    QVERIFY2(written.contains("=" + text.toLatin1() + "\r\n"), written.constData());
+}
+
+void TestMainWindow::typingIsStillLimited_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("count") << "EditInputCount" << "12345" << "123";
+    QTest::newRow("start") << "EditInputAddress" << "1234567" << "12345";
+    QTest::newRow("ip") << "Edit_remoteIP" << "192.168.100.2001" << "192.168.100.200";
+    QTest::newRow("port") << "Edit_port" << "1234567" << "12345";
+}
+
+void TestMainWindow::typingIsStillLimited()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    auto form = makeForm();
+    form->show();
+    auto *edit = form->findChild<QLineEdit *>(control);
+    edit->clear();
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(edit->text(), shown);
 }
 
 void TestMainWindow::typedLetterIsDroppedButPasteIsAccepted()

@@ -3,6 +3,7 @@
 #include "common/hex.h"
 #include "app/dialogs.h"
 #include "app/string_grid.h"
+#include "app/typing_limit.h"
 #include "common/pty_pair.h"
 #include "common/scripted_dialogs.h"
 #include "config/register_browser.h"
@@ -101,9 +102,9 @@ private slots:
         QVERIFY(!r.check("checkInput")->isChecked());
         QVERIFY(r.check("checkHolding")->isChecked());
         QCOMPARE(r.edit("EditInputAddress")->text(), QStringLiteral("1"));
-        QCOMPARE(r.edit("EditInputAddress")->maxLength(), 5);
+        QCOMPARE(typingLimit(r.edit("EditInputAddress")), 5);
         QCOMPARE(r.edit("EditInputCount")->text(), QStringLiteral("125"));
-        QCOMPARE(r.edit("EditInputCount")->maxLength(), 3);
+        QCOMPARE(typingLimit(r.edit("EditInputCount")), 3);
         QCOMPARE(r.edit("EditInputCount")->accessibleName(), QStringLiteral("Count"));
         QCOMPARE(r.child<QPushButton>("BitBtn3")->text(), QStringLiteral("Read registers"));
         QCOMPARE(r.child<QPushButton>("BitBtn4")->text(), QStringLiteral("Clear grid"));

@@ -8,6 +8,7 @@
 #include "transport/session.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,8 @@
 #include <QSpinBox>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qvx;
 using qvxtest::PtyPair;
@@ -214,6 +217,32 @@ private slots:
         button()->click();
         QCOMPARE(dialogs->dialogs.raised.size(), 1);
         QCOMPARE(dialogs->dialogs.raised.first().text, QStringLiteral("This serial port is already in use!"));
+        QCOMPARE(status(), pty->slavePath() + QStringLiteral(" is closed"));
+        QVERIFY(!session->SerialPortOpen);
+    }
+
+    // A device the user may not open says so, and how to fix it.  As root
+    // (who ignores permission bits) the test gives up root's effective user
+    // for the click; otherwise a mode of 000 refuses the device.
+    void refusedDeviceSaysPermissionDenied()
+    {
+        const QByteArray path = QFile::encodeName(pty->slavePath());
+        QCOMPARE(::chmod(path.constData(), 0), 0);
+        setText("Combo_com2_name", pty->slavePath());
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QCOMPARE(::seteuid(65534), 0);
+        button()->click();
+        if (root)
+            QCOMPARE(::seteuid(0), 0);
+        ::chmod(path.constData(), 0620);
+        QCOMPARE(dialogs->dialogs.raised.size(), 1);
+        const auto &d = dialogs->dialogs.raised.first();
+        QCOMPARE(d.icon, DialogIcon::Warning);
+        QCOMPARE(d.caption, QStringLiteral("Connect to port"));
+        QVERIFY2(d.text.startsWith(QStringLiteral("Permission denied")), qPrintable(d.text));
+        QVERIFY(d.text.contains(QStringLiteral("'dialout' group")));
+        QVERIFY(d.text.contains(QStringLiteral("log in again")));
         QCOMPARE(status(), pty->slavePath() + QStringLiteral(" is closed"));
         QVERIFY(!session->SerialPortOpen);
     }

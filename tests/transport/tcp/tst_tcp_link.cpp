@@ -3,6 +3,7 @@
 // identifiers and frames that reach the server, and the receive buffer.
 #include "common/hex.h"
 #include "app/time_format.h"
+#include "app/typing_limit.h"
 #include "common/scripted_dialogs.h"
 #include "transport/session.h"
 #include "transport/tcp_panel.h"
@@ -142,10 +143,10 @@ private slots:
     {
         Link l;
         QVERIFY(l.ip && l.port && l.timeout && l.connectButton && l.disconnectButton);
-        QCOMPARE(l.ip->maxLength(), 15);
+        QCOMPARE(typingLimit(l.ip), 15);
         QCOMPARE(l.ip->accessibleName(), QStringLiteral("IP to connect (QVX-24)"));
         QCOMPARE(l.port->text(), QStringLiteral("502"));
-        QCOMPARE(l.port->maxLength(), 5);
+        QCOMPARE(typingLimit(l.port), 5);
         QCOMPARE(l.port->accessibleName(), QStringLiteral("Port"));
         QCOMPARE(l.connectButton->text(), QStringLiteral("Connect"));
         QCOMPARE(l.disconnectButton->text(), QStringLiteral("Disconnect"));

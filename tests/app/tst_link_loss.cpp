@@ -1,0 +1,185 @@
+// Pulling the plug on the real window: the serial port open on a
+// pseudo-terminal whose far end is closed inside a register read's reply
+// window, and a TCP connection whose server resets it inside the window.  In
+// both cases the program must not spin, must close its side of the link and
+// must say why in the log; the open window then ends silently.
+#include "app/tform1.h"
+#include "common/pty_pair.h"
+#include "common/scripted_dialogs.h"
+#include "transport/session.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <ctime>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+using namespace qvx;
+
+namespace {
+
+double processCpuSeconds()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// CPU time the process uses while the event loop runs for ms milliseconds.
+double cpuWhileIdle(int ms)
+{
+    const double before = processCpuSeconds();
+    QTest::qWait(ms);
+    return processCpuSeconds() - before;
+}
+
+// Closes the pty pair's peer side now; the descriptor number is kept (on
+// /dev/null) so that the pair's own clean-up stays harmless.
+void closePeer(qvxtest::PtyPair &pty)
+{
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, pty.peerFd());
+    ::close(null);
+}
+
+} // namespace
+
+class TestLinkLoss : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<qvxtest::ScopedDialogs> dialogs;
+    std::unique_ptr<TForm1> form;
+    QStringList log;
+
+    template <typename T> T *child(const char *name) { return form->findChild<T *>(QLatin1String(name)); }
+    bool logged(const QString &line) const { return log.contains(line); }
+    qsizetype indexOfPrefix(const QString &prefix) const
+    {
+        for (qsizetype i = 0; i < log.size(); ++i)
+            if (log[i].startsWith(prefix))
+                return i;
+        return -1;
+    }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        dialogs = std::make_unique<qvxtest::ScopedDialogs>();
+        form = std::make_unique<TForm1>(dir->path());
+        log.clear();
+        connect(&form->session(), &Session::logLine, this, [this](const QString &l) { log << l; });
+    }
+    void cleanup()
+    {
+        form.reset();
+        dialogs.reset();
+        dir.reset();
+    }
+
+    void unpluggedSerialDeviceClosesThePortWithoutSpinning()
+    {
+        qvxtest::PtyPair pty;
+        QVERIFY(pty.isValid());
+        child<QComboBox>("Combo_com2_name")->setCurrentText(pty.slavePath());
+        auto *toggle = child<QPushButton>("Butt_open_port2");
+        toggle->click();
+        QVERIFY(form->session().SerialPortOpen);
+        QCOMPARE(toggle->text(), QStringLiteral("Disconnect"));
+
+        child<QPushButton>("BitBtn3")->click(); // Read registers: the window opens
+        QVERIFY(!pty.read(8, 5000).isEmpty());
+        closePeer(pty);
+
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Serial port for modbus closed")), 5000);
+        const qsizetype lost = indexOfPrefix(QStringLiteral("Serial device ") + pty.slavePath() + " lost: ");
+        QVERIFY2(lost >= 0, qPrintable(log.join('\n')));
+        QVERIFY(log[lost].size() > (QStringLiteral("Serial device ") + pty.slavePath() + " lost: ").size());
+        QCOMPARE(log.value(lost + 1), QStringLiteral("Serial port for modbus closed"));
+        QVERIFY(!form->session().SerialPortOpen);
+        QVERIFY(!form->session().comm2().isOpen());
+        QCOMPARE(toggle->text(), QStringLiteral("Connect to port"));
+        QCOMPARE(form->session().status(1), pty.slavePath() + QStringLiteral(" is closed"));
+        QVERIFY(child<QComboBox>("Combo_com2_name")->isEnabled());
+
+        // Idle after the fault, the window's end included: no busy loop.
+        const double cpu = cpuWhileIdle(2000);
+        QVERIFY2(cpu < 0.5, qPrintable(QStringLiteral("%1 s CPU in 2 s").arg(cpu)));
+        // The window ended as for a closed link: silently.
+        QVERIFY2(indexOfPrefix(QStringLiteral("Respond:")) < 0, qPrintable(log.join('\n')));
+        QCOMPARE(log.count(QStringLiteral("Serial port for modbus closed")), 1);
+    }
+
+    void resetTcpConnectionIsLoggedAndEndsTheLink()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        child<QLineEdit>("Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
+        child<QLineEdit>("Edit_port")->setText(QString::number(server.serverPort()));
+        child<QPushButton>("Butt_connectEthernet")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(form->session().TransportMode == TransportModeKind::Tcp, 5000);
+        QVERIFY(server.waitForNewConnection(5000) || server.hasPendingConnections());
+        QTcpSocket *peer = server.nextPendingConnection();
+        QVERIFY(peer);
+
+        child<QPushButton>("BitBtn3")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(peer->bytesAvailable() >= 12, 5000);
+        // SO_LINGER with a zero time-out makes close() send a reset.
+        linger hard{1, 0};
+        QCOMPARE(::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard), 0);
+        peer->abort();
+
+        const QString disconnected = QStringLiteral("Disconnected TCP/IP connection at ");
+        QTRY_VERIFY_WITH_TIMEOUT(indexOfPrefix(disconnected) >= 0, 5000);
+        const qsizetype error = log.indexOf(QStringLiteral("Socket error #104"));
+        QVERIFY2(error >= 0 && error < indexOfPrefix(disconnected), qPrintable(log.join('\n')));
+        QCOMPARE(log.count(QStringLiteral("Socket error #104")), 1);
+        QVERIFY(form->session().TransportMode == TransportModeKind::Rtu);
+        QVERIFY(child<QPushButton>("Butt_connectEthernet")->isEnabled());
+
+        const double cpu = cpuWhileIdle(2000);
+        QVERIFY2(cpu < 0.5, qPrintable(QStringLiteral("%1 s CPU in 2 s").arg(cpu)));
+        QVERIFY2(indexOfPrefix(QStringLiteral("Respond:")) < 0, qPrintable(log.join('\n')));
+    }
+
+    void orderlyCloseIsSilentAndTimesCarryNoZone()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        child<QLineEdit>("Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
+        child<QLineEdit>("Edit_port")->setText(QString::number(server.serverPort()));
+        child<QPushButton>("Butt_connectEthernet")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(form->session().TransportMode == TransportModeKind::Tcp, 5000);
+        QVERIFY(server.waitForNewConnection(5000) || server.hasPendingConnections());
+        QTcpSocket *peer = server.nextPendingConnection();
+        QVERIFY(peer);
+        peer->disconnectFromHost();
+
+        const QString disconnected = QStringLiteral("Disconnected TCP/IP connection at ");
+        QTRY_VERIFY_WITH_TIMEOUT(indexOfPrefix(disconnected) >= 0, 5000);
+        QCOMPARE(indexOfPrefix(QStringLiteral("Socket error #")), -1);
+
+        const QString zone = QDateTime::currentDateTime().timeZoneAbbreviation();
+        const QString connectedLine = log.value(indexOfPrefix(QStringLiteral("Connected TCP/IP, at ")));
+        const QString disconnectedLine = log.value(indexOfPrefix(disconnected));
+        QVERIFY(!connectedLine.isEmpty());
+        for (const QString &line : {connectedLine, disconnectedLine}) {
+            QVERIFY2(zone.isEmpty() || !line.contains(zone), qPrintable(line));
+            QVERIFY2(line.back().isDigit() || line.endsWith(QLatin1String("M")), qPrintable(line));
+        }
+    }
+};
+
+QTEST_MAIN(TestLinkLoss)
+#include "tst_link_loss.moc"
