@@ -10,6 +10,7 @@ packages=(
   python3 python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat
   xvfb xauth
   clang libclang-rt-14-dev
+  qt6-base-private-dev
 )
 
 missing=()

@@ -44,6 +44,7 @@ ConsolePanel::ConsolePanel(QWidget *parent)
     // same texts so the console reads right on its own as well.
     m_print->setText(QStringLiteral("Print"));
     m_print->setEnabled(false); // printing the log is not offered
+    m_print->setToolTip(QStringLiteral("Printing is not available: use Save log and print the file"));
     m_saveLog->setText(QStringLiteral("Save log"));
     m_clearLog->setText(QStringLiteral("Clear log"));
     m_send->setText(QStringLiteral("Send"));

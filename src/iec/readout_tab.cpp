@@ -100,6 +100,9 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     // Shown for what the gateway will offer; it has no action yet.
     QPushButton *import = button("BitBtnImportQVX", QStringLiteral("Import to QVX"), this);
     import->setEnabled(false);
+    // A disabled button must not leave the operator guessing why.
+    import->setToolTip(QStringLiteral("Not available in this version: program meters on the "
+                                      "\"Devices programmed in modbus\" tab"));
 
     auto *addressRow = new QHBoxLayout;
     addressRow->addWidget(addressLabel);

@@ -124,6 +124,7 @@ private slots:
     void statusBarHasFourPanelsFedBySession();
     void sessionLogLinesReachTheLog();
     void startStateIsSet();
+    void everyButtonActsOrSaysWhyNot();
 
     void noSettingsFileStartsWithDefaultsAndCloseWritesAllKeys();
     void windowsFileIsReadIntoControlsAndWrittenBack();
@@ -280,6 +281,34 @@ void TestMainWindow::startStateIsSet()
     QCOMPARE(QDir::currentPath(), QDir(m_dir->path()).canonicalPath());
 }
 
+// QObject::isSignalConnected is protected; a member pointer taken through a
+// derived class may be applied to any object.
+struct SignalPeek : QObject {
+    static bool connected(const QObject *o, const QMetaMethod &signal)
+    {
+        constexpr auto peek = &SignalPeek::isSignalConnected;
+        return (o->*peek)(signal);
+    }
+};
+
+void TestMainWindow::everyButtonActsOrSaysWhyNot()
+{
+    // A button that is enabled must do something when clicked; one that is
+    // disabled for good must say why, so a click is never silent.
+    auto form = makeForm();
+    const QMetaMethod clicked = QMetaMethod::fromSignal(&QAbstractButton::clicked);
+    const QMetaMethod pressed = QMetaMethod::fromSignal(&QAbstractButton::pressed);
+    const auto buttons = form->findChildren<QPushButton *>();
+    QVERIFY2(buttons.size() > 20, qPrintable(QString::number(buttons.size())));
+    for (const QPushButton *b : buttons) {
+        if (b->isEnabled())
+            QVERIFY2(SignalPeek::connected(b, clicked) || SignalPeek::connected(b, pressed),
+                     qPrintable(b->objectName()));
+        else
+            QVERIFY2(!b->toolTip().isEmpty(), qPrintable(b->objectName()));
+    }
+}
+
 void TestMainWindow::noSettingsFileStartsWithDefaultsAndCloseWritesAllKeys()
 {
     auto form = makeForm();
@@ -423,12 +452,14 @@ void TestMainWindow::settingsTextsLongerThanTheFieldAreKeptWhole_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("text");
-    QTest::newRow("count") << QByteArray("[Modbus]\r\nCount=1000\r\n") << "EditInputCount" << "1000";
+    QTest::newRow("count") << QByteArray("[Modbus]\r\nCount=1000\r\n") << "EditInputCount"
+                           << "1000";
     QTest::newRow("start") << QByteArray("[Modbus]\r\nSTADDR=1234567\r\n") << "EditInputAddress"
                            << "1234567";
     QTest::newRow("ip") << QByteArray("[Ethernet]\r\nIP=192.168.100.2001\r\n") << "Edit_remoteIP"
                         << "192.168.100.2001";
-    QTest::newRow("port") << QByteArray("[Ethernet]\r\nPort=1234567\r\n") << "Edit_port" << "1234567";
+    QTest::newRow("port") << QByteArray("[Ethernet]\r\nPort=1234567\r\n") << "Edit_port"
+                          << "1234567";
 }
 
 void TestMainWindow::settingsTextsLongerThanTheFieldAreKeptWhole()
@@ -449,10 +480,18 @@ void TestMainWindow::typingIsStillLimited_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("count") << "EditInputCount" << "12345" << "123";
-    QTest::newRow("start") << "EditInputAddress" << "1234567" << "12345";
-    QTest::newRow("ip") << "Edit_remoteIP" << "192.168.100.2001" << "192.168.100.200";
-    QTest::newRow("port") << "Edit_port" << "1234567" << "12345";
+    QTest::newRow("count") << "EditInputCount"
+                           << "12345"
+                           << "123";
+    QTest::newRow("start") << "EditInputAddress"
+                           << "1234567"
+                           << "12345";
+    QTest::newRow("ip") << "Edit_remoteIP"
+                        << "192.168.100.2001"
+                        << "192.168.100.200";
+    QTest::newRow("port") << "Edit_port"
+                          << "1234567"
+                          << "12345";
 }
 
 void TestMainWindow::typingIsStillLimited()
