@@ -14,7 +14,14 @@ stage() {
   echo "=== $name: $((SECONDS - start)) s"
 }
 suite() {
-  (cd "$1" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)")
+  (cd "$1" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" | tee ctest-summary.log)
+}
+# One closing count over both runs of the suite, read from CTest's own
+# summary lines ("100% tests passed, 0 tests failed out of 32").
+closing_count() {
+  cat build/ctest-summary.log build-asan/ctest-summary.log |
+    sed -n 's/.*tests passed, \([0-9]*\) tests\? failed out of \([0-9]*\).*/\1 \2/p' |
+    awk '{f += $1; t += $2} END {printf "tests: %d passed, %d failed\n", t - f, f}'
 }
 sanitized_build() {
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVX_SANITIZE=ON ${CMAKE_ARGS:-}
@@ -33,3 +40,4 @@ stage "tests" suite build
 stage "sanitizer build" sanitized_build
 stage "tests under ASan+UBSan" sanitized_suite
 stage "fuzzing" bash scripts/fuzz.sh "${QVX_FUZZ_SECONDS:-60}"
+closing_count
