@@ -104,6 +104,11 @@ private slots:
         for (int c = 0; c < 6; ++c)
             columns += grid->columnWidth(c);
         QVERIFY(grid->viewport()->width() >= columns);
+        // The device's address fields show a whole address.
+        for (const char *name : {"Edit_QVXIP", "Edit_QVXMASK", "Edit_QVXGW"}) {
+            auto *edit = rig.child<QLineEdit>(name);
+            QVERIFY(edit->width() > edit->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")));
+        }
         QCOMPARE(grid->horizontalScrollBar()->maximum(), 0);
     }
 
@@ -124,6 +129,12 @@ private slots:
         QVERIFY(rig.waitForRespond());
         rig.click("Butt_status");
         QTRY_VERIFY_WITH_TIMEOUT(rig.readout().StatusStep > SettingsReadout::LastStep, 15000);
+        rig.setText("Combo_baud", QStringLiteral("9600"));
+        rig.setText("Combo_parity", QStringLiteral("Even"));
+        rig.setText("Combo_selectFlag", QStringLiteral("Save values in 64-bit integer"));
+        rig.setText("Edit_QVXIP", QStringLiteral("192.168.100.100"));
+        rig.setText("Edit_QVXMASK", QStringLiteral("255.255.255.0"));
+        rig.setText("Edit_QVXGW", QStringLiteral("192.168.100.1"));
         QDir().mkpath(out);
         const char *names[] = {"settings.png", "meters.png", "readout.png"};
         for (int i = 0; i < 3; ++i) {
