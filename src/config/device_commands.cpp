@@ -189,17 +189,16 @@ void DeviceCommands::buildTcpSettings()
     int r = 0;
     for (const Row &row : rows) {
         auto *label = caption(QLatin1String(row.label), g);
-        *row.field = labelledEdit(QLatin1String(row.edit), QString(), 15, label, g);
+        QLineEdit *edit = labelledEdit(QLatin1String(row.edit), QString(), 15, label, g);
+        *row.field = edit;
         auto *set = button(QLatin1String(row.button), QStringLiteral("Set"), g);
         // "Set" needs far less than a standard button's width; the address
         // fields take the room, wide enough for "255.255.255.255".
         set->setMaximumWidth(set->fontMetrics().horizontalAdvance(set->text()) + 18);
-        (*row.field)
-            ->setMinimumWidth(
-                (*row.field)->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 8);
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 8);
         set->setAccessibleDescription(QLatin1String(row.what));
         grid->addWidget(label, r, 0);
-        grid->addWidget(*row.field, r, 1);
+        grid->addWidget(edit, r, 1);
         grid->addWidget(set, r, 2);
         connect(set, &QPushButton::clicked, this, row.handler);
         ++r;
