@@ -8,6 +8,7 @@
 #include "app/settings_keys.h"
 #include "app/string_grid.h"
 #include "app/tfabout.h"
+#include "config/settings_readout.h"
 #include "config/settings_tab.h"
 #include "console/console_panel.h"
 #include "console/log_view.h"
@@ -108,6 +109,8 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
     m_settingsTab->setObjectName(QStringLiteral("TabSheet_settings"));
     m_metersTab->setObjectName(QStringLiteral("TabSheet_meters"));
     m_metersTab->setRegisterBrowser(m_settingsTab->registerBrowser());
+    m_settingsTab->settingsReadout()->setOptionBoxes(m_metersTab->check64bit(), m_metersTab->check16digit(),
+                                                     m_metersTab->checkLongObis());
     m_readoutTab->setObjectName(QStringLiteral("TabSheet_readout"));
     m_readoutTab->setSerialPanel(m_settingsTab->serialPanel());
     m_tabs->addTab(m_settingsTab, QStringLiteral("   Settings     "));
