@@ -4,7 +4,6 @@
 #include "app/errors.h"
 #include "app/string_grid.h"
 #include "app/time_format.h"
-#include "config/register_browser.h"
 #include "meters/meter_data_file.h"
 #include "meters/meter_values.h"
 #include "meters/meters_tab.h"
@@ -156,14 +155,6 @@ QString MeterValuesPanel::valuesLogPath() const
     return m_session.ProgramDir + QStringLiteral("files/logvalues.txt");
 }
 
-uint8_t MeterValuesPanel::unitAddress() const
-{
-    // The main window always wires the register browser; a tab on its own
-    // (in a test) talks to unit 1, the device's factory address.
-    const RegisterBrowser *browser = m_tab.registerBrowser();
-    return browser ? browser->unitAddress() : uint8_t(1);
-}
-
 bool MeterValuesPanel::sixtyFourBit() const
 {
     return m_tab.check64bit()->isChecked();
@@ -192,7 +183,7 @@ void MeterValuesPanel::BitBtn19Click()
             m_session.WritePending = false;
             m_session.purge();
             const bool wide = sixtyFourBit();
-            m_session.SendReadInput(unitAddress(), slotValueAddress(m_tab.meterNumber()),
+            m_session.SendReadInput(m_tab.unit(), slotValueAddress(m_tab.meterNumber()),
                                     wholeSlotRegisters(wide));
             m_tab.ReadOneRow = false;
             m_tab.ReadValues = true;
@@ -224,7 +215,7 @@ void MeterValuesPanel::Readcurrent1Click()
             m_session.WritePending = false;
             m_session.purge();
             const bool wide = sixtyFourBit();
-            m_session.SendReadInput(unitAddress(), rowValueAddress(m_tab.meterNumber(), row, wide),
+            m_session.SendReadInput(m_tab.unit(), rowValueAddress(m_tab.meterNumber(), row, wide),
                                     valueBytes(wide) / 2);
             m_tab.ReadOneRow = true;
             m_tab.ReadValues = true;

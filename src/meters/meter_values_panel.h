@@ -64,7 +64,6 @@ public slots:
     void BitBtn18Click(); // "Load data from file"
 
 private:
-    uint8_t unitAddress() const;
     bool sixtyFourBit() const;
     // Writes value to row (1..last row of the grid; nothing elsewhere).
     void showValue(int row, qint64 value);

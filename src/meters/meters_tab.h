@@ -47,6 +47,9 @@ public:
     QComboBox *comboMeterId() const { return m_comboMeterId; }
     // The selected meter slot n: the position of UD_meterNumber (1..32).
     int meterNumber() const;
+    // The unit address of every meter request: the register browser's, or
+    // unit 1 (the device's factory address) for a tab used on its own.
+    uint8_t unit() const;
     QSpinBox *udMeterNumber() const { return m_udMeterNumber; }
     // Reply window of the single-slot OBIS reads and of the value reads.
     ReplyTimer &timerReadSingle() { return *m_timerReadSingle; }
@@ -105,7 +108,6 @@ private:
     // (logged as "Respond:"), the buffers emptied and the port purged.
     // Nothing when no link is open any more: the window ends silently.
     std::optional<QByteArray> captureReply(ReplyTimer &timer);
-    uint8_t unit() const;
     int replyTimeout() const;
     bool sixteenDigits() const;
     bool longObis() const;
