@@ -7,8 +7,8 @@
 // (7 x 127 + 110) that deliver them, each ending one reply window.
 //
 // Run: build-dir/bench/grid_bench   (prints its own figures)
-#include "app/dialogs.h"
-#include "app/string_grid.h"
+#include "widgets/dialogs.h"
+#include "widgets/string_grid.h"
 #include "config/register_browser.h"
 #include "transport/modbus.h"
 #include "transport/session.h"

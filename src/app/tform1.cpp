@@ -1,12 +1,12 @@
 #include "app/tform1.h"
 
-#include "app/dialogs.h"
+#include "widgets/dialogs.h"
 #include "app/document_launcher.h"
-#include "app/errors.h"
-#include "app/ini_file.h"
-#include "app/key_filter_installer.h"
-#include "app/settings_keys.h"
-#include "app/string_grid.h"
+#include "widgets/guard.h"
+#include "core/ini_file.h"
+#include "widgets/key_filter_installer.h"
+#include "core/settings_keys.h"
+#include "widgets/string_grid.h"
 #include "app/tfabout.h"
 #include "config/settings_readout.h"
 #include "config/settings_tab.h"
@@ -14,7 +14,7 @@
 #include "console/log_view.h"
 #include "iec/readout_tab.h"
 #include "meters/meters_tab.h"
-#include "transport/serial_panel.h"
+#include "widgets/serial_panel.h"
 
 #include <QAbstractSpinBox>
 #include <QCheckBox>
@@ -155,6 +155,11 @@ void TForm1::buildMenu()
     m_english = language->addAction(QStringLiteral("English"), this, &TForm1::English1Click);
     m_english->setObjectName(QStringLiteral("English1"));
     m_english->setCheckable(true);
+
+    // Additions beyond the working tabs (options, monitors, gateway tools);
+    // each adds its own entries.
+    m_tools = menuBar()->addMenu(QStringLiteral("Tools"));
+    m_tools->setObjectName(QStringLiteral("Tools1"));
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));

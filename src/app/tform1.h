@@ -15,6 +15,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QTabWidget;
 
 namespace qvx {
@@ -40,6 +41,8 @@ public:
     ReadoutTab *readoutTab() const { return m_readoutTab; }
     ConsolePanel *console() const { return m_console; }
     QTabWidget *tabs() const { return m_tabs; }
+    // The "Tools" menu, between "Language" and "Help".
+    QMenu *toolsMenu() const { return m_tools; }
     QString settingsFilePath() const;
 
     // The about box shown by Help > About (created hidden by the program
@@ -76,6 +79,7 @@ private:
     ReadoutTab *m_readoutTab;
     ConsolePanel *m_console;
     QAction *m_english = nullptr;
+    QMenu *m_tools = nullptr;
     QLabel *m_statusPanels[4] = {};
     TFAbout *m_about = nullptr;
     // Values as read from the file: written back for keys whose control does

@@ -1,7 +1,7 @@
 #include "config/device_commands.h"
 
-#include "app/errors.h"
-#include "app/typing_limit.h"
+#include "widgets/guard.h"
+#include "widgets/typing_limit.h"
 #include "config/device_codec.h"
 #include "config/register_browser.h"
 #include "config/settings_readout.h"

@@ -1,6 +1,6 @@
 #include "config/settings_readout.h"
 
-#include "app/errors.h"
+#include "widgets/guard.h"
 #include "config/device_codec.h"
 #include "config/register_browser.h"
 #include "transport/reply_timer.h"

@@ -3,8 +3,8 @@
 #include "config/device_commands.h"
 #include "config/register_browser.h"
 #include "config/settings_readout.h"
-#include "transport/serial_panel.h"
-#include "transport/tcp_panel.h"
+#include "widgets/serial_panel.h"
+#include "widgets/tcp_panel.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>

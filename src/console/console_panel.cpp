@@ -1,7 +1,7 @@
 #include "console/console_panel.h"
 
-#include "app/errors.h"
-#include "app/typing_limit.h"
+#include "widgets/guard.h"
+#include "widgets/typing_limit.h"
 #include "config/register_browser.h"
 #include "console/hex_command.h"
 #include "console/log_view.h"

@@ -1,13 +1,13 @@
 #include "iec/readout_tab.h"
 
-#include "app/errors.h"
-#include "app/string_grid.h"
-#include "app/typing_limit.h"
-#include "config/grid_export.h"
+#include "widgets/guard.h"
+#include "widgets/string_grid.h"
+#include "widgets/typing_limit.h"
+#include "widgets/grid_export.h"
 #include "iec/iec_parse.h"
 #include "iec/readout_view.h"
 #include "transport/reply_timer.h"
-#include "transport/serial_panel.h"
+#include "widgets/serial_panel.h"
 #include "transport/session.h"
 
 #include <QGridLayout>

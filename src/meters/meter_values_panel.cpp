@@ -1,9 +1,9 @@
 #include "meters/meter_values_panel.h"
 
-#include "app/dialogs.h"
-#include "app/errors.h"
-#include "app/string_grid.h"
-#include "app/time_format.h"
+#include "widgets/dialogs.h"
+#include "widgets/guard.h"
+#include "widgets/string_grid.h"
+#include "core/time_format.h"
 #include "meters/meter_data_file.h"
 #include "meters/meter_values.h"
 #include "meters/meters_tab.h"

@@ -1,8 +1,8 @@
 #include "meters/meters_tab.h"
 
-#include "app/errors.h"
-#include "app/string_grid.h"
-#include "app/typing_limit.h"
+#include "widgets/guard.h"
+#include "widgets/string_grid.h"
+#include "widgets/typing_limit.h"
 #include "config/register_browser.h"
 #include "meters/meter_codec.h"
 #include "meters/meter_values_panel.h"

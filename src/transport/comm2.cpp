@@ -1,6 +1,6 @@
 #include "transport/comm2.h"
 
-#include "app/errors.h"
+#include "core/errors.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "transport/session.h"
 
-#include "app/errors.h"
+#include "core/errors.h"
 
 namespace qvx {
 

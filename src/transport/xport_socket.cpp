@@ -1,6 +1,6 @@
 #include "transport/xport_socket.h"
 
-#include "app/errors.h"
+#include "core/errors.h"
 
 #include <QStringList>
 #include <QTcpSocket>

@@ -3,7 +3,7 @@
 // the about box carry their own titles, and the message boxes the real dialog
 // implementation builds carry the caption the program asked for.
 #include "app/app_identity.h"
-#include "app/dialogs.h"
+#include "widgets/dialogs.h"
 #include "app/tfabout.h"
 #include "app/tform1.h"
 #include "common/scripted_dialogs.h"

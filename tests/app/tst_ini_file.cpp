@@ -1,9 +1,9 @@
 // The settings file format: Windows private-profile files read and written
 // byte-compatibly, the integer forms, the key table and the key filters'
 // character rules.
-#include "app/ini_file.h"
-#include "app/key_filters.h"
-#include "app/settings_keys.h"
+#include "core/ini_file.h"
+#include "core/key_filters.h"
+#include "core/settings_keys.h"
 
 #include <QFile>
 #include <QTemporaryDir>

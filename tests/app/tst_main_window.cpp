@@ -2,12 +2,12 @@
 // file read at creation and written at close (in a temporary program folder),
 // the exit confirmation, the captions, the key filters and the Help menu.
 #include "app/document_launcher.h"
-#include "app/ini_file.h"
-#include "app/settings_keys.h"
-#include "app/string_grid.h"
+#include "core/ini_file.h"
+#include "core/settings_keys.h"
+#include "widgets/string_grid.h"
 #include "app/tfabout.h"
 #include "app/tform1.h"
-#include "app/typing_limit.h"
+#include "widgets/typing_limit.h"
 #include "common/scripted_dialogs.h"
 #include "config/settings_tab.h"
 #include "console/log_view.h"
@@ -196,7 +196,7 @@ void TestMainWindow::windowHasCaptionMenuTabsAndSize()
     QStringList menus;
     for (QAction *a : form->menuBar()->actions())
         menus << a->text();
-    QCOMPARE(menus, (QStringList{"File", "Language", "Help"}));
+    QCOMPARE(menus, (QStringList{"File", "Language", "Tools", "Help"}));
     QCOMPARE(form->findChild<QAction *>("Exit1")->text(), QStringLiteral("Exit"));
     QCOMPARE(form->findChild<QAction *>("English1")->text(), QStringLiteral("English"));
     QCOMPARE(form->findChild<QAction *>("About1")->text(), QStringLiteral("About"));

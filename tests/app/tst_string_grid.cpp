@@ -1,7 +1,7 @@
 // The string grid's fixed row: row 0 (the header texts, part of the cells)
 // stays in sight at the top while the rows below scroll, follows the columns'
 // widths and the horizontal scroll, and hides no row from the operator.
-#include "app/string_grid.h"
+#include "widgets/string_grid.h"
 
 #include <QHeaderView>
 #include <QScrollBar>

@@ -3,7 +3,7 @@
 // dialog.  Install it for the life of a test with ScopedDialogs.
 #pragma once
 
-#include "app/dialogs.h"
+#include "widgets/dialogs.h"
 
 #include <QQueue>
 #include <QString>

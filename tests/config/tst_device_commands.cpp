@@ -2,8 +2,8 @@
 // QVX-24S, over Modbus TCP and over its pseudo-terminal: the requests as the
 // device received them, its state afterwards, the "Respond:" line that ends
 // each write's window, and every input check.
-#include "app/string_grid.h"
-#include "app/typing_limit.h"
+#include "widgets/string_grid.h"
+#include "widgets/typing_limit.h"
 #include "common/hex.h"
 #include "common/serial_fixture.h"
 #include "sim_rig.h"

@@ -1,11 +1,11 @@
 // The CSV export of string grids: the register table's "Export" button and
 // the shared writer for any other grid, through the scripted save dialog.
-#include "app/dialogs.h"
-#include "app/errors.h"
-#include "app/string_grid.h"
+#include "widgets/dialogs.h"
+#include "widgets/guard.h"
+#include "widgets/string_grid.h"
 #include "common/scripted_dialogs.h"
 #include "config/grid_csv.h"
-#include "config/grid_export.h"
+#include "widgets/grid_export.h"
 #include "config/register_browser.h"
 #include "transport/session.h"
 

@@ -1,9 +1,9 @@
 // The register browser driven through its controls, with the test playing the
 // device at the other end of a real pseudo-terminal.
 #include "common/hex.h"
-#include "app/dialogs.h"
-#include "app/string_grid.h"
-#include "app/typing_limit.h"
+#include "widgets/dialogs.h"
+#include "widgets/string_grid.h"
+#include "widgets/typing_limit.h"
 #include "common/pty_pair.h"
 #include "common/scripted_dialogs.h"
 #include "config/register_browser.h"

@@ -3,7 +3,7 @@
 // needs, the register table's six columns without sideways scrolling.  With
 // QVX_SCREENSHOT_DIR set, each tab is saved as a picture after a session with
 // the simulated device (the README's screens).
-#include "app/string_grid.h"
+#include "widgets/string_grid.h"
 #include "sim_rig.h"
 
 #include <QAbstractSpinBox>

@@ -5,7 +5,7 @@
 #include "common/scripted_dialogs.h"
 #include "common/serial_fixture.h"
 #include "app/tform1.h"
-#include "app/typing_limit.h"
+#include "widgets/typing_limit.h"
 #include "config/register_browser.h"
 #include "console/console_panel.h"
 #include "console/log_view.h"

@@ -2,7 +2,7 @@
 // file keeps every line as it was (only line ends become CR LF), and setting
 // any text as a value (line breaks and NUL included) writes a file that reads
 // back with every other key as before.
-#include "app/ini_file.h"
+#include "core/ini_file.h"
 
 #include <QStringList>
 #include <cstddef>

@@ -1,9 +1,9 @@
 // The readout tab through the real window: the sign-on and the capture over a
 // real pseudo-terminal with the test playing the meter, the files it writes,
 // and a whole session against the simulator's meter on its own terminal.
-#include "app/string_grid.h"
+#include "widgets/string_grid.h"
 #include "app/tform1.h"
-#include "app/typing_limit.h"
+#include "widgets/typing_limit.h"
 #include "common/pty_pair.h"
 #include "common/scripted_dialogs.h"
 #include "console/log_view.h"

@@ -1,7 +1,7 @@
 // The register browser, driven through the real window, against a Modbus
 // slave we did not write (pymodbus from Debian): over Modbus TCP on 127.0.0.1
 // and in RTU over a pseudo-terminal pair made by socat.
-#include "app/string_grid.h"
+#include "widgets/string_grid.h"
 #include "app/tform1.h"
 #include "common/scripted_dialogs.h"
 #include "transport/session.h"

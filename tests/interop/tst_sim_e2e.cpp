@@ -2,7 +2,7 @@
 // through the real window: register reads over Modbus TCP and over the
 // simulator's pseudo-terminal, 126-register reads as the device accepts them,
 // and what the operator sees when the line misbehaves.
-#include "app/string_grid.h"
+#include "widgets/string_grid.h"
 #include "app/tform1.h"
 #include "common/scripted_dialogs.h"
 #include "transport/session.h"

@@ -2,9 +2,9 @@
 // simulated QVX-24S run in-process over Modbus TCP on 127.0.0.1 or over a
 // pseudo-terminal: what goes on the wire, what the device then holds, and
 // what the tool shows and keeps in its meter table.
-#include "app/string_grid.h"
+#include "widgets/string_grid.h"
 #include "app/tform1.h"
-#include "app/typing_limit.h"
+#include "widgets/typing_limit.h"
 #include "common/scripted_dialogs.h"
 #include "meters/meter_codec.h"
 #include "meters/meters_tab.h"

@@ -1,6 +1,6 @@
 // Collected values through the real main window against the simulated
 // gateway, in-process behind a Modbus TCP server on 127.0.0.1.
-#include "app/string_grid.h"
+#include "widgets/string_grid.h"
 #include "app/tform1.h"
 #include "common/scripted_dialogs.h"
 #include "meters/meter_values_panel.h"

@@ -2,7 +2,7 @@
 // the exact bytes on the wire, the "SENT:" / "SENT: " lines, the port-flag
 // check of SendReadHolding, and what a full output queue does to each.
 #include "common/hex.h"
-#include "app/errors.h"
+#include "core/errors.h"
 #include "common/pty_pair.h"
 #include "common/serial_fixture.h"
 #include "transport/session.h"

@@ -2,7 +2,7 @@
 // pair: bytes both ways, bursts, purge, the bounded output queue, RTS on a
 // line that has none, line settings as the device sees them, open failures.
 #include "common/hex.h"
-#include "app/errors.h"
+#include "core/errors.h"
 #include "common/pty_pair.h"
 #include "common/serial_fixture.h"
 #include "transport/session.h"

@@ -4,7 +4,7 @@
 // back to 19200 and Even, the TCP refusal, and RxBuffer across a reopen.
 #include "common/pty_pair.h"
 #include "common/scripted_dialogs.h"
-#include "transport/serial_panel.h"
+#include "widgets/serial_panel.h"
 #include "transport/session.h"
 
 #include <QCheckBox>

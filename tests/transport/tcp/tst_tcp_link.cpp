@@ -2,11 +2,11 @@
 // test runs on 127.0.0.1: connect and disconnect, refusals, the transaction
 // identifiers and frames that reach the server, and the receive buffer.
 #include "common/hex.h"
-#include "app/time_format.h"
-#include "app/typing_limit.h"
+#include "core/time_format.h"
+#include "widgets/typing_limit.h"
 #include "common/scripted_dialogs.h"
 #include "transport/session.h"
-#include "transport/tcp_panel.h"
+#include "widgets/tcp_panel.h"
 #include "transport/xport_socket.h"
 
 #include <QLineEdit>

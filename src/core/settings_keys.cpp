@@ -1,6 +1,6 @@
-#include "app/settings_keys.h"
+#include "core/settings_keys.h"
 
-#include "app/ini_file.h"
+#include "core/ini_file.h"
 
 #include <QFileInfo>
 

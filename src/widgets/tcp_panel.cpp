@@ -1,8 +1,8 @@
-#include "transport/tcp_panel.h"
+#include "widgets/tcp_panel.h"
 
-#include "app/errors.h"
-#include "app/time_format.h"
-#include "app/typing_limit.h"
+#include "widgets/guard.h"
+#include "core/time_format.h"
+#include "widgets/typing_limit.h"
 #include "transport/session.h"
 
 #include <QCoreApplication>

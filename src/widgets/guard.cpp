@@ -1,6 +1,6 @@
-#include "app/errors.h"
+#include "widgets/guard.h"
 
-#include "app/dialogs.h"
+#include "widgets/dialogs.h"
 
 #include <QCoreApplication>
 

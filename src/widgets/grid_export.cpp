@@ -1,7 +1,7 @@
-#include "config/grid_export.h"
+#include "widgets/grid_export.h"
 
-#include "app/dialogs.h"
-#include "app/string_grid.h"
+#include "widgets/dialogs.h"
+#include "widgets/string_grid.h"
 #include "config/grid_csv.h"
 
 #include <QSaveFile>

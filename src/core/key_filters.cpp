@@ -1,4 +1,4 @@
-#include "app/key_filters.h"
+#include "core/key_filters.h"
 
 namespace qvx {
 

@@ -1,4 +1,4 @@
-#include "app/key_filter_installer.h"
+#include "widgets/key_filter_installer.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>

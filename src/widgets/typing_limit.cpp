@@ -1,4 +1,4 @@
-#include "app/typing_limit.h"
+#include "widgets/typing_limit.h"
 
 #include <QComboBox>
 #include <QLineEdit>

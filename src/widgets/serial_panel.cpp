@@ -1,7 +1,7 @@
-#include "transport/serial_panel.h"
+#include "widgets/serial_panel.h"
 
-#include "app/dialogs.h"
-#include "app/errors.h"
+#include "widgets/dialogs.h"
+#include "widgets/guard.h"
 #include "transport/port_name.h"
 #include "transport/session.h"
 

@@ -3,7 +3,7 @@
 // Ctrl+V) and keys without text pass untouched, so pasting stays unfiltered.
 #pragma once
 
-#include "app/key_filters.h"
+#include "core/key_filters.h"
 
 class QWidget;
 
