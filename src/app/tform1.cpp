@@ -108,7 +108,6 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
     m_readoutTab = new ReadoutTab(m_session);
     m_settingsTab->setObjectName(QStringLiteral("TabSheet_settings"));
     m_metersTab->setObjectName(QStringLiteral("TabSheet_meters"));
-    m_metersTab->setRegisterBrowser(m_settingsTab->registerBrowser());
     m_settingsTab->settingsReadout()->setOptionBoxes(m_metersTab->check64bit(), m_metersTab->check16digit(),
                                                      m_metersTab->checkLongObis());
     m_readoutTab->setObjectName(QStringLiteral("TabSheet_readout"));
@@ -118,7 +117,7 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
     m_tabs->addTab(m_readoutTab, QStringLiteral("   Diagnostic/Readout   "));
 
     m_console = new ConsolePanel;
-    m_console->attach(m_session, *m_settingsTab->registerBrowser());
+    m_console->attach(m_session);
     auto *central = new QWidget;
     auto *layout = new QVBoxLayout(central);
     layout->addWidget(m_tabs, 3);

@@ -208,15 +208,25 @@ void DeviceCommands::buildTcpSettings()
 
 void DeviceCommands::startWrite()
 {
-    m_session.WritePending = true;
-    m_session.clearBuffers();
+    m_session.exchange().beginWrite();
+}
+
+uint8_t DeviceCommands::unit() const
+{
+    return m_session.exchange().settings().unit;
+}
+
+void DeviceCommands::sendWrite(const ModbusRequest &request)
+{
+    Exchange &exchange = m_session.exchange();
+    exchange.send(exchange.modbusWindow(), request);
 }
 
 void DeviceCommands::BitBtn12Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            if (!m_session.exchange().checkLink())
                 return;
             const QString text = m_editAddress->text();
             if (text.isEmpty()) {
@@ -231,20 +241,19 @@ void DeviceCommands::BitBtn12Click()
             }
             startWrite();
             try {
-                m_session.SendWriteSingle(m_browser.unitAddress(), DeviceRegister::UnitAddress, 0,
-                                          lowByte(address));
+                sendWrite(
+                    ModbusRequest::writeSingle(unit(), DeviceRegister::UnitAddress, 0, lowByte(address)));
             } catch (const std::exception &) {
                 m_session.log(QStringLiteral("Exception converting address value..."));
                 return;
             }
-            m_browser.timerModbus().enable();
         },
         m_commands);
 }
 
 void DeviceCommands::setLine(int address)
 {
-    if (!m_session.checkLink())
+    if (!m_session.exchange().checkLink())
         return;
     const int baud = baudRateCode(m_comboBaud->currentText());
     if (baud < 0) {
@@ -258,8 +267,7 @@ void DeviceCommands::setLine(int address)
         return;
     }
     startWrite();
-    m_session.SendWriteSingle(m_browser.unitAddress(), address, 0, lineSettingsByte(baud, parity));
-    m_browser.timerModbus().enable();
+    sendWrite(ModbusRequest::writeSingle(unit(), address, 0, lineSettingsByte(baud, parity)));
 }
 
 void DeviceCommands::BitBtn11Click()
@@ -276,7 +284,7 @@ void DeviceCommands::BitBtn13Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            if (!m_session.exchange().checkLink())
                 return;
             // The device accepts 1 as well, although the caption names 2.
             const qint64 minutes = decimalValue(m_editMinutes->text()).value_or(0);
@@ -286,9 +294,8 @@ void DeviceCommands::BitBtn13Click()
                 return;
             }
             startWrite();
-            m_session.SendWriteSingle(m_browser.unitAddress(), DeviceRegister::ReadoutMinutes,
-                                      highByte(minutes), lowByte(minutes));
-            m_browser.timerModbus().enable();
+            sendWrite(ModbusRequest::writeSingle(unit(), DeviceRegister::ReadoutMinutes, highByte(minutes),
+                                                 lowByte(minutes)));
         },
         m_commands);
 }
@@ -297,7 +304,7 @@ void DeviceCommands::Button7Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            if (!m_session.exchange().checkLink())
                 return;
             const int flag = flagNumber(m_comboFlag->currentText());
             if (flag < 0) {
@@ -305,9 +312,8 @@ void DeviceCommands::Button7Click()
                 return;
             }
             startWrite();
-            m_session.SendWriteSingle(m_browser.unitAddress(), DeviceRegister::Flags, 0,
-                                      flagCommandValue(flag, m_checkFlag->isChecked()));
-            m_browser.timerModbus().enable();
+            sendWrite(ModbusRequest::writeSingle(unit(), DeviceRegister::Flags, 0,
+                                                 flagCommandValue(flag, m_checkFlag->isChecked())));
         },
         m_commands);
 }
@@ -316,7 +322,7 @@ void DeviceCommands::Button2Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            if (!m_session.exchange().checkLink())
                 return;
             // This command marks the write before it checks its fields: a
             // refused value still leaves WritePending set and the buffers empty.
@@ -333,16 +339,15 @@ void DeviceCommands::Button2Click()
                 m_session.log(QStringLiteral("Enter proper register address, which will be changed..."));
                 return;
             }
-            m_session.SendWriteSingle(m_browser.unitAddress(), static_cast<int>(*address), highByte(*value),
-                                      lowByte(*value));
-            m_browser.timerModbus().enable();
+            sendWrite(ModbusRequest::writeSingle(unit(), static_cast<int>(*address), highByte(*value),
+                                                 lowByte(*value)));
         },
         m_commands);
 }
 
 void DeviceCommands::setIpv4(const QLineEdit *edit, int address)
 {
-    if (!m_session.checkLink())
+    if (!m_session.exchange().checkLink())
         return;
     // A malformed address sends nothing and says nothing.
     const auto octets = ParseIPv4Text(edit->text());
@@ -350,8 +355,7 @@ void DeviceCommands::setIpv4(const QLineEdit *edit, int address)
         return;
     startWrite();
     const QByteArray data(reinterpret_cast<const char *>(octets->data()), 4);
-    m_session.SendWriteMultiple(m_browser.unitAddress(), address, 4, data);
-    m_browser.timerModbus().enable();
+    sendWrite(ModbusRequest::writeMultiple(unit(), address, 4, data));
 }
 
 void DeviceCommands::Butt_IPClick()
@@ -373,17 +377,9 @@ void DeviceCommands::Button8Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            if (!m_session.exchange().checkLink())
                 return;
-            m_session.clearBuffers();
-            m_readout.StatusStep = SettingsReadout::FirmwareStep;
-            if (m_session.SerialPortOpen)
-                m_session.purge();
-            m_session.log(QStringLiteral("Reading firmware version of QVX-24S..."));
-            m_session.SendReadDeviceId(m_browser.unitAddress(), 2);
-            ReplyTimer &timer = m_readout.timerStatus();
-            timer.setInterval(m_browser.modbusTimeout());
-            timer.enable();
+            m_readout.readFirmware();
         },
         m_commands);
 }

@@ -3,12 +3,15 @@
 // readout period, its option flags, its static IPv4 settings and a free write
 // of any single register; and the firmware query.
 //
-// Every write goes to the unit address of the register browser and ends in
-// the browser's 1000 ms window Timer_modbus, which, with WritePending set,
-// only logs the reply as "Respond:".  No command changes the tool's own link
-// settings or unit address.  The firmware query's reply is shown by the
-// settings readout's window (StatusStep 5).
+// Every write goes to the unit address of the request settings and ends in
+// the 1000 ms window Timer_modbus, which, with WritePending set, only logs the
+// reply as "Respond:".  No command changes the tool's own link settings or
+// unit address.  The firmware query's reply is shown by the settings
+// readout's window Timer_status.  The register browser is needed only for the
+// register address field that "Write single reg." writes to.
 #pragma once
+
+#include "transport/request.h"
 
 #include <QObject>
 #include <cstdint>
@@ -56,6 +59,10 @@ private:
     // The part every write shares after its checks: WritePending set, the
     // buffers emptied (the port is not purged).
     void startWrite();
+    // The unit address of every request, from the request settings.
+    uint8_t unit() const;
+    // Sends a write in Timer_modbus, the window every device write ends in.
+    void sendWrite(const ModbusRequest &request);
     // Set Baud RTU and Set Baud for IEC differ only in the register.
     void setLine(int address);
     void setIpv4(const QLineEdit *edit, int address);

@@ -111,10 +111,8 @@ QPushButton *button(const QString &name, const QString &text, QWidget *parent)
 } // namespace
 
 RegisterBrowser::RegisterBrowser(Session &session, QWidget *parent)
-    : QWidget(parent), m_session(session), m_timerModbus(new ReplyTimer(1000, this))
+    : QWidget(parent), m_session(session), m_timerModbus(&session.exchange().modbusWindow())
 {
-    m_timerModbus->setObjectName(QStringLiteral("Timer_modbus"));
-
     m_checkInput = new QCheckBox(QStringLiteral("Input"), this);
     m_checkInput->setObjectName(QStringLiteral("checkInput"));
     m_checkHolding = new QCheckBox(QStringLiteral("Holding"), this);
@@ -196,6 +194,13 @@ RegisterBrowser::RegisterBrowser(Session &session, QWidget *parent)
     connect(m_clearButton, &QPushButton::clicked, this, &RegisterBrowser::BitBtn4Click);
     connect(m_exportButton, &QPushButton::clicked, this, &RegisterBrowser::BitBtn8Click);
     connect(m_timerModbus, &ReplyTimer::timeout, this, &RegisterBrowser::Timer_modbusTimer);
+    // The two fields are the request settings every operation uses.
+    RequestSettings &settings = m_session.exchange().settings();
+    settings.unit = unitAddress();
+    settings.timeoutMs = modbusTimeout();
+    connect(m_udAddress, &QSpinBox::valueChanged, this,
+            [&settings](int v) { settings.unit = static_cast<uint8_t>(v); });
+    connect(m_udTimeout, &QSpinBox::valueChanged, this, [&settings](int v) { settings.timeoutMs = v; });
 }
 
 uint8_t RegisterBrowser::unitAddress() const
@@ -215,32 +220,27 @@ void RegisterBrowser::BitBtn3Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            Exchange &exchange = m_session.exchange();
+            if (!exchange.checkLink())
                 return;
             if (m_editInputAddress->text().isEmpty() || m_editInputCount->text().isEmpty()) {
                 m_session.log(QStringLiteral("Enter proper initial conditions..."));
                 return;
             }
-            m_session.RxBuffer.clear();
-            m_session.WritePending = false;
-            m_session.purge();
-            m_session.TcpRxBuffer.clear();
-            if (m_checkInput->isChecked()) {
+            exchange.beginRead();
+            const bool input = m_checkInput->isChecked();
+            if (input || m_checkHolding->isChecked()) {
                 const int start = decimalField(m_editInputAddress);
                 const int count = decimalField(m_editInputCount);
-                m_session.SendReadInput(unitAddress(), start, count);
-            } else if (m_checkHolding->isChecked()) {
-                const int start = decimalField(m_editInputAddress);
-                const int count = decimalField(m_editInputCount);
-                m_session.SendReadHolding(unitAddress(), start, count);
+                // A window that is already open is not restarted: it ends
+                // with whatever has arrived by then.
+                exchange.send(*m_timerModbus, input
+                                                  ? ModbusRequest::readInput(unitAddress(), start, count)
+                                                  : ModbusRequest::readHolding(unitAddress(), start, count));
             } else {
                 m_session.log(
                     QStringLiteral("Select type of registers you want to read - Input or Holding..."));
-                return;
             }
-            // A window that is already open is not restarted: it ends with
-            // whatever has arrived by then.
-            m_timerModbus->enable();
         },
         this);
 }
@@ -249,18 +249,19 @@ void RegisterBrowser::Timer_modbusTimer()
 {
     guard(
         [this] {
-            m_timerModbus->disable();
+            Exchange &exchange = m_session.exchange();
             // The link went away while the window was open: end silently.
-            if (!m_session.linkOpen())
+            const std::optional<WindowReply> reply = exchange.end(*m_timerModbus);
+            if (!reply)
                 return;
-            const QByteArray reply = m_session.takeReply();
             // A write's reply is only shown, never read as registers.
-            if (!m_session.WritePending && !reply.isEmpty()) {
-                const RegisterReply decoded = DecodeRegisterReply(decimalField(m_editInputAddress), reply);
+            if (!m_session.WritePending && exchange.answers(*m_timerModbus, *reply)) {
+                const RegisterReply decoded =
+                    DecodeRegisterReply(decimalField(m_editInputAddress), reply->bytes);
                 decoded.check.reportTo(m_session);
                 appendRegisterRows(decoded.registers);
             }
-            m_session.log(QStringLiteral("Respond:") + hexBytes(reply));
+            exchange.logRespond(*reply);
             m_session.WritePending = false;
         },
         this);

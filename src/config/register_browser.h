@@ -1,7 +1,8 @@
 // The register browser: reads any block of input or holding registers and
-// lists them in a table that can be cleared and exported.  It also owns the
-// two request settings every requester uses (unit address and time-out) and
-// the reply window of register reads and device writes.
+// lists them in a table that can be cleared and exported.  Its "Address" and
+// "Timeout, ms" fields feed the request settings every requester uses, and its
+// handler Timer_modbusTimer ends the window of register reads and device
+// writes (Timer_modbus, which the exchange holds).
 #pragma once
 
 #include "transport/reply_check.h"

@@ -1,19 +1,28 @@
 #include "config/settings_readout.h"
 
-#include "widgets/guard.h"
 #include "config/device_codec.h"
-#include "config/register_browser.h"
+#include "transport/exchange.h"
 #include "transport/reply_timer.h"
 #include "transport/session.h"
+#include "widgets/guard.h"
 
 #include <QCheckBox>
 #include <QPushButton>
 
 namespace qvx {
 
-SettingsReadout::SettingsReadout(Session &session, RegisterBrowser &browser, QWidget *buttonParent)
-    : QObject(buttonParent), m_session(session), m_browser(browser),
-      m_timerStatus(new ReplyTimer(browser.modbusTimeout(), this)),
+namespace {
+
+// Steps 7..13 of the device's readout, in the codec's numbering.
+constexpr int FirstReadStep = 7;
+constexpr int LastReadStep = 13;
+
+} // namespace
+
+SettingsReadout::SettingsReadout(Session &session, QWidget *buttonParent)
+    : QObject(buttonParent), m_session(session),
+      m_timerStatus(new ReplyTimer(session.exchange().settings().timeoutMs, this)),
+      m_sequence(new Sequence(session.exchange(), *m_timerStatus, this)),
       m_button(new QPushButton(QStringLiteral("Read settings "), buttonParent))
 {
     m_timerStatus->setObjectName(QStringLiteral("Timer_status"));
@@ -29,64 +38,85 @@ void SettingsReadout::setOptionBoxes(QCheckBox *check64bit, QCheckBox *check16di
     m_checkLongObis = checkLongObis;
 }
 
+bool SettingsReadout::running() const
+{
+    return m_sequence->running();
+}
+
 void SettingsReadout::Butt_statusClick()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            Exchange &exchange = m_session.exchange();
+            if (!exchange.checkLink())
                 return;
             m_session.clearBuffers();
             if (m_session.SerialPortOpen)
                 m_session.purge();
             m_session.log(QStringLiteral("Reading current settings..."));
-            // Pressed again while a sequence runs: it starts over at the
-            // next expiry, without restarting the running window.
-            StatusStep = FirstStep;
-            m_timerStatus->setInterval(m_browser.modbusTimeout());
-            // The first request leaves at the first expiry.
-            m_timerStatus->enable();
+            QVector<SequenceStep> steps;
+            for (int step = FirstReadStep; step <= LastReadStep; ++step) {
+                SequenceStep s;
+                // The link is not checked between steps: a closed link sends
+                // nothing and the remaining windows show nothing.
+                s.request = [this, step]() -> std::optional<ModbusRequest> {
+                    const std::optional<StepRequest> r = settingsStepRequest(step);
+                    return ModbusRequest::readHolding(m_session.exchange().settings().unit, r->address,
+                                                      r->count);
+                };
+                s.decode = [this, step](const WindowReply &reply) {
+                    const SettingsStepResult r = decodeSettingsStep(step, reply.bytes);
+                    r.check.reportTo(m_session);
+                    for (const QString &line : r.lines)
+                        m_session.log(line);
+                    decodeFlags(r);
+                };
+                steps.append(s);
+            }
+            m_timerStatus->setInterval(exchange.settings().timeoutMs);
+            // Pressed again while a sequence runs: it starts over at the next
+            // expiry, without restarting the running window.
+            m_sequence->start(steps, Sequence::Start::AfterWindow);
         },
         m_button);
+}
+
+void SettingsReadout::readFirmware()
+{
+    Exchange &exchange = m_session.exchange();
+    m_session.clearBuffers();
+    if (m_session.SerialPortOpen)
+        m_session.purge();
+    SequenceStep step;
+    step.begin = [this] { m_session.log(QStringLiteral("Reading firmware version of QVX-24S...")); };
+    step.request = [this]() -> std::optional<ModbusRequest> {
+        return ModbusRequest::readDeviceId(m_session.exchange().settings().unit, 2);
+    };
+    step.decode = [this](const WindowReply &reply) {
+        const ReplyCheck check = CheckReply(reply.bytes, ReplyReporting::FirmwareVersion);
+        check.reportTo(m_session);
+        if (check.pass)
+            m_session.log(firmwareText(check));
+    };
+    m_timerStatus->setInterval(exchange.settings().timeoutMs);
+    m_sequence->start({step}, Sequence::Start::SendFirst);
 }
 
 void SettingsReadout::Timer_statusTimer()
 {
     guard(
         [this] {
-            m_timerStatus->disable();
-            const QByteArray reply = m_session.takeReply();
-            if (!reply.isEmpty()) {
-                if (StatusStep == FirmwareStep) {
-                    showFirmware(reply);
-                    // The firmware window ends the sequence here.
-                    if (m_session.SerialPortOpen)
-                        m_session.purge();
-                    m_session.clearBuffers();
-                    return;
-                }
-                if (StatusStep > FirstStep && StatusStep <= LastStep)
-                    decodeStep(reply);
-            }
-            ++StatusStep;
-            endOfWindow();
+            const std::optional<WindowReply> reply = m_session.exchange().end(*m_timerStatus, false);
+            if (m_session.SerialPortOpen)
+                m_session.purge();
+            m_session.clearBuffers();
+            m_sequence->next(*reply);
         },
         m_button);
 }
 
-void SettingsReadout::showFirmware(const QByteArray &reply)
+void SettingsReadout::decodeFlags(const SettingsStepResult &r)
 {
-    const ReplyCheck check = CheckReply(reply, ReplyReporting::FirmwareVersion);
-    check.reportTo(m_session);
-    if (check.pass)
-        m_session.log(firmwareText(check));
-}
-
-void SettingsReadout::decodeStep(const QByteArray &reply)
-{
-    const SettingsStepResult r = decodeSettingsStep(StatusStep, reply);
-    r.check.reportTo(m_session);
-    for (const QString &line : r.lines)
-        m_session.log(line);
     // A reply that failed its checks leaves the boxes as they were: they
     // decide how values are decoded afterwards.
     if (!r.flags)
@@ -99,22 +129,6 @@ void SettingsReadout::decodeStep(const QByteArray &reply)
         m_check16digit->setChecked(r.flags->sixteenDigitId);
     if (m_checkLongObis)
         m_checkLongObis->setChecked(r.flags->longObis);
-}
-
-void SettingsReadout::endOfWindow()
-{
-    if (m_session.SerialPortOpen)
-        m_session.purge();
-    m_session.clearBuffers();
-    // Past the last step, or back at 6 after a firmware query that got no
-    // reply: the sequence is over.
-    const std::optional<StepRequest> next = settingsStepRequest(StatusStep);
-    if (!next)
-        return;
-    // The link is not checked between steps: a closed link sends nothing
-    // and the remaining windows show nothing.
-    m_session.SendReadHolding(m_browser.unitAddress(), next->address, next->count);
-    m_timerStatus->enable();
 }
 
 } // namespace qvx

@@ -1,13 +1,11 @@
 // "Read settings ": reads the device's configuration registers one request at
 // a time, in the windows of Timer_status, and writes what they mean into the
 // log as plain lines.  The flags also set the meter tab's three option boxes.
-// The same timer ends the firmware query's window (StatusStep 5).
 //
-// StatusStep when Timer_status fires, and what the window's reply is:
-//   5      the firmware identification; the sequence ends
-//   6      nothing was asked yet: the first request (55400) leaves now
-//   7..13  IP, gateway, mask, TCP idle time, flags, IEC line, readout period
-// The sequence ends when it would pass 13.
+// The readout is a table of eight windows: the first only waits, the seven
+// others each read one block (IP, gateway, mask, TCP idle time, flags, IEC
+// line, readout period).  The firmware query shares Timer_status as a
+// sequence of one step, so either replaces the other in the open window.
 #pragma once
 
 #include <QObject>
@@ -20,15 +18,15 @@ class QWidget;
 
 namespace qvx {
 
-class RegisterBrowser;
 class ReplyTimer;
+class Sequence;
 class Session;
 
 class SettingsReadout : public QObject {
     Q_OBJECT
 public:
     // The button "Read settings " is made as a child of buttonParent.
-    SettingsReadout(Session &session, RegisterBrowser &browser, QWidget *buttonParent);
+    SettingsReadout(Session &session, QWidget *buttonParent);
 
     QPushButton *button() const { return m_button; }
     ReplyTimer &timerStatus() { return *m_timerStatus; }
@@ -36,23 +34,22 @@ public:
     // and "Enable Long OBIS"; wired once by the main window.
     void setOptionBoxes(QCheckBox *check64bit, QCheckBox *check16digit, QCheckBox *checkLongObis);
 
-    static constexpr uint8_t FirmwareStep = 5;
-    static constexpr uint8_t FirstStep = 6;
-    static constexpr uint8_t LastStep = 13;
-    uint8_t StatusStep = 0;
+    // The firmware query of "Read firmware version" (device commands): sent
+    // now, its reply shown at the end of Timer_status.
+    void readFirmware();
+    // True while the readout or the firmware query waits for a window.
+    bool running() const;
 
 public slots:
     void Butt_statusClick();  // "Read settings "
     void Timer_statusTimer(); // end of one window of the sequence
 
 private:
-    void showFirmware(const QByteArray &reply);
-    void decodeStep(const QByteArray &reply);
-    void endOfWindow();
+    void decodeFlags(const struct SettingsStepResult &r);
 
     Session &m_session;
-    RegisterBrowser &m_browser;
     ReplyTimer *m_timerStatus;
+    Sequence *m_sequence;
     QPushButton *m_button;
     QPointer<QCheckBox> m_check64bit;
     QPointer<QCheckBox> m_check16digit;

@@ -15,7 +15,7 @@ namespace qvx {
 SettingsTab::SettingsTab(Session &session, QWidget *parent)
     : QWidget(parent), m_serial(new SerialPanel(session, this)), m_tcp(new TcpPanel(session, this)),
       m_browser(new RegisterBrowser(session, this)),
-      m_readout(new SettingsReadout(session, *m_browser, this)),
+      m_readout(new SettingsReadout(session, this)),
       m_commands(new DeviceCommands(session, *m_browser, *m_readout, this))
 {
     // The register table takes the whole width, so its six columns show

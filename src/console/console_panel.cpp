@@ -2,12 +2,12 @@
 
 #include "widgets/guard.h"
 #include "widgets/typing_limit.h"
-#include "config/register_browser.h"
 #include "console/hex_command.h"
 #include "console/log_view.h"
 #include "console/register_pairs.h"
 #include "transport/modbus.h"
 #include "transport/reply_timer.h"
+#include "transport/exchange.h"
 #include "transport/session.h"
 
 #include <QCheckBox>
@@ -89,17 +89,16 @@ ConsolePanel::ConsolePanel(QWidget *parent)
     connect(m_timerFreeCommand, &ReplyTimer::timeout, this, &ConsolePanel::Timer_free_commandTimer);
 }
 
-void ConsolePanel::attach(Session &session, const RegisterBrowser &browser)
+void ConsolePanel::attach(Session &session)
 {
     m_session = &session;
-    m_browser = &browser;
 }
 
 void ConsolePanel::Butt_command_sendClick()
 {
     guard(
         [this] {
-            if (!m_session || !m_browser)
+            if (!m_session)
                 return;
             // The custom command is for the serial line only, whatever the
             // TCP link does.  The component's own state is asked as well: a
@@ -112,6 +111,9 @@ void ConsolePanel::Butt_command_sendClick()
             if (text.isEmpty())
                 return;
             m_session->clearBuffers();
+            // Raw bytes: the window's reply is shown as it comes, not checked
+            // against a request.
+            m_session->exchange().forget(*m_timerFreeCommand);
             if (m_ascii->isChecked()) {
                 // The text as typed, nothing added; one byte per character
                 // of the single-byte code page.
@@ -124,7 +126,7 @@ void ConsolePanel::Butt_command_sendClick()
             }
             // An open window is not restarted: it ends at its first expiry,
             // on whatever has come since the last send.
-            m_timerFreeCommand->setInterval(m_browser->modbusTimeout());
+            m_timerFreeCommand->setInterval(m_session->exchange().settings().timeoutMs);
             m_timerFreeCommand->enable();
         },
         this);
@@ -155,11 +157,15 @@ void ConsolePanel::Timer_free_commandTimer()
 {
     guard(
         [this] {
-            m_timerFreeCommand->disable();
-            if (!m_session || !m_session->linkOpen())
+            if (!m_session) {
+                m_timerFreeCommand->disable();
                 return;
-            const QByteArray reply = m_session->takeReply();
-            m_session->log(QStringLiteral("Respond:") + hexBytes(reply));
+            }
+            const std::optional<WindowReply> window = m_session->exchange().end(*m_timerFreeCommand);
+            if (!window)
+                return;
+            m_session->exchange().logRespond(*window);
+            const QByteArray &reply = window->bytes;
             if (m_session->WritePending) {
                 // A device write was started inside this window: its reply
                 // is the one this window ends on.

@@ -14,7 +14,6 @@ class QPushButton;
 namespace qvx {
 
 class LogView;
-class RegisterBrowser;
 class ReplyTimer;
 class Session;
 
@@ -23,10 +22,10 @@ class ConsolePanel : public QWidget {
 public:
     explicit ConsolePanel(QWidget *parent = nullptr);
 
-    // The link the custom command uses and the browser whose time-out field
-    // sets the reply window; without them "Send" does nothing and "Save log"
-    // saves below the executable's folder.
-    void attach(Session &session, const RegisterBrowser &browser);
+    // The link the custom command uses (its request settings give the reply
+    // window's length); without it "Send" does nothing and "Save log" saves
+    // below the executable's folder.
+    void attach(Session &session);
     ReplyTimer &timerFreeCommand() const { return *m_timerFreeCommand; }
     // Where "Save log" writes: "files/log.txt" below the program's folder.
     QString logFilePath() const;
@@ -68,7 +67,6 @@ private:
     QPushButton *m_send;
     ReplyTimer *m_timerFreeCommand;
     Session *m_session = nullptr;
-    const RegisterBrowser *m_browser = nullptr;
 };
 
 } // namespace qvx

@@ -10,6 +10,7 @@
 #include "meters/values_log.h"
 #include "transport/reply_check.h"
 #include "transport/reply_timer.h"
+#include "transport/exchange.h"
 #include "transport/session.h"
 
 #include <QAction>
@@ -126,6 +127,8 @@ MeterValuesPanel::MeterValuesPanel(Session &session, MetersTab &tab, QWidget *pa
     m_timerAutoRead->setObjectName(QStringLiteral("Timer_autoReadValues"));
     Edit_autoreadChange();
     connect(m_timerAutoRead, &ReplyTimer::timeout, this, &MeterValuesPanel::Timer_autoReadValuesTimer);
+    connect(&m_session.exchange(), &Exchange::sequenceFinished, this, &MeterValuesPanel::sequenceFinished,
+            Qt::QueuedConnection);
 
     connect(m_saveButton, &QPushButton::clicked, this, &MeterValuesPanel::BitBtn17Click);
     connect(m_loadButton, &QPushButton::clicked, this, &MeterValuesPanel::BitBtn18Click);
@@ -177,18 +180,19 @@ void MeterValuesPanel::BitBtn19Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            if (!m_session.exchange().checkLink())
                 return;
-            m_session.clearBuffers();
-            m_session.WritePending = false;
-            m_session.purge();
             const bool wide = sixtyFourBit();
-            m_session.SendReadInput(m_tab.unit(), slotValueAddress(m_tab.meterNumber()),
-                                    wholeSlotRegisters(wide));
-            m_tab.ReadOneRow = false;
-            m_tab.ReadValues = true;
             // The window keeps the length the last OBIS read gave it.
-            m_tab.timerReadSingle().enable();
+            m_tab.startSingleRead(
+                ModbusRequest::readInput(m_tab.unit(), slotValueAddress(m_tab.meterNumber()),
+                                         wholeSlotRegisters(wide)),
+                [this](const QByteArray &reply) {
+                    DecodeMeterValues(reply);
+                    if (autoSave())
+                        AppendValuesLog();
+                },
+                false);
         },
         this);
 }
@@ -202,24 +206,20 @@ void MeterValuesPanel::Readcurrent1Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            if (!m_session.exchange().checkLink())
                 return;
             const int row = m_tab.selectedValueRow;
             if (row < 1 || row > LastValueRow) {
                 m_session.log(QStringLiteral("No row selected, click with mouse on row of interest..."));
                 return;
             }
-            // Both buffers: a late TCP reply to an earlier request left in
-            // TcpRxBuffer would otherwise be taken for this row's value.
-            m_session.clearBuffers();
-            m_session.WritePending = false;
-            m_session.purge();
+            // Both buffers are emptied: a late TCP reply to an earlier request
+            // left in TcpRxBuffer would otherwise be taken for this row's value.
             const bool wide = sixtyFourBit();
-            m_session.SendReadInput(m_tab.unit(), rowValueAddress(m_tab.meterNumber(), row, wide),
-                                    valueBytes(wide) / 2);
-            m_tab.ReadOneRow = true;
-            m_tab.ReadValues = true;
-            m_tab.timerReadSingle().enable();
+            m_tab.startSingleRead(
+                ModbusRequest::readInput(m_tab.unit(), rowValueAddress(m_tab.meterNumber(), row, wide),
+                                         valueBytes(wide) / 2),
+                [this](const QByteArray &reply) { DecodeMeterValue(reply); }, false);
         },
         this);
 }
@@ -246,6 +246,7 @@ void MeterValuesPanel::DecodeMeterValues(const QByteArray &reply)
             showValue(e, *v);
     }
     m_readingDecoded = true;
+    emit slotValuesRead(m_tab.meterNumber(), values);
 }
 
 void MeterValuesPanel::DecodeMeterValue(const QByteArray &reply)
@@ -282,7 +283,24 @@ void MeterValuesPanel::Check_autoReadClick()
 
 void MeterValuesPanel::Timer_autoReadValuesTimer()
 {
+    // A tick inside a running sequence (the settings readout, the read of all
+    // meters) would empty the buffers under it: it waits for the sequence's
+    // end and then reads once.
+    if (m_session.exchange().sequenceRunning()) {
+        m_tickWaiting = true;
+        return;
+    }
     BitBtn19Click();
+}
+
+void MeterValuesPanel::sequenceFinished()
+{
+    if (!m_tickWaiting)
+        return;
+    m_tickWaiting = false;
+    // Auto-read switched off meanwhile: the waiting tick is dropped.
+    if (m_checkAutoRead->isChecked())
+        BitBtn19Click();
 }
 
 void MeterValuesPanel::AppendValuesLog()

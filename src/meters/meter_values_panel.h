@@ -10,7 +10,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 #include <QWidget>
+#include <optional>
 #include <cstdint>
 
 class QAction;
@@ -63,7 +65,13 @@ public slots:
     void BitBtn17Click(); // "Save to file meter data"
     void BitBtn18Click(); // "Load data from file"
 
+signals:
+    // A whole-slot reading was decoded (no value: std::nullopt).
+    void slotValuesRead(int slot, const QVector<std::optional<qint64>> &values);
+
 private:
+    // A sequence has ended: an auto-read tick that waited for it reads now.
+    void sequenceFinished();
     bool sixtyFourBit() const;
     // Writes value to row (1..last row of the grid; nothing elsewhere).
     void showValue(int row, qint64 value);
@@ -87,6 +95,8 @@ private:
     QString m_openFile;
     // The last whole-slot reply passed the checks and was decoded.
     bool m_readingDecoded = false;
+    // An auto-read tick came while a sequence ran.
+    bool m_tickWaiting = false;
 };
 
 } // namespace qvx

@@ -3,11 +3,11 @@
 #include "widgets/guard.h"
 #include "widgets/string_grid.h"
 #include "widgets/typing_limit.h"
-#include "config/register_browser.h"
 #include "meters/meter_codec.h"
 #include "meters/meter_values_panel.h"
 #include "transport/modbus.h"
 #include "transport/reply_timer.h"
+#include "transport/exchange.h"
 #include "transport/session.h"
 
 #include <QCheckBox>
@@ -80,6 +80,7 @@ MetersTab::MetersTab(Session &session, QWidget *parent)
       m_checkLongObis(new QCheckBox(QStringLiteral("Enable Long OBIS"), this)),
       m_check64bit(new QCheckBox(QStringLiteral("Decode values as 64-bit integer"), this)),
       m_timerReadSingle(new ReplyTimer(1000, this)), m_timerReadAll(new ReplyTimer(1000, this)),
+      m_readAll(new Sequence(session.exchange(), *m_timerReadAll, this)),
       m_values(new MeterValuesPanel(session, *this, this))
 {
     m_gridRegisters->setObjectName(QStringLiteral("Grid_registers"));
@@ -207,12 +208,12 @@ int MetersTab::meterNumber() const
 
 uint8_t MetersTab::unit() const
 {
-    return m_browser ? m_browser->unitAddress() : uint8_t(1);
+    return m_session.exchange().settings().unit;
 }
 
 int MetersTab::replyTimeout() const
 {
-    return m_browser ? m_browser->modbusTimeout() : 1000;
+    return m_session.exchange().settings().timeoutMs;
 }
 
 bool MetersTab::sixteenDigits() const
@@ -310,7 +311,8 @@ void MetersTab::Button3Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            Exchange &exchange = m_session.exchange();
+            if (!exchange.checkLink())
                 return;
             const QString text = m_comboMeterId->currentText();
             const bool sixteen = sixteenDigits();
@@ -325,12 +327,11 @@ void MetersTab::Button3Click()
             const int n = meterNumber();
             m_table.setId(n, text);
             AddMeterIdToList(text);
-            m_session.WritePending = true;
-            m_session.clearBuffers();
+            exchange.beginWrite();
             const int digits = sixteen ? 16 : 8;
-            m_session.SendWriteMultiple(unit(), meterIdAddress(n, sixteen), uint8_t(digits / 2),
-                                        EncodeMeterId(text, digits));
-            m_browser->timerModbus().enable();
+            exchange.send(exchange.modbusWindow(),
+                          ModbusRequest::writeMultiple(unit(), meterIdAddress(n, sixteen),
+                                                       uint8_t(digits / 2), EncodeMeterId(text, digits)));
         },
         this);
 }
@@ -339,7 +340,8 @@ void MetersTab::BitBtn16Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            Exchange &exchange = m_session.exchange();
+            if (!exchange.checkLink())
                 return;
             QByteArray entries;
             try {
@@ -353,11 +355,11 @@ void MetersTab::BitBtn16Click()
                 m_session.log(QStringLiteral("Exception - ") + QString::fromLocal8Bit(e.what()));
                 return;
             }
-            m_session.WritePending = true;
-            m_session.clearBuffers();
-            m_session.SendWriteMultiple(unit(), obisListAddress(meterNumber()), 2 * ObisListRegisters,
-                                        entries.left(2 * ObisListRegisters));
-            m_browser->timerModbus().enable();
+            exchange.beginWrite();
+            exchange.send(exchange.modbusWindow(),
+                          ModbusRequest::writeMultiple(unit(), obisListAddress(meterNumber()),
+                                                       2 * ObisListRegisters,
+                                                       entries.left(2 * ObisListRegisters)));
         },
         this);
 }
@@ -366,7 +368,8 @@ void MetersTab::WriteinQVX241Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            Exchange &exchange = m_session.exchange();
+            if (!exchange.checkLink())
                 return;
             const int r = selectedRegisterRow;
             if (r < 1 || r > ObisListRows) {
@@ -376,31 +379,45 @@ void MetersTab::WriteinQVX241Click()
             m_session.log(QStringLiteral("Setting register ") + QString::number(r) +
                           QStringLiteral(" to value ") + m_gridRegisters->cell(selectedRegisterCol, r) +
                           QStringLiteral("..."));
-            m_session.WritePending = true;
-            m_session.clearBuffers();
-            m_session.SendWriteMultiple(unit(), obisEntryAddress(meterNumber(), r), 4,
-                                        EncodeRegisterEntry(m_gridRegisters->cell(1, r), longObis()));
-            m_browser->timerModbus().enable();
+            exchange.beginWrite();
+            exchange.send(
+                exchange.modbusWindow(),
+                ModbusRequest::writeMultiple(unit(), obisEntryAddress(meterNumber(), r), 4,
+                                             EncodeRegisterEntry(m_gridRegisters->cell(1, r), longObis())));
         },
         this);
 }
 
 // --- single reads ----------------------------------------------------------------------
 
+void MetersTab::startSingleRead(const ModbusRequest &request, SingleReadDecoder decode, bool obisRead)
+{
+    Exchange &exchange = m_session.exchange();
+    exchange.beginRead();
+    // Value reads keep the length the last OBIS read gave the window.
+    if (obisRead)
+        m_timerReadSingle->setInterval(replyTimeout());
+    // The window answers the operation that sent last in it.
+    m_singleDecoder = std::move(decode);
+    exchange.send(*m_timerReadSingle, request);
+}
+
 void MetersTab::BitBtn15Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            if (!m_session.exchange().checkLink())
                 return;
-            m_session.clearBuffers();
-            m_session.WritePending = false;
-            m_session.purge();
-            m_timerReadSingle->setInterval(replyTimeout());
-            ReadOneRow = false;
-            ReadValues = false;
-            m_session.SendReadHolding(unit(), obisListAddress(meterNumber()), ObisListRegisters);
-            m_timerReadSingle->enable();
+            startSingleRead(
+                ModbusRequest::readHolding(unit(), obisListAddress(meterNumber()), ObisListRegisters),
+                [this](const QByteArray &reply) {
+                    // The slot as it is now: a slot changed while
+                    // the window was open receives the reply.
+                    const int n = meterNumber();
+                    Butt_clearRegClick();
+                    DecodeRegisterList(reply, n);
+                    m_udMeterNumber->setValue(n);
+                });
         },
         this);
 }
@@ -409,32 +426,28 @@ void MetersTab::ReadfromQVX241Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            if (!m_session.exchange().checkLink())
                 return;
             const int r = selectedRegisterRow;
             if (r < 1 || r > ObisListRows) {
                 m_session.log(QStringLiteral("No row selected, click with mouse..."));
                 return;
             }
-            m_session.clearBuffers();
-            m_session.WritePending = false;
-            m_session.purge();
-            m_timerReadSingle->setInterval(replyTimeout());
-            ReadOneRow = true;
-            ReadValues = false;
-            m_session.SendReadHolding(unit(), obisEntryAddress(meterNumber(), r), 2);
-            m_timerReadSingle->enable();
+            startSingleRead(ModbusRequest::readHolding(unit(), obisEntryAddress(meterNumber(), r), 2),
+                            [this](const QByteArray &reply) {
+                                DecodeRegisterRow(reply, meterNumber(), selectedRegisterRow);
+                            });
         },
         this);
 }
 
-std::optional<QByteArray> MetersTab::captureReply(ReplyTimer &timer)
+std::optional<WindowReply> MetersTab::captureReply(ReplyTimer &timer)
 {
-    timer.disable();
-    if (!m_session.linkOpen())
+    Exchange &exchange = m_session.exchange();
+    const std::optional<WindowReply> reply = exchange.end(timer);
+    if (!reply)
         return std::nullopt;
-    const QByteArray reply = m_session.takeReply();
-    m_session.log(QStringLiteral("Respond:") + hexBytes(reply));
+    exchange.logRespond(*reply);
     m_session.clearBuffers();
     m_session.purge();
     return reply;
@@ -444,25 +457,11 @@ void MetersTab::Timer_readQVX_singleTimer()
 {
     guard(
         [this] {
-            const std::optional<QByteArray> reply = captureReply(*m_timerReadSingle);
-            if (!reply || reply->isEmpty())
+            const std::optional<WindowReply> reply = captureReply(*m_timerReadSingle);
+            if (!reply || reply->isEmpty() || !m_singleDecoder)
                 return;
-            // Slot and row as they are now: a slot or row changed while the
-            // window was open receives the reply.
-            const int n = meterNumber();
-            if (!ReadValues && !ReadOneRow) {
-                Butt_clearRegClick();
-                DecodeRegisterList(*reply, n);
-                m_udMeterNumber->setValue(n);
-            } else if (!ReadValues) {
-                DecodeRegisterRow(*reply, n, selectedRegisterRow);
-            } else if (!ReadOneRow) {
-                m_values->DecodeMeterValues(*reply);
-                if (m_values->autoSave())
-                    m_values->AppendValuesLog();
-            } else {
-                m_values->DecodeMeterValue(*reply);
-            }
+            if (m_session.exchange().answers(*m_timerReadSingle, *reply))
+                m_singleDecoder(reply->bytes);
         },
         this);
 }
@@ -482,16 +481,15 @@ void MetersTab::setReadAllControlsEnabled(bool on)
     m_udMeterNumber->setEnabled(on);
 }
 
-void MetersTab::showReadAllProgress()
+void MetersTab::showReadAllProgress(int slot)
 {
     const int total = sixteenDigits() ? 30 : 32;
-    const int k = m_session.WritePending ? ReadAllMeterIndex : 0;
-    m_session.setStatus(StatusPanelProgress, QStringLiteral("%1/%2").arg(k).arg(total));
+    m_session.setStatus(StatusPanelProgress, QStringLiteral("%1/%2").arg(slot).arg(total));
 }
 
 void MetersTab::endReadAll()
 {
-    m_timerReadAll->disable();
+    m_readAll->stop();
     setReadAllControlsEnabled(true);
     m_session.setStatus(StatusPanelProgress, QString());
 }
@@ -500,18 +498,42 @@ void MetersTab::BitBtn14Click()
 {
     guard(
         [this] {
-            if (!m_session.checkLink())
+            Exchange &exchange = m_session.exchange();
+            if (!exchange.checkLink())
                 return;
-            m_session.clearBuffers();
-            m_session.WritePending = false;
-            m_session.purge();
+            exchange.beginRead();
             m_comboMeterId->clear();
             m_table.clear();
-            m_session.SendReadHolding(unit(), MeterIdBase, sixteenDigits() ? MeterIdCount16 : MeterIdCount8);
+            // 32 slots with 8-digit IDs; 30 with 16-digit IDs, whose table
+            // takes the room of the last two lists.
+            const int slotCount = sixteenDigits() ? 30 : 32;
+            QVector<SequenceStep> steps;
+            SequenceStep ids;
+            ids.request = [this]() -> std::optional<ModbusRequest> {
+                return ModbusRequest::readHolding(unit(), MeterIdBase,
+                                                  sixteenDigits() ? MeterIdCount16 : MeterIdCount8);
+            };
+            ids.decode = [this](const WindowReply &reply) { DecodeMeterIds(reply.bytes); };
+            ids.begin = [this] { showReadAllProgress(0); };
+            steps.append(ids);
+            for (int slot = 1; slot <= slotCount; ++slot) {
+                SequenceStep list;
+                list.begin = [this, slot] {
+                    m_udMeterNumber->setValue(slot);
+                    showReadAllProgress(slot);
+                };
+                list.request = [this, slot]() -> std::optional<ModbusRequest> {
+                    return ModbusRequest::readHolding(unit(), obisListAddress(slot), ObisListRegisters);
+                };
+                list.decode = [this, slot](const WindowReply &reply) {
+                    Butt_clearRegClick();
+                    DecodeRegisterList(reply.bytes, slot);
+                };
+                steps.append(list);
+            }
             m_timerReadAll->setInterval(replyTimeout());
             setReadAllControlsEnabled(false);
-            showReadAllProgress();
-            m_timerReadAll->enable();
+            m_readAll->start(steps, Sequence::Start::SendFirst);
         },
         this);
 }
@@ -520,37 +542,18 @@ void MetersTab::Timer_readQVX24Timer()
 {
     const bool ok = guard(
         [this] {
-            const std::optional<QByteArray> reply = captureReply(*m_timerReadAll);
+            const std::optional<WindowReply> reply = captureReply(*m_timerReadAll);
             if (!reply) {
                 endReadAll();
                 m_session.log(QStringLiteral(
                     "Reading of all meters stopped: serial or TCP port for modbus is not open..."));
                 return;
             }
-            if (!m_session.WritePending) {
-                // The meter IDs have come; the lists follow, slot by slot.
-                if (!reply->isEmpty())
-                    DecodeMeterIds(*reply);
-                m_session.WritePending = true;
-                ReadAllMeterIndex = 1;
-                m_udMeterNumber->setValue(1);
-                m_session.SendReadHolding(unit(), obisListAddress(1), ObisListRegisters);
-                showReadAllProgress();
-                m_timerReadAll->enable();
-                return;
-            }
-            if (!reply->isEmpty()) {
-                Butt_clearRegClick();
-                DecodeRegisterList(*reply, ReadAllMeterIndex);
-            }
-            ++ReadAllMeterIndex;
-            m_udMeterNumber->setValue(ReadAllMeterIndex);
-            const int limit = sixteenDigits() ? 31 : 33;
-            if (ReadAllMeterIndex < limit) {
-                m_session.SendReadHolding(unit(), obisListAddress(ReadAllMeterIndex), ObisListRegisters);
-                showReadAllProgress();
-                m_timerReadAll->enable();
-            } else {
+            m_readAll->next(*reply);
+            if (!m_readAll->running()) {
+                // The slot box ends one past the last slot read (held at the
+                // box's maximum).
+                m_udMeterNumber->setValue(m_readAll->size());
                 endReadAll();
             }
         },

@@ -2,13 +2,17 @@
 // OBIS list on the left (with the programming transfer), the collected values
 // on the right (MeterValuesPanel).  The tab owns the meter table, the three
 // mode check boxes and the reply window Timer_readQVX_single that the OBIS
-// reads and the value reads share.
+// reads and the value reads share.  The read of all meters is a sequence of
+// one ID read and one list read per slot in Timer_readQVX24.
 #pragma once
 
 #include "meters/meter_table.h"
 
+#include "transport/exchange.h"
+
 #include <QByteArray>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 class QCheckBox;
@@ -21,7 +25,6 @@ class QSpinBox;
 namespace qvx {
 
 class MeterValuesPanel;
-class RegisterBrowser;
 class ReplyTimer;
 class Session;
 class StringGrid;
@@ -30,11 +33,6 @@ class MetersTab : public QWidget {
     Q_OBJECT
 public:
     MetersTab(Session &session, QWidget *parent = nullptr);
-
-    // The register browser owns the unit address, the time-out and
-    // Timer_modbus, which answers every write; wired once by the main window.
-    void setRegisterBrowser(RegisterBrowser *browser) { m_browser = browser; }
-    RegisterBrowser *registerBrowser() const { return m_browser; }
 
     MeterTable &meterTable() { return m_table; }
     StringGrid *gridRegisters() const { return m_gridRegisters; }
@@ -47,8 +45,7 @@ public:
     QComboBox *comboMeterId() const { return m_comboMeterId; }
     // The selected meter slot n: the position of UD_meterNumber (1..32).
     int meterNumber() const;
-    // The unit address of every meter request: the register browser's, or
-    // unit 1 (the device's factory address) for a tab used on its own.
+    // The unit address of every meter request, from the request settings.
     uint8_t unit() const;
     QSpinBox *udMeterNumber() const { return m_udMeterNumber; }
     // Reply window of the single-slot OBIS reads and of the value reads.
@@ -61,11 +58,13 @@ public:
     int selectedRegisterRow = 1;
     int selectedRegisterCol = 0;
     int selectedValueRow = 1;
-    // What the read that Timer_readQVX_single will end concerns.
-    bool ReadOneRow = false;
-    bool ReadValues = false;
-    // During the read of all meters: the slot whose OBIS list is awaited.
-    int ReadAllMeterIndex = 1;
+    // A read in Timer_readQVX_single (the OBIS reads here, the value reads of
+    // the values panel): decode gets the reply when it answers the request.
+    // Only an OBIS read sets the window's length from the time-out.
+    using SingleReadDecoder = std::function<void(const QByteArray &reply)>;
+    void startSingleRead(const ModbusRequest &request, SingleReadDecoder decode, bool obisRead = true);
+    // True while "Read info from QVX-24 for all programmed METERS" runs.
+    bool readAllRunning() const { return m_readAll->running(); }
 
     // Adds an ID to the list of Combo_meterID unless it is there already
     // (exact comparison); the text in the box stays as it is.
@@ -107,19 +106,18 @@ private:
     // The first steps of every meter reply window: the reply as it stands
     // (logged as "Respond:"), the buffers emptied and the port purged.
     // Nothing when no link is open any more: the window ends silently.
-    std::optional<QByteArray> captureReply(ReplyTimer &timer);
+    std::optional<WindowReply> captureReply(ReplyTimer &timer);
     int replyTimeout() const;
     bool sixteenDigits() const;
     bool longObis() const;
     // The ten controls the read of all meters disables while it runs.
     void setReadAllControlsEnabled(bool on);
     void endReadAll();
-    void showReadAllProgress();
+    void showReadAllProgress(int slot);
     // The grid's cell editor committed a text: it belongs to the slot shown.
     void registerCellCommitted(int row);
 
     Session &m_session;
-    RegisterBrowser *m_browser = nullptr;
     MeterTable m_table;
     StringGrid *m_gridRegisters;
     QLabel *m_labelSelected;
@@ -136,6 +134,8 @@ private:
     QCheckBox *m_check64bit;
     ReplyTimer *m_timerReadSingle;
     ReplyTimer *m_timerReadAll;
+    SingleReadDecoder m_singleDecoder;
+    Sequence *m_readAll;
     MeterValuesPanel *m_values;
 };
 

@@ -44,6 +44,12 @@ public:
             m_timer.start();
     }
     int interval() const { return m_timer.interval(); }
+    // Ends the window now, as if its time had run out.
+    void fireNow()
+    {
+        m_timer.stop();
+        emit timeout();
+    }
 
 signals:
     void timeout();

@@ -4,7 +4,7 @@
 
 namespace qvx {
 
-Session::Session(QObject *parent) : QObject(parent), m_comm2(this), m_socket(this)
+Session::Session(QObject *parent) : QObject(parent), m_comm2(this), m_socket(this), m_exchange(new Exchange(*this))
 {
     connect(&m_comm2, &Comm2::rxChar, this, &Session::Comm2RxChar);
     connect(&m_socket, &XportSocket::readReady, this, &Session::Xport_socketRead);
@@ -162,12 +162,14 @@ void Session::Comm2RxChar(int count)
         if (ReadoutCaptureActive)
             emit readoutBytes(chunk);
     }
+    emit received();
 }
 
 void Session::Xport_socketRead()
 {
     try {
         appendCapped(TcpRxBuffer, m_socket.receiveAll());
+        emit received();
     } catch (const std::exception &e) {
         log(QStringLiteral("Exception - ") + QString::fromLocal8Bit(e.what()));
     }

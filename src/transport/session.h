@@ -4,6 +4,7 @@
 #pragma once
 
 #include "transport/comm2.h"
+#include "transport/exchange.h"
 #include "transport/modbus.h"
 #include "transport/xport_socket.h"
 
@@ -43,6 +44,8 @@ public:
     QString WorkDir;
 
     Comm2 &comm2() { return m_comm2; }
+    // The one request path every operation runs its requests through.
+    Exchange &exchange() { return *m_exchange; }
     XportSocket &socket() { return m_socket; }
 
     // True when a request may be sent: the serial port is open or a TCP
@@ -96,6 +99,8 @@ public:
 signals:
     void logLine(const QString &line);
     void statusChanged(int panel, const QString &text);
+    // Bytes were appended to RxBuffer or TcpRxBuffer.
+    void received();
     // The bytes of one serial receive event while ReadoutCaptureActive is set.
     void readoutBytes(const QByteArray &bytes);
 
@@ -115,6 +120,7 @@ private:
     Comm2 m_comm2;
     XportSocket m_socket;
     std::array<QString, 4> m_status;
+    Exchange *m_exchange;
 };
 
 } // namespace qvx

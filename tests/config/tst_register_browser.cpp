@@ -293,6 +293,7 @@ private slots:
         Rig &r = *rig;
         r.edit("EditInputAddress")->setText("10");
         for (const char *reply : {"01 03 02 00 01", "01 03 04 00 02 00 03"}) {
+            r.edit("EditInputCount")->setText(QString::number(hex(reply).at(2) / 2));
             r.click("BitBtn3");
             QCOMPARE(r.request().size(), RequestLength);
             QVERIFY(r.pty.write(good(reply)));
@@ -335,6 +336,7 @@ private slots:
     void crcFailureStaysOnPanelTwo()
     {
         Rig &r = *rig;
+        r.edit("EditInputCount")->setText("1");
         for (const QByteArray &reply : {hex("01 03 02 00 0A 00 01"), good("01 03 02 00 0A")}) {
             r.click("BitBtn3");
             QCOMPARE(r.request().size(), RequestLength);
@@ -358,6 +360,7 @@ private slots:
     void lateAnswerIsDiscardedByTheNextRequest()
     {
         Rig &r = *rig;
+        r.edit("EditInputCount")->setText("1");
         r.click("BitBtn3");
         QCOMPARE(r.request().size(), RequestLength);
         QVERIFY(r.windowEnds.wait(WindowWaitMs));
@@ -382,6 +385,7 @@ private slots:
     void secondPressDoesNotRestartTheWindow()
     {
         Rig &r = *rig;
+        r.edit("EditInputCount")->setText("1");
         r.click("BitBtn3");
         QCOMPARE(r.request().size(), RequestLength);
         QVERIFY(r.browser.timerModbus().isEnabled());

@@ -96,7 +96,7 @@ private slots:
         rig.click("BitBtn3");
         QTRY_VERIFY_WITH_TIMEOUT(!rig.browser().timerModbus().isEnabled(), 5000);
         rig.click("Butt_status");
-        QTRY_VERIFY_WITH_TIMEOUT(rig.readout().StatusStep > SettingsReadout::LastStep, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.readout().timerStatus().isEnabled(), 15000);
         const char *fields[][2] = {{"Combo_baud", "9600"},
                                    {"Combo_parity", "Even"},
                                    {"Combo_selectFlag", "Save values in 64-bit integer"},

@@ -47,7 +47,7 @@ struct Rig {
     {
         session.ProgramDir = programDir.path() + QLatin1Char('/');
         QObject::connect(&session, &Session::logLine, console.log(), &LogView::appendLine);
-        console.attach(session, browser);
+        console.attach(session);
         Comm2::LineSettings line;
         line.parity = QSerialPort::NoParity; // a pty refuses even parity
         qvxtest::openOnPty(session, pty, line);

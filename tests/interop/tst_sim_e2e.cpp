@@ -166,8 +166,9 @@ private slots:
         QTest::newRow("clean") << QStringList{} << 4 << QString() << true;
         QTest::newRow("trailing zero is filler")
             << QStringList{QStringLiteral("--fault-trailing-zero")} << 4 << QString() << true;
-        QTest::newRow("other unit decoded alike")
-            << QStringList{QStringLiteral("--fault-other-unit")} << 4 << QString() << true;
+        // A reply from another unit does not answer the request: not decoded.
+        QTest::newRow("other unit ignored") << QStringList{QStringLiteral("--fault-other-unit")} << 0
+                                            << QStringLiteral("Reply ignored: unit 2, expected 1") << true;
         QTest::newRow("stray leading byte") << QStringList{QStringLiteral("--fault-stray-byte")} << 0
                                             << QStringLiteral("Error in CRC field\r") << true;
         QTest::newRow("corrupted crc") << QStringList{QStringLiteral("--fault-crc")} << 0

@@ -365,7 +365,7 @@ private slots:
         Rig r(false);
         QTRY_VERIFY_WITH_TIMEOUT(r.linked(), WaitMs);
         r.click("BitBtn14");
-        QTRY_VERIFY_WITH_TIMEOUT(r.tab->ReadAllMeterIndex >= 3, WaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(r.form->session().status(3) == QStringLiteral("3/32"), WaitMs);
         r.click(disconnect ? "Butt_ethernetDisconnect" : "BitBtn3");
         QVERIFY(r.readAllDone());
         QCOMPARE(r.child<QComboBox>("Combo_meterID")->isEnabled(), true);
