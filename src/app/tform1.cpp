@@ -7,6 +7,7 @@
 #include "widgets/key_filter_installer.h"
 #include "core/settings_keys.h"
 #include "widgets/string_grid.h"
+#include "app/options_dialog.h"
 #include "app/tfabout.h"
 #include "config/settings_readout.h"
 #include "config/settings_tab.h"
@@ -124,6 +125,10 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
     layout->addWidget(m_console, 1);
     setCentralWidget(central);
 
+    // Made hidden now: its check box is a setting like the others.
+    m_options = new OptionsDialog(m_session.exchange().settings(), this);
+    m_options->hide();
+
     buildMenu();
     buildStatusBar();
 
@@ -159,6 +164,8 @@ void TForm1::buildMenu()
     // each adds its own entries.
     m_tools = menuBar()->addMenu(QStringLiteral("Tools"));
     m_tools->setObjectName(QStringLiteral("Tools1"));
+    QAction *options = m_tools->addAction(QStringLiteral("Options..."), this, &TForm1::Options1Click);
+    options->setObjectName(QStringLiteral("Options1"));
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));
@@ -275,6 +282,13 @@ void TForm1::closeEvent(QCloseEvent *event)
         return;
     }
     event->accept();
+}
+
+void TForm1::Options1Click()
+{
+    m_options->show();
+    m_options->raise();
+    m_options->activateWindow();
 }
 
 void TForm1::Exit1Click()

@@ -24,6 +24,7 @@ class ConsolePanel;
 class MetersTab;
 class ReadoutTab;
 class SettingsTab;
+class OptionsDialog;
 class TFAbout;
 
 class TForm1 : public QMainWindow {
@@ -49,12 +50,14 @@ public:
     // entry; made on first use when none was given).
     void setAboutBox(TFAbout *about) { m_about = about; }
     TFAbout *aboutBox();
+    OptionsDialog *optionsDialog() const { return m_options; }
 
 public slots:
     void Exit1Click();       // File > Exit, with confirmation
     void English1Click();    // Language > English
     void About1Click();      // Help > About
     void Usermanual1Click(); // Help > User manual
+    void Options1Click();    // Tools > Options...
     void ApplyCaptions();
 
 signals:
@@ -80,6 +83,7 @@ private:
     ConsolePanel *m_console;
     QAction *m_english = nullptr;
     QMenu *m_tools = nullptr;
+    OptionsDialog *m_options = nullptr;
     QLabel *m_statusPanels[4] = {};
     TFAbout *m_about = nullptr;
     // Values as read from the file: written back for keys whose control does

@@ -12,6 +12,7 @@ std::vector<SettingKey> settingKeys(const QString &programDir)
     const QString modbus = QStringLiteral("Modbus");
     const QString misc = QStringLiteral("Misc");
     const QString eth = QStringLiteral("Ethernet");
+    const QString options = QStringLiteral("Options");
     using K = SettingKind;
     return {
         {port, "Name", K::Text, "COM1", "Combo_com2_name"},
@@ -28,6 +29,8 @@ std::vector<SettingKey> settingKeys(const QString &programDir)
         {eth, "IP", K::Text, DefaultRemoteIp, "Edit_remoteIP"},
         {eth, "Port", K::Text, "502", "Edit_port"},
         {eth, "Timeout", K::Integer, "50", "UD_connectTimeout"},
+        // The program's own options (Tools > Options...).
+        {options, "EndOnCompleteReply", K::Bool, "0", "CheckEndOnCompleteReply"},
     };
 }
 

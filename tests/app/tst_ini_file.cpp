@@ -275,9 +275,9 @@ void TestIniFile::keyTableOrderAndDefaults()
     QCOMPARE(order, (QStringList{"Modbus port/Name", "Modbus port/Speed", "Modbus port/Parity",
                                  "Modbus port/SB", "Modbus port/DB", "Modbus/AutoOpen", "Modbus/Timeout",
                                  "Modbus/Address", "Modbus/STADDR", "Modbus/Count", "Misc/Dir", "Ethernet/IP",
-                                 "Ethernet/Port", "Ethernet/Timeout"}));
+                                 "Ethernet/Port", "Ethernet/Timeout", "Options/EndOnCompleteReply"}));
     QCOMPARE(defaults, (QStringList{"COM1", "19200", "Even", "1", "8", "0", "600", "1", "1", "125",
-                                    "/opt/qvx/", DefaultRemoteIp, "502", "50"}));
+                                    "/opt/qvx/", DefaultRemoteIp, "502", "50", "0"}));
 }
 
 void TestIniFile::settingsFileIsProgramNameWithIni()

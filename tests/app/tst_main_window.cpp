@@ -334,7 +334,8 @@ void TestMainWindow::noSettingsFileStartsWithDefaultsAndCloseWritesAllKeys()
         "[Modbus]\r\nAutoOpen=0\r\nTimeout=600\r\nAddress=1\r\nSTADDR=1\r\nCount=125\r\n"
         "[Misc]\r\nDir=" +
         (m_dir->path() + QLatin1Char('/')).toLatin1() +
-        "\r\n[Ethernet]\r\nIP=" + QByteArray(DefaultRemoteIp) + "\r\nPort=502\r\nTimeout=50\r\n";
+        "\r\n[Ethernet]\r\nIP=" + QByteArray(DefaultRemoteIp) + "\r\nPort=502\r\nTimeout=50\r\n"
+        "[Options]\r\nEndOnCompleteReply=0\r\n";
     QCOMPARE(readFile(iniPath()), expected);
     QVERIFY(m_dialogs->dialogs.raised.isEmpty());
 }
@@ -379,7 +380,8 @@ void TestMainWindow::windowsFileIsReadIntoControlsAndWrittenBack()
                    "[modbus]\r\nAutoOpen=1\r\nTimeout=1000\r\nAddress=5\r\nSTADDR=100\r\nCount=64\r\n"
                    "Unknown=kept\r\n"
                    "[Misc]\r\nDir=/srv/qvx/export/\r\n"
-                   "[Ethernet]\r\nIP=10.1.2.3\r\nPort=1502\r\nTimeout=25\r\n"));
+                   "[Ethernet]\r\nIP=10.1.2.3\r\nPort=1502\r\nTimeout=25\r\n"
+                   "[Options]\r\nEndOnCompleteReply=0\r\n"));
 }
 
 void TestMainWindow::wrongKindOfTimeoutStartsWithDefault()

@@ -22,7 +22,7 @@
 
 namespace qvxtest {
 
-enum class Link { Tcp, Rtu };
+enum class Link { Tcp, Rtu, None };
 
 struct SimRig {
     ScopedDialogs dialogs;
@@ -47,17 +47,24 @@ struct SimRig {
         if (link == Link::Tcp) {
             tcp = std::make_unique<qvxsim::TcpServer>(device, options);
             tcp->listen(QHostAddress::LocalHost, 0);
-            setText("Edit_remoteIP", QStringLiteral("127.0.0.1"));
-            setText("Edit_port", QString::number(tcp->serverPort()));
-            child<QSpinBox>("UD_connectTimeout")->setValue(100);
-            click("Butt_connectEthernet");
-            QTRY_VERIFY_WITH_TIMEOUT(ready(), 5000);
-        } else {
+            connectTcp(tcp->serverPort());
+        } else if (link == Link::Rtu) {
             pty = std::make_unique<qvxsim::PtyLink>(device, options);
             pty->open();
             child<QComboBox>("Combo_com2_name")->setCurrentText(pty->slavePath());
             click("Butt_open_port2");
         }
+        log.clear();
+    }
+
+    // Connects the window to a Modbus TCP server on 127.0.0.1.
+    void connectTcp(quint16 port)
+    {
+        setText("Edit_remoteIP", QStringLiteral("127.0.0.1"));
+        setText("Edit_port", QString::number(port));
+        child<QSpinBox>("UD_connectTimeout")->setValue(100);
+        click("Butt_connectEthernet");
+        QTRY_VERIFY_WITH_TIMEOUT(ready(), 5000);
         log.clear();
     }
 
