@@ -7,7 +7,6 @@
 #include "common/window_rig.h"
 #include "iec/readout_tab.h"
 #include "iec/readout_view.h"
-#include "sim/device.h"
 #include "sim/meter.h"
 #include "sim/meter_link.h"
 #include "transport/reply_timer.h"
@@ -44,16 +43,13 @@ QByteArray readFile(const QString &path)
 }
 
 // The main window in a fresh program folder whose serial port is the
-// terminal side of a fresh pty pair (or another path).
+// terminal side of a fresh pty pair.
 struct Rig : qvxtest::WindowRig {
     qvxtest::PtyPair pty;
     ReadoutTab *tab = form->readoutTab();
     QSignalSpy captureEnds{&tab->timerDirectRead(), &ReplyTimer::timeout};
 
-    explicit Rig(const QString &port = {})
-    {
-        setText("Combo_com2_name", port.isEmpty() ? pty.slavePath() : port);
-    }
+    Rig() { setText("Combo_com2_name", pty.slavePath()); }
 
     ReadoutView *memo() { return tab->memoReadout(); }
     QList<QByteArray> lines() { return memo()->store().all(); }
@@ -234,7 +230,8 @@ private slots:
     void refusals()
     {
         // A port that cannot be opened: the toggle's own report, then ours.
-        Rig missing(QStringLiteral("/nonexistent/ttyQVX"));
+        Rig missing;
+        missing.setText("Combo_com2_name", QStringLiteral("/nonexistent/ttyQVX"));
         missing.click("Button4");
         QCOMPARE(missing.log.last(), QStringLiteral("Unable to open serial port, quitting..."));
         QVERIFY(!missing.dialogs.dialogs.raised.isEmpty());
@@ -255,10 +252,10 @@ private slots:
     // Parse, the table and its CSV.
     void wholeSessionAgainstTheSimulatedMeter()
     {
-        qvxsim::Device device;
-        qvxsim::MeterLink meter(device);
+        Rig r;
+        qvxsim::MeterLink meter(r.device);
         QVERIFY2(meter.openPty(), qPrintable(meter.errorString()));
-        Rig r(meter.slavePath());
+        r.setText("Combo_com2_name", meter.slavePath());
         r.child<QLineEdit>("Edit_mserial")->setText(QStringLiteral("12345678"));
         r.click("Button4");
         QVERIFY(r.captureEnds.wait(30000));
@@ -268,7 +265,7 @@ private slots:
 
         r.click("BitBtn20");
         StringGrid *grid = r.child<StringGrid>("gridIEC");
-        const QList<QByteArray> data = device.meters().meter(QStringLiteral("12345678")).dataLines({});
+        const QList<QByteArray> data = r.device.meters().meter(QStringLiteral("12345678")).dataLines({});
         QCOMPARE(grid->rowCount(), data.size() + 1);
         QCOMPARE(grid->cell(0, 1), QStringLiteral("\x02"
                                                   "0.0.0"));
