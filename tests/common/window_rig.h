@@ -163,18 +163,6 @@ public:
         operation();
         return waitForLine(QStringLiteral("Respond:"), from, timeoutMs);
     }
-    // Waits until neither a log line nor a request has come for quietMs.
-    bool settled(int quietMs, int timeoutMs = 20000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            const qsizetype lines = log.size(), requestCount = received.size();
-            QTest::qWait(quietMs);
-            if (log.size() == lines && received.size() == requestCount)
-                return true;
-        }
-        return false;
-    }
 };
 
 } // namespace qvxtest
