@@ -5,16 +5,11 @@
 #include "app/app_identity.h"
 #include "widgets/dialogs.h"
 #include "app/tfabout.h"
-#include "app/tform1.h"
-#include "common/scripted_dialogs.h"
+#include "common/window_rig.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QComboBox>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace qvx;
 
@@ -36,15 +31,11 @@ private slots:
 
     void windowTitles()
     {
-        QTemporaryDir dir;
-        qvxtest::ScopedDialogs scripted;
-        TForm1 form(dir.path());
+        qvxtest::WindowRig w({.shown = true});
         TFAbout about;
-        form.show();
         about.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QCOMPARE(form.windowTitle(), QStringLiteral("QVX-24S IEC 62056 Decoder"));
-        QCOMPARE(form.windowHandle()->title(), QStringLiteral("QVX-24S IEC 62056 Decoder"));
+        QCOMPARE(w.form->windowTitle(), QStringLiteral("QVX-24S IEC 62056 Decoder"));
+        QCOMPARE(w.form->windowHandle()->title(), QStringLiteral("QVX-24S IEC 62056 Decoder"));
         QCOMPARE(about.windowTitle(), QStringLiteral("QVX-24S -> About"));
         QCOMPARE(about.windowHandle()->title(), QStringLiteral("QVX-24S -> About"));
     }
@@ -52,22 +43,19 @@ private slots:
     // The boxes the window raises, built by the real dialogs.
     void messageBoxCaptions()
     {
-        QTemporaryDir dir;
-        qvxtest::ScopedDialogs scripted;
-        TForm1 form(dir.path());
-        form.findChild<QComboBox *>(QStringLiteral("Combo_com2_name"))
-            ->setCurrentText(QStringLiteral("/nonexistent/qvx-port"));
-        form.findChild<QPushButton *>(QStringLiteral("Butt_open_port2"))->click();
-        form.findChild<QAction *>(QStringLiteral("Exit1"))->trigger(); // answered No
+        qvxtest::WindowRig w;
+        QVERIFY(!w.openPort(QStringLiteral("/nonexistent/qvx-port")));
+        w.child<QAction>("Exit1")->trigger(); // answered No
         QStringList captions;
-        for (const qvxtest::RaisedDialog &d : scripted.dialogs.raised)
+        for (const qvxtest::RaisedDialog &d : w.dialogs.dialogs.raised)
             captions << d.caption;
         QVERIFY2(captions.contains(QStringLiteral("Connect to port")), qPrintable(captions.join('|')));
         QVERIFY2(captions.contains(QStringLiteral("Exit Confirmation")), qPrintable(captions.join('|')));
         captions << QStringLiteral("Saving settings") << QStringLiteral("Error saving file");
         for (const QString &caption : captions) {
             for (bool yesNo : {false, true}) {
-                auto box = makeMessageBox(&form, DialogIcon::Warning, caption, QStringLiteral("text"), yesNo);
+                auto box =
+                    makeMessageBox(w.form.get(), DialogIcon::Warning, caption, QStringLiteral("text"), yesNo);
                 box->show();
                 QCOMPARE(box->windowTitle(), caption);
                 QCOMPARE(box->windowHandle()->title(), caption);

@@ -3,22 +3,15 @@
 // window, and a TCP connection whose server resets it inside the window.  In
 // both cases the program must not spin, must close its side of the link and
 // must say why in the log; the open window then ends silently.
-#include "app/tform1.h"
 #include "common/pty_pair.h"
-#include "common/scripted_dialogs.h"
-#include "transport/session.h"
+#include "common/window_rig.h"
 
-#include <QComboBox>
 #include <QDateTime>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <ctime>
-#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -56,81 +49,58 @@ void closePeer(qvxtest::PtyPair &pty)
 class TestLinkLoss : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<qvxtest::ScopedDialogs> dialogs;
-    std::unique_ptr<TForm1> form;
-    QStringList log;
+    std::unique_ptr<qvxtest::WindowRig> rig;
 
-    template <typename T> T *child(const char *name) { return form->findChild<T *>(QLatin1String(name)); }
-    bool logged(const QString &line) const { return log.contains(line); }
-    qsizetype indexOfPrefix(const QString &prefix) const
+    template <typename T> T *child(const char *name) { return rig->child<T>(name); }
+    const QStringList &log() const { return rig->log; }
+    qsizetype indexOfPrefix(const QString &prefix) const { return rig->indexOfPrefix(prefix); }
+    // The test plays the gateway: the window connects to this server.
+    QTcpSocket *connectToPeer(QTcpServer &server)
     {
-        for (qsizetype i = 0; i < log.size(); ++i)
-            if (log[i].startsWith(prefix))
-                return i;
-        return -1;
+        if (!server.listen(QHostAddress::LocalHost) || !rig->connectTcp(server.serverPort()))
+            return nullptr;
+        return server.waitForNewConnection(5000) || server.hasPendingConnections()
+                   ? server.nextPendingConnection()
+                   : nullptr;
     }
 
 private slots:
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir->isValid());
-        dialogs = std::make_unique<qvxtest::ScopedDialogs>();
-        form = std::make_unique<TForm1>(dir->path());
-        log.clear();
-        connect(&form->session(), &Session::logLine, this, [this](const QString &l) { log << l; });
-    }
-    void cleanup()
-    {
-        form.reset();
-        dialogs.reset();
-        dir.reset();
-    }
+    void init() { rig = std::make_unique<qvxtest::WindowRig>(); }
+    void cleanup() { rig.reset(); }
 
     void unpluggedSerialDeviceClosesThePortWithoutSpinning()
     {
         qvxtest::PtyPair pty;
         QVERIFY(pty.isValid());
-        child<QComboBox>("Combo_com2_name")->setCurrentText(pty.slavePath());
         auto *toggle = child<QPushButton>("Butt_open_port2");
-        toggle->click();
-        QVERIFY(form->session().SerialPortOpen);
-        QCOMPARE(toggle->text(), QStringLiteral("Disconnect"));
+        QVERIFY(rig->openPort(pty.slavePath())); // the toggle says "Disconnect"
 
         child<QPushButton>("BitBtn3")->click(); // Read registers: the window opens
         QVERIFY(!pty.read(8, 5000).isEmpty());
         closePeer(pty);
 
-        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Serial port for modbus closed")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(log().contains(QStringLiteral("Serial port for modbus closed")), 5000);
         const qsizetype lost = indexOfPrefix(QStringLiteral("Serial device ") + pty.slavePath() + " lost: ");
-        QVERIFY2(lost >= 0, qPrintable(log.join('\n')));
-        QVERIFY(log[lost].size() > (QStringLiteral("Serial device ") + pty.slavePath() + " lost: ").size());
-        QCOMPARE(log.value(lost + 1), QStringLiteral("Serial port for modbus closed"));
-        QVERIFY(!form->session().SerialPortOpen);
-        QVERIFY(!form->session().comm2().isOpen());
+        QVERIFY2(lost >= 0, qPrintable(log().join('\n')));
+        QVERIFY(log()[lost].size() > (QStringLiteral("Serial device ") + pty.slavePath() + " lost: ").size());
+        QCOMPARE(log().value(lost + 1), QStringLiteral("Serial port for modbus closed"));
+        QVERIFY(!rig->session().comm2().isOpen());
         QCOMPARE(toggle->text(), QStringLiteral("Connect to port"));
-        QCOMPARE(form->session().status(1), pty.slavePath() + QStringLiteral(" is closed"));
+        QCOMPARE(rig->session().status(1), pty.slavePath() + QStringLiteral(" is closed"));
         QVERIFY(child<QComboBox>("Combo_com2_name")->isEnabled());
 
         // Idle after the fault, the window's end included: no busy loop.
         const double cpu = cpuWhileIdle(2000);
         QVERIFY2(cpu < 0.5, qPrintable(QStringLiteral("%1 s CPU in 2 s").arg(cpu)));
         // The window ended as for a closed link: silently.
-        QVERIFY2(indexOfPrefix(QStringLiteral("Respond:")) < 0, qPrintable(log.join('\n')));
-        QCOMPARE(log.count(QStringLiteral("Serial port for modbus closed")), 1);
+        QVERIFY2(indexOfPrefix(QStringLiteral("Respond:")) < 0, qPrintable(log().join('\n')));
+        QCOMPARE(log().count(QStringLiteral("Serial port for modbus closed")), 1);
     }
 
     void resetTcpConnectionIsLoggedAndEndsTheLink()
     {
         QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        child<QLineEdit>("Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
-        child<QLineEdit>("Edit_port")->setText(QString::number(server.serverPort()));
-        child<QPushButton>("Butt_connectEthernet")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(form->session().TransportMode == TransportModeKind::Tcp, 5000);
-        QVERIFY(server.waitForNewConnection(5000) || server.hasPendingConnections());
-        QTcpSocket *peer = server.nextPendingConnection();
+        QTcpSocket *peer = connectToPeer(server);
         QVERIFY(peer);
 
         child<QPushButton>("BitBtn3")->click();
@@ -142,27 +112,20 @@ private slots:
 
         const QString disconnected = QStringLiteral("Disconnected TCP/IP connection at ");
         QTRY_VERIFY_WITH_TIMEOUT(indexOfPrefix(disconnected) >= 0, 5000);
-        const qsizetype error = log.indexOf(QStringLiteral("Socket error #104"));
-        QVERIFY2(error >= 0 && error < indexOfPrefix(disconnected), qPrintable(log.join('\n')));
-        QCOMPARE(log.count(QStringLiteral("Socket error #104")), 1);
-        QVERIFY(form->session().TransportMode == TransportModeKind::Rtu);
-        QVERIFY(child<QPushButton>("Butt_connectEthernet")->isEnabled());
+        const qsizetype error = log().indexOf(QStringLiteral("Socket error #104"));
+        QVERIFY2(error >= 0 && error < indexOfPrefix(disconnected), qPrintable(log().join('\n')));
+        QCOMPARE(log().count(QStringLiteral("Socket error #104")), 1);
+        QVERIFY(!rig->tcpConnected());
 
         const double cpu = cpuWhileIdle(2000);
         QVERIFY2(cpu < 0.5, qPrintable(QStringLiteral("%1 s CPU in 2 s").arg(cpu)));
-        QVERIFY2(indexOfPrefix(QStringLiteral("Respond:")) < 0, qPrintable(log.join('\n')));
+        QVERIFY2(indexOfPrefix(QStringLiteral("Respond:")) < 0, qPrintable(log().join('\n')));
     }
 
     void orderlyCloseIsSilentAndTimesCarryNoZone()
     {
         QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        child<QLineEdit>("Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
-        child<QLineEdit>("Edit_port")->setText(QString::number(server.serverPort()));
-        child<QPushButton>("Butt_connectEthernet")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(form->session().TransportMode == TransportModeKind::Tcp, 5000);
-        QVERIFY(server.waitForNewConnection(5000) || server.hasPendingConnections());
-        QTcpSocket *peer = server.nextPendingConnection();
+        QTcpSocket *peer = connectToPeer(server);
         QVERIFY(peer);
         peer->disconnectFromHost();
 
@@ -171,8 +134,8 @@ private slots:
         QCOMPARE(indexOfPrefix(QStringLiteral("Socket error #")), -1);
 
         const QString zone = QDateTime::currentDateTime().timeZoneAbbreviation();
-        const QString connectedLine = log.value(indexOfPrefix(QStringLiteral("Connected TCP/IP, at ")));
-        const QString disconnectedLine = log.value(indexOfPrefix(disconnected));
+        const QString connectedLine = log().value(indexOfPrefix(QStringLiteral("Connected TCP/IP, at ")));
+        const QString disconnectedLine = log().value(indexOfPrefix(disconnected));
         QVERIFY(!connectedLine.isEmpty());
         for (const QString &line : {connectedLine, disconnectedLine}) {
             QVERIFY2(zone.isEmpty() || !line.contains(zone), qPrintable(line));

@@ -6,7 +6,11 @@
 #include "widgets/typing_limit.h"
 #include "common/hex.h"
 #include "common/serial_fixture.h"
-#include "sim_rig.h"
+#include "common/window_rig.h"
+#include "config/register_browser.h"
+#include "config/settings_readout.h"
+#include "config/settings_tab.h"
+#include "transport/reply_timer.h"
 #include "transport/modbus.h"
 
 #include <QCheckBox>
@@ -16,12 +20,12 @@
 using namespace qvx;
 using qvxtest::hex;
 using qvxtest::Link;
-using qvxtest::SimRig;
+using qvxtest::WindowRig;
 Q_DECLARE_METATYPE(qvxtest::Link)
 
 namespace {
 // "Edit_address=17;Check_flag01=1": the fields a test fills in.
-void fill(SimRig &rig, const QString &fields)
+void fill(WindowRig &rig, const QString &fields)
 {
     for (const QString &f : fields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QString name = f.section(QLatin1Char('='), 0, 0), text = f.section(QLatin1Char('='), 1);
@@ -31,6 +35,14 @@ void fill(SimRig &rig, const QString &fields)
             rig.setText(name.toLatin1().constData(), text);
     }
 }
+RegisterBrowser &browser(WindowRig &rig)
+{
+    return *rig.form->settingsTab()->registerBrowser();
+}
+SettingsReadout &readout(WindowRig &rig)
+{
+    return *rig.form->settingsTab()->settingsReadout();
+}
 } // namespace
 
 class TstDeviceCommands : public QObject {
@@ -39,7 +51,7 @@ class TstDeviceCommands : public QObject {
 private slots:
     void controls()
     {
-        SimRig rig(Link::Tcp);
+        WindowRig rig;
         QCOMPARE(rig.child<QGroupBox>("GroupBox_commands")->title(), QStringLiteral("   Commands   "));
         QCOMPARE(rig.child<QGroupBox>("GroupBox_tcpSettings")->title(),
                  QStringLiteral("   TCP Settings QVX-24S  "));
@@ -127,25 +139,24 @@ private slots:
         QFETCH(QByteArray, request);
         QFETCH(int, reg);
         QFETCH(int, value);
-        SimRig rig(link);
+        WindowRig rig({.link = link, .timeoutMs = 100});
         fill(rig, fields);
         QElapsedTimer clock;
         clock.start();
         rig.click(button.toLatin1().constData());
-        QVERIFY(rig.session().WritePending);
         QTRY_COMPARE_WITH_TIMEOUT(rig.log.size(), 2, 8000);
         // The browser's fixed 1000 ms window (a coarse timer may end it 5 % early).
         QVERIFY(clock.elapsed() >= 945);
-        QCOMPARE(rig.requestPdus(), QList<QByteArray>{request});
+        QCOMPARE(rig.requests(), QList<QByteArray>{request});
         QCOMPARE(int(rig.device.holding(reg)), value);
         QVERIFY(rig.log.first().startsWith(QLatin1String("SENT:")));
         if (link == Link::Rtu)
             QVERIFY(rig.log.first().endsWith(hexBytes(withCrc(request))));
         const QByteArray echo = request.at(1) == 0x10 ? request.left(6) : request;
+        // The write's reply is only shown, never read as registers.
         QCOMPARE(rig.log.last(), QStringLiteral("Respond:") + hexBytes(withCrc(echo)));
-        QVERIFY(!rig.session().WritePending);
         QCOMPARE(rig.child<StringGrid>("gridInputRegisters")->rowCount(), 2);
-        QCOMPARE(rig.browser().unitAddress(), uint8_t(1));
+        QCOMPARE(rig.child<QSpinBox>("UDmodbusAddress")->value(), 1);
     }
 
     void firmwareVersion_data()
@@ -157,10 +168,10 @@ private slots:
     void firmwareVersion()
     {
         QFETCH(Link, link);
-        SimRig rig(link);
+        WindowRig rig({.link = link, .timeoutMs = 100});
         rig.click("Button8");
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.readout().timerStatus().isEnabled(), 5000);
-        QCOMPARE(rig.requestPdus(), QList<QByteArray>{hex("01 2B 0E 02 00")});
+        QTRY_VERIFY_WITH_TIMEOUT(!readout(rig).timerStatus().isEnabled(), 5000);
+        QCOMPARE(rig.requests(), QList<QByteArray>{hex("01 2B 0E 02 00")});
         // The count, then each object's id and length as spaces, and its text.
         const QList<QByteArray> objects = qvxsim::deviceIdentificationObjects();
         QString text = QStringLiteral(" ");
@@ -168,7 +179,6 @@ private slots:
             text += QStringLiteral("  ") + QString::fromLatin1(o);
         text[text.indexOf(QLatin1String(" QVX-24S IEC"))] = QLatin1Char(38); // a length byte of 38 is "&"
         QCOMPARE(rig.log, (QStringList{"Reading firmware version of QVX-24S...", text}));
-        QVERIFY(rig.session().RxBuffer.isEmpty() && rig.session().TcpRxBuffer.isEmpty());
     }
 
     // Every refused input: its message, nothing sent, no window opened.
@@ -230,20 +240,18 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, fields);
         QFETCH(QString, message);
-        SimRig rig(Link::Rtu);
+        WindowRig rig({.link = Link::Rtu, .timeoutMs = 100});
         fill(rig, fields);
         rig.click(button.toLatin1().constData());
         QCOMPARE(rig.log, message.isEmpty() ? QStringList{} : QStringList{message});
-        // "Write single reg." marks the write before its checks.
-        QCOMPARE(rig.session().WritePending, button == QLatin1String("Button2"));
-        QVERIFY(!rig.browser().timerModbus().isEnabled());
+        QVERIFY(!browser(rig).timerModbus().isEnabled());
         QTest::qWait(150);
         QVERIFY(rig.received.isEmpty());
     }
 
     void noLinkIsRefused()
     {
-        SimRig rig(Link::Rtu);
+        WindowRig rig({.link = Link::Rtu, .timeoutMs = 100});
         rig.click("Butt_open_port2"); // closes the port again
         rig.log.clear();
         rig.setText("Edit_QVXIP", QStringLiteral("10.1.2.3"));
@@ -252,8 +260,7 @@ private slots:
         for (const char *b : buttons)
             rig.click(b);
         QCOMPARE(rig.log, QStringList(std::size(buttons), "Serial or TCP port for modbus is not open..."));
-        QVERIFY(!rig.session().WritePending && !rig.browser().timerModbus().isEnabled() &&
-                !rig.readout().timerStatus().isEnabled());
+        QVERIFY(!browser(rig).timerModbus().isEnabled() && !readout(rig).timerStatus().isEnabled());
     }
 
     // A send that fails on the serial line: the address command says so;
@@ -261,10 +268,8 @@ private slots:
     void sendErrors()
     {
         qvxtest::PtyPair pty; // nobody reads: the line fills up
-        SimRig rig(Link::Tcp);
-        rig.click("Butt_ethernetDisconnect");
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.ready(), 5000);
-        qvxtest::openOnPty(rig.session(), pty);
+        WindowRig rig({.timeoutMs = 100});
+        QVERIFY(rig.openPort(pty.slavePath()));
         QVERIFY(qvxtest::fillOutputQueue(rig.session().comm2()));
         rig.log.clear();
         rig.click("BitBtn12");
@@ -272,9 +277,8 @@ private slots:
         rig.click("BitBtn13");
         QCOMPARE(rig.dialogs.dialogs.raised.size(), 1);
         QCOMPARE(rig.dialogs.dialogs.raised.first().icon, DialogIcon::Error);
-        QVERIFY(!rig.browser().timerModbus().isEnabled());
-        rig.session().comm2().close();
-        rig.session().SerialPortOpen = false;
+        QVERIFY(!browser(rig).timerModbus().isEnabled());
+        rig.click("Butt_open_port2"); // closed again with its queue full
     }
 };
 

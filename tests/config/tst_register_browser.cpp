@@ -5,19 +5,17 @@
 #include "widgets/string_grid.h"
 #include "widgets/typing_limit.h"
 #include "common/pty_pair.h"
-#include "common/scripted_dialogs.h"
+#include "common/window_rig.h"
 #include "config/register_browser.h"
+#include "config/settings_tab.h"
 #include "transport/modbus.h"
 #include "transport/reply_timer.h"
-#include "transport/session.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QSpinBox>
-#include <QTest>
 #include <memory>
 
 using qvxtest::hex;
@@ -35,31 +33,21 @@ constexpr int RequestLength = 8;
 // Long enough for one 1000 ms window on a busy machine.
 constexpr int WindowWaitMs = 5000;
 
-// One browser on a session whose serial port is the terminal side of a fresh
-// pty pair; the test is the device on the peer side.
-struct Rig {
+// The browser in the main window, whose serial port is the terminal side of a
+// fresh pty pair; the test is the device on the peer side.
+struct Rig : qvxtest::WindowRig {
     qvxtest::PtyPair pty;
-    qvxtest::ScopedDialogs scripted;
-    Session session;
-    RegisterBrowser browser{session};
-    QStringList log;
+    RegisterBrowser &browser = *form->settingsTab()->registerBrowser();
     QSignalSpy windowEnds{&browser.timerModbus(), &ReplyTimer::timeout};
 
     Rig()
     {
-        QObject::connect(&session, &Session::logLine, &browser, [this](const QString &l) { log << l; });
-        Comm2::LineSettings line;
-        line.parity = QSerialPort::NoParity; // a pty refuses even parity
-        session.comm2().setLineSettings(line);
-        session.comm2().setDevicePath(pty.slavePath());
-        session.comm2().open();
-        session.SerialPortOpen = true;
+        setText("Combo_com2_parity", QStringLiteral("None")); // a pty refuses even parity
+        openPort(pty.slavePath());
+        log.clear();
     }
-
-    template <class T> T *child(const char *name) { return browser.findChild<T *>(QLatin1String(name)); }
     QLineEdit *edit(const char *name) { return child<QLineEdit>(name); }
     QCheckBox *check(const char *name) { return child<QCheckBox>(name); }
-    void click(const char *name) { child<QAbstractButton>(name)->click(); }
     StringGrid &grid() { return browser.registerGrid(); }
     QStringList row(int r)
     {
@@ -90,7 +78,7 @@ private slots:
     {
         rig = std::make_unique<Rig>();
         QVERIFY(rig->pty.isValid());
-        QVERIFY(rig->session.comm2().isOpen());
+        QVERIFY(rig->portOpen());
     }
     void cleanup() { rig.reset(); }
 
@@ -114,9 +102,9 @@ private slots:
         QCOMPARE(timeout->findChild<QLineEdit *>(), r.edit("EditTimeoutModbus"));
         QVERIFY(r.edit("EditTimeoutModbus")->isReadOnly());
         QCOMPARE(r.edit("EditTimeoutModbus")->accessibleName(), QStringLiteral("Timeout, ms"));
-        QCOMPARE(r.browser.modbusTimeout(), 50);
+        QCOMPARE(r.browser.modbusTimeout(), 600); // the settings file's default
         timeout->stepUp();
-        QCOMPARE(r.browser.modbusTimeout(), 100);
+        QCOMPARE(r.browser.modbusTimeout(), 650);
         QCOMPARE(timeout->minimum(), 50);
         QCOMPARE(timeout->maximum(), 20000);
 
@@ -217,8 +205,10 @@ private slots:
         QFETCH(QString, situation);
         QFETCH(QString, line);
         Rig &r = *rig;
-        if (situation == "noLink")
-            r.session.SerialPortOpen = false;
+        if (situation == "noLink") {
+            r.click("Butt_open_port2"); // closes the port
+            r.log.clear();
+        }
         if (situation == "emptyStart")
             r.edit("EditInputAddress")->clear();
         if (situation == "emptyCount")
@@ -250,8 +240,8 @@ private slots:
         Rig &r = *rig;
         r.edit(field.toLatin1().constData())->setText(text);
         r.click("BitBtn3");
-        QCOMPARE(r.scripted.dialogs.raised.size(), 1);
-        const qvxtest::RaisedDialog &box = r.scripted.dialogs.raised.constFirst();
+        QCOMPARE(r.dialogs.dialogs.raised.size(), 1);
+        const qvxtest::RaisedDialog &box = r.dialogs.dialogs.raised.constFirst();
         QCOMPARE(box.kind, QStringLiteral("message"));
         QCOMPARE(box.icon, DialogIcon::Error);
         QVERIFY2(box.text.contains(text), qPrintable(box.text));
@@ -342,7 +332,7 @@ private slots:
             QCOMPARE(r.request().size(), RequestLength);
             QVERIFY(r.pty.write(reply));
             QVERIFY(r.windowEnds.wait(WindowWaitMs));
-            QCOMPARE(r.session.status(2), QStringLiteral("Error in CRC field"));
+            QCOMPARE(r.session().status(2), QStringLiteral("Error in CRC field"));
         }
         QCOMPARE(r.grid().rowCount(), 3); // the good reply was decoded
     }
@@ -366,11 +356,10 @@ private slots:
         QVERIFY(r.windowEnds.wait(WindowWaitMs));
         const QByteArray late = good("01 03 02 00 0A");
         QVERIFY(r.pty.write(late));
-        QTRY_COMPARE(r.session.RxBuffer, late);
+        QTest::qWait(300); // it arrives after the window
         QCOMPARE(r.grid().rowCount(), 2);
 
         r.click("BitBtn3");
-        QVERIFY(r.session.RxBuffer.isEmpty());
         QCOMPARE(r.request().size(), RequestLength);
         const QByteArray reply = good("01 03 02 00 0B");
         QVERIFY(r.pty.write(reply));
@@ -404,26 +393,24 @@ private slots:
     void writeReplyIsOnlyLogged()
     {
         Rig &r = *rig;
-        r.session.WritePending = true;
-        r.browser.timerModbus().enable();
-        const QByteArray reply = good("01 06 00 64 00 01");
+        r.click("BitBtn13"); // the readout interval: a device write
+        QCOMPARE(r.request(), rtuFrame(1, hex("06 00 64 00 02")));
+        const QByteArray reply = good("01 06 00 64 00 02");
         QVERIFY(r.pty.write(reply));
-        QTRY_COMPARE(r.session.RxBuffer, reply);
         QVERIFY(r.windowEnds.wait(WindowWaitMs));
-        QCOMPARE(r.log, QStringList{respond(reply)});
+        QCOMPARE(r.log.last(), respond(reply));
         QCOMPARE(r.grid().rowCount(), 2);
-        QVERIFY(!r.session.WritePending);
     }
 
     void windowEndsSilentlyWhenTheLinkClosed()
     {
         Rig &r = *rig;
-        r.session.WritePending = true;
-        r.browser.timerModbus().enable();
-        r.session.SerialPortOpen = false;
+        r.click("BitBtn13");
+        QCOMPARE(r.request().size(), RequestLength);
+        r.click("Butt_open_port2"); // closes the port inside the write's window
+        r.log.clear();
         QVERIFY(r.windowEnds.wait(WindowWaitMs));
         QVERIFY(r.log.isEmpty());
-        QVERIFY(r.session.WritePending);
     }
 
     // --- the owner-drawn look -----------------------------------------------------------
@@ -431,9 +418,8 @@ private slots:
     void cellsAreWhiteWithBlackTextAndNoHighlight()
     {
         Rig &r = *rig;
-        r.browser.resize(900, 400);
-        r.browser.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&r.browser));
+        r.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.form.get()));
         StringGrid &grid = r.grid();
         grid.setCell(0, 1, QStringLiteral("MMMM"));
         grid.selectAll();

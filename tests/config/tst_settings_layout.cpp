@@ -4,7 +4,8 @@
 // QVX_SCREENSHOT_DIR set, each tab is saved as a picture after a session with
 // the simulated device (the README's screens).
 #include "widgets/string_grid.h"
-#include "sim_rig.h"
+#include "common/window_rig.h"
+#include "config/settings_tab.h"
 
 #include <QAbstractSpinBox>
 #include <QCheckBox>
@@ -17,7 +18,7 @@
 
 using namespace qvx;
 using qvxtest::Link;
-using qvxtest::SimRig;
+using qvxtest::WindowRig;
 
 namespace {
 // What is wrong with w's place in the shown window, or nothing.
@@ -53,9 +54,7 @@ class TstSettingsLayout : public QObject {
 private slots:
     void settingsTabFitsTheWindow()
     {
-        SimRig rig(Link::Tcp);
-        rig.form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
+        WindowRig rig({.link = Link::Tcp, .shown = true});
         QCOMPARE(rig.form->size(), QSize(916, 788));
         QStringList problems;
         int checked = 0;
@@ -88,15 +87,12 @@ private slots:
         const QString out = qEnvironmentVariable("QVX_SCREENSHOT_DIR");
         if (out.isEmpty())
             QSKIP("QVX_SCREENSHOT_DIR not set");
-        SimRig rig(Link::Tcp);
-        rig.form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
+        WindowRig rig({.link = Link::Tcp, .timeoutMs = 100, .shown = true});
         rig.setText("EditInputAddress", QStringLiteral("55400"));
         rig.setText("EditInputCount", QStringLiteral("6"));
-        rig.click("BitBtn3");
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.browser().timerModbus().isEnabled(), 5000);
+        QVERIFY(rig.answered([&] { rig.click("BitBtn3"); }));
         rig.click("Butt_status");
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.readout().timerStatus().isEnabled(), 15000);
+        QVERIFY(rig.waitForLine(QStringLiteral("IEC readout interval: "), 0));
         const char *fields[][2] = {{"Combo_baud", "9600"},
                                    {"Combo_parity", "Even"},
                                    {"Combo_selectFlag", "Save values in 64-bit integer"},

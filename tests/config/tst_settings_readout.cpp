@@ -4,8 +4,12 @@
 // button.
 #include "common/hex.h"
 #include "meters/meters_tab.h"
-#include "sim_rig.h"
+#include "common/window_rig.h"
+#include "config/settings_readout.h"
+#include "config/settings_tab.h"
+#include "transport/reply_timer.h"
 #include "transport/modbus.h"
+#include "transport/reply_check.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -13,7 +17,7 @@
 using namespace qvx;
 using qvxtest::hex;
 using qvxtest::Link;
-using qvxtest::SimRig;
+using qvxtest::WindowRig;
 Q_DECLARE_METATYPE(qvxtest::Link)
 
 namespace {
@@ -41,26 +45,31 @@ const QList<QByteArray> Requests = {
     hex("01 03 00 07 00 01"), hex("01 03 80 13 00 01"), hex("01 03 00 64 00 01")};
 
 // The meter tab's three option boxes.
-QList<QCheckBox *> boxes(SimRig &rig)
+QList<QCheckBox *> boxes(WindowRig &rig)
 {
     MetersTab *m = rig.form->metersTab();
     return {m->check64bit(), m->check16digit(), m->checkLongObis()};
 }
-void setBoxes(SimRig &rig, bool on)
+void setBoxes(WindowRig &rig, bool on)
 {
     for (QCheckBox *b : boxes(rig))
         b->setChecked(on);
 }
-bool boxesAre(SimRig &rig, bool on)
+bool boxesAre(WindowRig &rig, bool on)
 {
     for (QCheckBox *b : boxes(rig))
         if (b->isChecked() != on)
             return false;
     return true;
 }
-bool sequenceOver(SimRig &rig)
+qvx::ReplyTimer &timerStatus(WindowRig &rig)
 {
-    return !rig.readout().timerStatus().isEnabled();
+    return rig.form->settingsTab()->settingsReadout()->timerStatus();
+}
+// The seven requests went out and the last window is over.
+bool sequenceOver(WindowRig &rig)
+{
+    return QTest::qWaitFor([&] { return rig.received.size() >= 7 && !timerStatus(rig).isEnabled(); }, 15000);
 }
 
 } // namespace
@@ -78,32 +87,32 @@ private slots:
     void factoryState()
     {
         QFETCH(Link, link);
-        SimRig rig(link);
+        WindowRig rig({.link = link, .timeoutMs = 100});
         setBoxes(rig, true);
         QElapsedTimer clock;
         clock.start();
         rig.click("Butt_status");
-        QCOMPARE(rig.readout().timerStatus().interval(), 100);
+        QCOMPARE(timerStatus(rig).interval(), 100);
         QVERIFY(rig.received.isEmpty()); // the first request leaves at the first expiry
         QTRY_VERIFY_WITH_TIMEOUT(!rig.received.isEmpty(), 5000);
         QVERIFY(clock.elapsed() >= 95); // coarse timers may end a window 5 % early
-        QTRY_VERIFY_WITH_TIMEOUT(sequenceOver(rig), 15000);
+        QVERIFY(sequenceOver(rig));
         QVERIFY(clock.elapsed() >= 8 * 95);
         QCOMPARE(rig.log, FactoryLines);
-        QCOMPARE(rig.requestPdus(), Requests);
+        QCOMPARE(rig.requests(), Requests);
         QVERIFY(boxesAre(rig, false)); // flags 0x80
     }
 
     void changedState()
     {
-        SimRig rig(Link::Tcp);
+        WindowRig rig({.link = Link::Tcp, .timeoutMs = 100});
         const uint16_t regs[][2] = {{55400, 0x0A01}, {55401, 0x0203}, {55402, 0x0A01}, {55403, 0x02FE},
                                     {55404, 0xFFFF}, {55405, 0xF000}, {55418, 0},      {55419, 999},
                                     {7, 0x71},       {32787, 0x48},   {100, 1440}};
         for (const auto &r : regs)
             rig.device.setHolding(r[0], r[1]);
         rig.click("Butt_status");
-        QTRY_VERIFY_WITH_TIMEOUT(sequenceOver(rig), 15000);
+        QVERIFY(sequenceOver(rig));
         QCOMPARE(rig.log, (QStringList{Start, "IP: 10.1.2.3", "GATE: 10.1.2.254", "MASK: 255.255.240.0",
                                        "TCP Idle time: 0 s", "DHCP is ON", "Auto change baud is OFF",
                                        "Real values are 64-bit integer", "Using 16-digit meter ID",
@@ -132,17 +141,16 @@ private slots:
         QFETCH(bool, drop);
         QFETCH(int, reply);
         QFETCH(QStringList, lines);
-        SimRig rig(Link::Rtu);
         qvxsim::Faults faults;
         faults.dropReplies = drop;
         faults.corruptCrc = !drop;
         faults.every = reply;
-        rig.pty->server().setFaults(faults);
+        WindowRig rig({.link = Link::Rtu, .timeoutMs = 100, .faults = faults});
         setBoxes(rig, true);
         rig.click("Butt_status");
-        QTRY_VERIFY_WITH_TIMEOUT(sequenceOver(rig), 15000);
+        QVERIFY(sequenceOver(rig));
         QCOMPARE(rig.log, lines);
-        QCOMPARE(rig.requestPdus(), Requests);
+        QCOMPARE(rig.requests(), Requests);
         QVERIFY(boxesAre(rig, !drop)); // decoded flags 0x80 clear them; a bad CRC keeps them
         QCOMPARE(rig.session().status(CrcStatusPanel).isEmpty(), drop);
     }
@@ -151,39 +159,37 @@ private slots:
     // expiry, and the interrupted step's reply is not decoded.
     void readSettingsAgainStartsOver()
     {
-        SimRig rig(Link::Tcp, SlowWindowMs);
+        WindowRig rig({.link = Link::Tcp, .timeoutMs = SlowWindowMs});
         rig.click("Butt_status");
-        QTRY_VERIFY_WITH_TIMEOUT(rig.received.size() == 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.received.size(), 2, 5000); // inside the second window
         rig.click("Butt_status");
-        QTRY_VERIFY_WITH_TIMEOUT(sequenceOver(rig), 15000);
+        QVERIFY(sequenceOver(rig));
         QCOMPARE(rig.log, (QStringList{Start, FactoryLines.at(1)} + FactoryLines));
-        QCOMPARE(rig.requestPdus(), Requests.mid(0, 2) + Requests);
+        QCOMPARE(rig.requests(), Requests.mid(0, 2) + Requests);
     }
 
     // "Read firmware version" inside a settings sequence replaces it.
     void firmwareQueryReplacesTheSequence()
     {
-        SimRig rig(Link::Tcp, SlowWindowMs);
+        WindowRig rig({.link = Link::Tcp, .timeoutMs = SlowWindowMs});
         rig.click("Butt_status");
-        QTRY_VERIFY_WITH_TIMEOUT(rig.received.size() == 3 && !rig.session().TcpRxBuffer.isEmpty(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.replied.size(), 3, 5000);
+        QTest::qWait(50); // the third reply reaches the tool inside its window
         rig.click("Button8");
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.readout().timerStatus().isEnabled(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!timerStatus(rig).isEnabled(), 5000);
         QCOMPARE(rig.log.mid(0, 4),
                  FactoryLines.mid(0, 3) + QStringList{"Reading firmware version of QVX-24S..."});
         QVERIFY(rig.log.size() == 5 && rig.log.last().endsWith(QLatin1String("qvxsim")));
-        QCOMPARE(rig.requestPdus(), Requests.mid(0, 3) + QList<QByteArray>{hex("01 2B 0E 02 00")});
+        QCOMPARE(rig.requests(), Requests.mid(0, 3) + QList<QByteArray>{hex("01 2B 0E 02 00")});
     }
 
     void firmwareQueryWithoutReplyEndsSilently()
     {
-        SimRig rig(Link::Rtu);
-        qvxsim::Faults drop;
-        drop.dropReplies = true;
-        rig.pty->server().setFaults(drop);
+        WindowRig rig({.link = Link::Rtu, .timeoutMs = 100, .faults = {.dropReplies = true}});
         rig.click("Button8");
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.readout().timerStatus().isEnabled(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.received.size(), 1, 5000);
         QTest::qWait(300);
-        QVERIFY(!rig.readout().timerStatus().isEnabled());
+        QVERIFY(!timerStatus(rig).isEnabled());
         QCOMPARE(rig.log, QStringList{"Reading firmware version of QVX-24S..."});
         QCOMPARE(rig.received.size(), 1);
     }
@@ -192,12 +198,13 @@ private slots:
     // shown at the end of its window; nothing is sent or shown after it.
     void linkClosedDuringTheSequence()
     {
-        SimRig rig(Link::Rtu, SlowWindowMs);
+        WindowRig rig({.link = Link::Rtu, .timeoutMs = SlowWindowMs});
         rig.click("Butt_status");
-        QTRY_VERIFY_WITH_TIMEOUT(rig.received.size() == 2 && !rig.session().RxBuffer.isEmpty(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.replied.size(), 2, 5000);
+        QTest::qWait(50); // the second reply reaches the tool inside its window
         rig.click("Butt_open_port2");
-        QTRY_VERIFY_WITH_TIMEOUT(sequenceOver(rig), 15000);
-        QCOMPARE(rig.requestPdus(), Requests.mid(0, 2));
+        QTRY_VERIFY_WITH_TIMEOUT(!timerStatus(rig).isEnabled(), 15000);
+        QCOMPARE(rig.requests(), Requests.mid(0, 2));
         QCOMPARE(rig.log,
                  (FactoryLines.mid(0, 2) + QStringList{"Serial port for modbus closed", FactoryLines.at(2)}));
     }

@@ -2,22 +2,17 @@
 // real pseudo-terminal with the test playing the meter, the files it writes,
 // and a whole session against the simulator's meter on its own terminal.
 #include "widgets/string_grid.h"
-#include "app/tform1.h"
 #include "widgets/typing_limit.h"
 #include "common/pty_pair.h"
-#include "common/scripted_dialogs.h"
-#include "console/log_view.h"
-#include "console/console_panel.h"
+#include "common/window_rig.h"
 #include "iec/readout_tab.h"
 #include "iec/readout_view.h"
-#include "sim/device.h"
 #include "sim/meter.h"
 #include "sim/meter_link.h"
 #include "transport/reply_timer.h"
 
 #include <QAccessible>
 #include <QClipboard>
-#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,9 +23,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTest>
-#include <memory>
 
 using namespace qvx;
 
@@ -51,36 +43,25 @@ QByteArray readFile(const QString &path)
 }
 
 // The main window in a fresh program folder whose serial port is the
-// terminal side of a fresh pty pair (or another path).
-struct Rig {
-    QTemporaryDir dir;
-    qvxtest::ScopedDialogs scripted;
+// terminal side of a fresh pty pair.
+struct Rig : qvxtest::WindowRig {
     qvxtest::PtyPair pty;
-    std::unique_ptr<TForm1> form;
-    ReadoutTab *tab;
-    QSignalSpy captureEnds;
+    ReadoutTab *tab = form->readoutTab();
+    QSignalSpy captureEnds{&tab->timerDirectRead(), &ReplyTimer::timeout};
 
-    explicit Rig(const QString &port = {})
-        : form(std::make_unique<TForm1>(dir.path())), tab(form->readoutTab()),
-          captureEnds(&tab->timerDirectRead(), &ReplyTimer::timeout)
-    {
-        child<QComboBox>("Combo_com2_name")->setCurrentText(port.isEmpty() ? pty.slavePath() : port);
-    }
-    ~Rig() { form->close(); }
+    Rig() { setText("Combo_com2_name", pty.slavePath()); }
 
-    template <class T> T *child(const char *name) { return form->findChild<T *>(QLatin1String(name)); }
-    void click(const char *name) { child<QPushButton>(name)->click(); }
-    Session &session() { return form->session(); }
     ReadoutView *memo() { return tab->memoReadout(); }
-    QStringList log() { return form->console()->log()->lines(); }
     QList<QByteArray> lines() { return memo()->store().all(); }
+    // What the readout holds: every byte captured, its lines ended by their LF.
+    QByteArray captured() { return lines().join('\n'); }
     QByteArray signOn(qsizetype size) { return pty.read(size, 5000); }
-    // The meter sends bytes and the program has received them.
+    // The meter sends bytes and the readout shows them.
     void meterSends(const QByteArray &bytes)
     {
-        const qsizetype before = session().RxBuffer.size();
+        const QByteArray before = captured();
         QVERIFY(pty.write(bytes));
-        QTRY_COMPARE_WITH_TIMEOUT(session().RxBuffer.size(), before + bytes.size(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(captured(), before + bytes, 5000);
     }
 };
 
@@ -142,26 +123,25 @@ private slots:
         Rig r;
         r.child<QLineEdit>("Edit_mserial")->setText(QStringLiteral("12345678"));
         QElapsedTimer sincePress;
+        qsizetype ends = -1; // capture windows ended by the last press; -1: no press yet
         for (qsizetype split = 0; split < Answer.size(); ++split) {
-            if (!r.session().ReadoutCaptureActive || sincePress.elapsed() > 6000) {
+            const bool capturing = ends == r.captureEnds.count();
+            if (!capturing || sincePress.elapsed() > 6000) {
                 // Leave room for a whole case inside one capture window.
-                if (r.session().ReadoutCaptureActive)
+                if (capturing)
                     QVERIFY(r.captureEnds.wait(15000));
                 r.click("Button4");
                 sincePress.start();
-                QVERIFY(r.session().SerialPortOpen);
+                ends = r.captureEnds.count();
+                QVERIFY(r.portOpen());
                 QCOMPARE(r.signOn(14), QByteArray("/?12345678!\r\n"));
                 QVERIFY(r.pty.read(1, 50).isEmpty());
-                QVERIFY(r.session().RxBuffer.isEmpty());
             }
             r.click("Button5");
-            QCOMPARE(r.tab->ReadoutLineIndex, 0);
-            const qsizetype before = r.session().RxBuffer.size();
+            QCOMPARE(r.memo()->lineCount(), 0);
             r.meterSends(Answer.left(split));
             r.meterSends(Answer.mid(split));
-            QCOMPARE(r.session().RxBuffer.mid(before), Answer);
             QCOMPARE(r.lines(), AnswerLines);
-            QCOMPARE(r.tab->ReadoutLineIndex, 4);
         }
         QVERIFY(r.memo()->displayText(1).startsWith(QChar(0x2402)));
         QVERIFY(r.memo()->displayText(0).endsWith(QChar(0x240D)));
@@ -188,10 +168,10 @@ private slots:
         // Reply windows are coarse timers, which may end up to 5 % early.
         QVERIFY(first.elapsed() >= 9500);
         QVERIFY(first.elapsed() < secondAt + 10000);
-        QVERIFY(!r.session().ReadoutCaptureActive);
-        r.meterSends("late\r\n");
+        QVERIFY(r.pty.write("late\r\n"));
+        QTest::qWait(300);
         QCOMPARE(r.lines(), (QList<QByteArray>{"/A\r", ""}));
-        QVERIFY(r.session().SerialPortOpen);
+        QVERIFY(r.portOpen());
     }
 
     void clearDuringCaptureRestartsAtLineZero()
@@ -203,7 +183,6 @@ private slots:
         QCOMPARE(r.memo()->lineCount(), 0);
         r.meterSends("C\r\nD");
         QCOMPARE(r.lines(), (QList<QByteArray>{"C\r", "D"}));
-        QCOMPARE(r.tab->ReadoutLineIndex, 1);
     }
 
     // Copy gives the characters as they are; pasted text becomes lines of
@@ -245,41 +224,38 @@ private slots:
         QVERIFY(QFile::remove(path));
         QVERIFY(QDir(r.dir.path()).mkdir(QStringLiteral("logIEC.txt")));
         r.click("Button6");
-        QCOMPARE(r.log().last(), QStringLiteral("Can not write file, no rights..."));
+        QCOMPARE(r.log.last(), QStringLiteral("Can not write file, no rights..."));
     }
 
     void refusals()
     {
         // A port that cannot be opened: the toggle's own report, then ours.
-        Rig missing(QStringLiteral("/nonexistent/ttyQVX"));
+        Rig missing;
+        missing.setText("Combo_com2_name", QStringLiteral("/nonexistent/ttyQVX"));
         missing.click("Button4");
-        QCOMPARE(missing.log().last(), QStringLiteral("Unable to open serial port, quitting..."));
-        QVERIFY(!missing.scripted.dialogs.raised.isEmpty());
-        QVERIFY(!missing.session().ReadoutCaptureActive);
+        QCOMPARE(missing.log.last(), QStringLiteral("Unable to open serial port, quitting..."));
+        QVERIFY(!missing.dialogs.dialogs.raised.isEmpty());
+        QVERIFY(!missing.portOpen());
 
         // A Modbus TCP connection exists: nothing is sent.
         Rig r;
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
-        r.child<QLineEdit>("Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
-        r.child<QLineEdit>("Edit_port")->setText(QString::number(server.serverPort()));
-        r.click("Butt_connectEthernet");
-        QTRY_VERIFY_WITH_TIMEOUT(r.session().TransportMode == TransportModeKind::Tcp, 5000);
+        QVERIFY(r.connectTcp(server.serverPort()));
         r.click("Button4");
-        QCOMPARE(r.log().last(),
-                 QStringLiteral("Please disconnect TCP connection first to avoid confusions!"));
-        QVERIFY(!r.session().SerialPortOpen);
-        QVERIFY(!r.session().ReadoutCaptureActive);
+        QCOMPARE(r.log.last(), QStringLiteral("Please disconnect TCP connection first to avoid confusions!"));
+        QVERIFY(!r.portOpen());
+        QVERIFY(r.pty.read(1, 300).isEmpty());
     }
 
     // The simulator's meter on its own terminal: Readout, the capture's end,
     // Parse, the table and its CSV.
     void wholeSessionAgainstTheSimulatedMeter()
     {
-        qvxsim::Device device;
-        qvxsim::MeterLink meter(device);
+        Rig r;
+        qvxsim::MeterLink meter(r.device);
         QVERIFY2(meter.openPty(), qPrintable(meter.errorString()));
-        Rig r(meter.slavePath());
+        r.setText("Combo_com2_name", meter.slavePath());
         r.child<QLineEdit>("Edit_mserial")->setText(QStringLiteral("12345678"));
         r.click("Button4");
         QVERIFY(r.captureEnds.wait(30000));
@@ -289,7 +265,7 @@ private slots:
 
         r.click("BitBtn20");
         StringGrid *grid = r.child<StringGrid>("gridIEC");
-        const QList<QByteArray> data = device.meters().meter(QStringLiteral("12345678")).dataLines({});
+        const QList<QByteArray> data = r.device.meters().meter(QStringLiteral("12345678")).dataLines({});
         QCOMPARE(grid->rowCount(), data.size() + 1);
         QCOMPARE(grid->cell(0, 1), QStringLiteral("\x02"
                                                   "0.0.0"));
@@ -302,9 +278,9 @@ private slots:
             QVERIFY(grid->cell(2, row).isEmpty());
 
         const QString csv = r.dir.filePath(QStringLiteral("readout.csv"));
-        r.scripted.dialogs.fileAnswers.enqueue(csv);
+        r.dialogs.dialogs.fileAnswers.enqueue(csv);
         r.click("BitBtn21");
-        QCOMPARE(r.scripted.dialogs.raised.last().file.fileName, QStringLiteral("iecgrid.csv"));
+        QCOMPARE(r.dialogs.dialogs.raised.last().file.fileName, QStringLiteral("iecgrid.csv"));
         const QList<QByteArray> rows = readFile(csv).split('\n');
         QCOMPARE(rows.size(), grid->rowCount() + 1);
         QCOMPARE(rows.at(0), QByteArray("OBIS code ;Value ;Notes     ;\r"));

@@ -2,23 +2,16 @@
 // slave we did not write (pymodbus from Debian): over Modbus TCP on 127.0.0.1
 // and in RTU over a pseudo-terminal pair made by socat.
 #include "widgets/string_grid.h"
-#include "app/tform1.h"
-#include "common/scripted_dialogs.h"
-#include "transport/session.h"
+#include "common/window_rig.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QSpinBox>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace qvx;
+using qvxtest::WindowRig;
 
 namespace {
 
@@ -86,31 +79,21 @@ bool startPeer(Child &peer, const QStringList &args)
 class TstInterop : public QObject {
     Q_OBJECT
 
-    template <typename T> T *child(QWidget &w, const char *name)
-    {
-        T *c = w.findChild<T *>(QString::fromLatin1(name));
-        if (!c)
-            qFatal("missing control %s", name);
-        return c;
-    }
-
     // Reads count registers from start and checks every row against value().
-    void readAndCheck(TForm1 &form, bool input, int start, int count, uint16_t (*value)(int))
+    void readAndCheck(WindowRig &w, bool input, int start, int count, uint16_t (*value)(int))
     {
-        Session &s = form.session();
-        auto *grid = child<StringGrid>(form, "gridInputRegisters");
-        child<QPushButton>(form, "BitBtn4")->click(); // Clear grid
-        auto *checkInput = child<QCheckBox>(form, "checkInput");
+        auto *grid = w.child<StringGrid>("gridInputRegisters");
+        w.click("BitBtn4"); // Clear grid
+        auto *checkInput = w.child<QCheckBox>("checkInput");
         if (checkInput->isChecked() != input)
             checkInput->click();
-        child<QLineEdit>(form, "EditInputAddress")->setText(QString::number(start));
-        child<QLineEdit>(form, "EditInputCount")->setText(QString::number(count));
+        w.setText("EditInputAddress", QString::number(start));
+        w.setText("EditInputCount", QString::number(count));
 
-        QSignalSpy log(&s, &Session::logLine);
-        child<QPushButton>(form, "BitBtn3")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !log.isEmpty() && log.last().at(0).toString().startsWith(QStringLiteral("Respond:")), 5000);
-        const QString respond = log.last().at(0).toString();
+        w.log.clear();
+        QVERIFY(w.answered([&] { w.click("BitBtn3"); }, 5000));
+        const QStringList &log = w.log;
+        const QString respond = log.last();
         // unit, function, byte count, data, CRC: each byte as two digits and a space
         QCOMPARE(respond.size(), QStringLiteral("Respond:").size() + (5 + 2 * count) * 3);
         QCOMPARE(log.size(), 1 + (input ? 1 : 0)); // SENT: for input reads, then Respond:
@@ -135,40 +118,30 @@ private slots:
 
     void registerBrowserOverTcp()
     {
-        qvxtest::ScopedDialogs dialogs;
-        QTemporaryDir dir;
         const quint16 port = freePort();
         Child peer;
         QVERIFY(startPeer(peer, {QStringLiteral("--tcp"), QString::number(port)}));
 
-        TForm1 form(dir.path() + QLatin1Char('/'));
-        child<QLineEdit>(form, "Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
-        child<QLineEdit>(form, "Edit_port")->setText(QString::number(port));
-        child<QSpinBox>(form, "UD_connectTimeout")->setValue(1);
-        child<QPushButton>(form, "Butt_connectEthernet")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(form.session().TransportMode == TransportModeKind::Tcp, 5000);
-
-        readAndCheck(form, false, 0, 125, holdingValue);
-        readAndCheck(form, true, 100, 125, inputValue);
-        readAndCheck(form, false, 9990, 10, holdingValue);
+        WindowRig w;
+        QVERIFY(w.connectTcp(port));
+        readAndCheck(w, false, 0, 125, holdingValue);
+        readAndCheck(w, true, 100, 125, inputValue);
+        readAndCheck(w, false, 9990, 10, holdingValue);
 
         // pymodbus keeps to the standard's limit of 125: the refusal comes
         // back as an exception reply and is reported, with no rows.
-        QSignalSpy log(&form.session(), &Session::logLine);
-        child<QLineEdit>(form, "EditInputCount")->setText(QStringLiteral("126"));
-        child<QPushButton>(form, "BitBtn4")->click();
-        child<QPushButton>(form, "BitBtn3")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !log.isEmpty() && log.last().at(0).toString().startsWith(QStringLiteral("Respond:")), 5000);
-        QVERIFY(log.size() >= 2);
-        QCOMPARE(log.at(log.size() - 2).at(0).toString(), QStringLiteral("Error - ILLEGAL DATA VALUE\r"));
-        QCOMPARE(child<StringGrid>(form, "gridInputRegisters")->rowCount(), 2);
-        QVERIFY(dialogs.dialogs.raised.isEmpty());
+        w.log.clear();
+        w.setText("EditInputCount", QStringLiteral("126"));
+        w.click("BitBtn4");
+        QVERIFY(w.answered([&] { w.click("BitBtn3"); }, 5000));
+        QVERIFY(w.log.size() >= 2);
+        QCOMPARE(w.log.at(w.log.size() - 2), QStringLiteral("Error - ILLEGAL DATA VALUE\r"));
+        QCOMPARE(w.child<StringGrid>("gridInputRegisters")->rowCount(), 2);
+        QVERIFY(w.dialogs.dialogs.raised.isEmpty());
     }
 
     void registerBrowserOverRtuPseudoTerminal()
     {
-        qvxtest::ScopedDialogs dialogs;
         QTemporaryDir dir;
         const QString peerSide = dir.filePath(QStringLiteral("peer"));
         const QString toolSide = dir.filePath(QStringLiteral("tool"));
@@ -181,16 +154,13 @@ private slots:
         Child peer;
         QVERIFY(startPeer(peer, {QStringLiteral("--rtu"), peerSide}));
 
-        TForm1 form(dir.path() + QLatin1Char('/'));
-        child<QComboBox>(form, "Combo_com2_name")->setCurrentText(toolSide);
-        child<QComboBox>(form, "Combo_com2_speed")->setCurrentText(QStringLiteral("19200"));
-        child<QComboBox>(form, "Combo_com2_parity")->setCurrentText(QStringLiteral("None"));
-        child<QPushButton>(form, "Butt_open_port2")->click();
-        QVERIFY(form.session().SerialPortOpen);
-
-        readAndCheck(form, false, 0, 125, holdingValue);
-        readAndCheck(form, true, 500, 60, inputValue);
-        QVERIFY(dialogs.dialogs.raised.isEmpty());
+        WindowRig w;
+        w.setText("Combo_com2_speed", QStringLiteral("19200"));
+        w.setText("Combo_com2_parity", QStringLiteral("None"));
+        QVERIFY(w.openPort(toolSide));
+        readAndCheck(w, false, 0, 125, holdingValue);
+        readAndCheck(w, true, 500, 60, inputValue);
+        QVERIFY(w.dialogs.dialogs.raised.isEmpty());
     }
 };
 

@@ -3,24 +3,16 @@
 // simulator's pseudo-terminal, 126-register reads as the device accepts them,
 // and what the operator sees when the line misbehaves.
 #include "widgets/string_grid.h"
-#include "app/tform1.h"
-#include "common/scripted_dialogs.h"
-#include "transport/session.h"
+#include "common/window_rig.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QSignalSpy>
-#include <QSpinBox>
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace qvx;
+using qvxtest::WindowRig;
 
 namespace {
 
@@ -61,49 +53,18 @@ struct Simulator {
     }
 };
 
-template <typename T> T *child(QWidget &w, const char *name)
-{
-    T *c = w.findChild<T *>(QString::fromLatin1(name));
-    if (!c)
-        qFatal("missing control %s", name);
-    return c;
-}
-
 // Presses "Read registers" and returns every log line up to and including
 // the "Respond:" line that ends the reply window.
-QStringList readRegisters(TForm1 &form, bool input, int start, int count)
+QStringList readRegisters(WindowRig &w, bool input, int start, int count)
 {
-    auto *checkInput = child<QCheckBox>(form, "checkInput");
+    auto *checkInput = w.child<QCheckBox>("checkInput");
     if (checkInput->isChecked() != input)
         checkInput->click();
-    child<QLineEdit>(form, "EditInputAddress")->setText(QString::number(start));
-    child<QLineEdit>(form, "EditInputCount")->setText(QString::number(count));
-    QSignalSpy log(&form.session(), &Session::logLine);
-    child<QPushButton>(form, "BitBtn3")->click();
-    QDeadlineTimer deadline(5000);
-    while (!deadline.hasExpired()) {
-        if (!log.isEmpty() && log.last().at(0).toString().startsWith(QStringLiteral("Respond:")))
-            break;
-        log.wait(100);
-    }
-    QStringList lines;
-    for (const auto &args : log)
-        lines << args.at(0).toString();
-    return lines;
-}
-
-void connectTcp(TForm1 &form, quint16 port)
-{
-    child<QLineEdit>(form, "Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
-    child<QLineEdit>(form, "Edit_port")->setText(QString::number(port));
-    child<QSpinBox>(form, "UD_connectTimeout")->setValue(1);
-    child<QPushButton>(form, "Butt_connectEthernet")->click();
-}
-
-void openSerial(TForm1 &form, const QString &path)
-{
-    child<QComboBox>(form, "Combo_com2_name")->setCurrentText(path);
-    child<QPushButton>(form, "Butt_open_port2")->click();
+    w.setText("EditInputAddress", QString::number(start));
+    w.setText("EditInputCount", QString::number(count));
+    w.log.clear();
+    w.answered([&] { w.click("BitBtn3"); }, 5000);
+    return w.log;
 }
 
 } // namespace
@@ -121,17 +82,13 @@ private slots:
     // collected values: 126 registers come back in full over both links.
     void reads126RegistersOverTcpThenOverRtu()
     {
-        qvxtest::ScopedDialogs dialogs;
-        QTemporaryDir dir;
+        WindowRig w;
         Simulator sim;
-        QVERIFY(sim.start(dir.path(), {}));
+        QVERIFY(sim.start(w.dir.path(), {}));
+        auto *grid = w.child<StringGrid>("gridInputRegisters");
 
-        TForm1 form(dir.path());
-        auto *grid = child<StringGrid>(form, "gridInputRegisters");
-
-        connectTcp(form, sim.tcpPort);
-        QTRY_VERIFY_WITH_TIMEOUT(form.session().TransportMode == TransportModeKind::Tcp, 5000);
-        QStringList lines = readRegisters(form, false, 800, 126);
+        QVERIFY(w.connectTcp(sim.tcpPort));
+        QStringList lines = readRegisters(w, false, 800, 126);
         QVERIFY(lines.last().startsWith(QStringLiteral("Respond:")));
         QCOMPARE(grid->rowCount(), 126 + 2);
         // An empty meter table reads as all-FF IDs.
@@ -140,19 +97,18 @@ private slots:
         QCOMPARE(grid->cell(3, 126), QStringLiteral("FF"));
         QCOMPARE(grid->cell(0, 126), QStringLiteral("925"));
 
-        child<QPushButton>(form, "Butt_ethernetDisconnect")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(form.session().TransportMode == TransportModeKind::Rtu, 5000);
+        w.click("Butt_ethernetDisconnect");
+        QTRY_VERIFY_WITH_TIMEOUT(!w.tcpConnected(), 5000);
 
-        openSerial(form, sim.pty);
-        QVERIFY(form.session().SerialPortOpen);
-        lines = readRegisters(form, true, 1000, 126);
+        QVERIFY(w.openPort(sim.pty));
+        lines = readRegisters(w, true, 1000, 126);
         QCOMPARE(lines.first(), QStringLiteral("SENT:") + hexBytes(rtuFrame(1, pduReadInput(1000, 126))));
         QCOMPARE(lines.size(), 2);
         // Rows accumulate below the first read.
         QCOMPARE(grid->rowCount(), 2 * 126 + 2);
         QCOMPARE(grid->cell(0, 127), QStringLiteral("1000"));
         QCOMPARE(grid->cell(0, 252), QStringLiteral("1125"));
-        QVERIFY(dialogs.dialogs.raised.isEmpty());
+        QVERIFY(w.dialogs.dialogs.raised.isEmpty());
     }
 
     // What a technician sees for the faults met on real lines, over RTU.
@@ -191,20 +147,17 @@ private slots:
         QFETCH(QString, message);
         QFETCH(bool, replyLogged);
 
-        qvxtest::ScopedDialogs dialogs;
-        QTemporaryDir dir;
+        WindowRig w;
         Simulator sim;
-        QVERIFY(sim.start(dir.path(), faults));
-        TForm1 form(dir.path());
-        openSerial(form, sim.pty);
-        QVERIFY(form.session().SerialPortOpen);
+        QVERIFY(sim.start(w.dir.path(), faults));
+        QVERIFY(w.openPort(sim.pty));
 
-        const QStringList lines = readRegisters(form, false, 100, 4);
+        const QStringList lines = readRegisters(w, false, 100, 4);
         QVERIFY(!lines.isEmpty());
         const QString respond = lines.last();
         QVERIFY(respond.startsWith(QStringLiteral("Respond:")));
         QCOMPARE(respond == QStringLiteral("Respond:"), !replyLogged);
-        QCOMPARE(child<StringGrid>(form, "gridInputRegisters")->rowCount(), rows + 2);
+        QCOMPARE(w.child<StringGrid>("gridInputRegisters")->rowCount(), rows + 2);
         if (message.isEmpty()) {
             QCOMPARE(lines.size(), 1);
         } else {
@@ -212,7 +165,7 @@ private slots:
             QCOMPARE(lines.first(), message);
         }
         const bool crcFailed = message.startsWith(QStringLiteral("Error in CRC field"));
-        QCOMPARE(form.session().status(2), crcFailed ? QStringLiteral("Error in CRC field") : QString());
+        QCOMPARE(w.session().status(2), crcFailed ? QStringLiteral("Error in CRC field") : QString());
     }
 };
 

@@ -1,28 +1,19 @@
 // Collected values through the real main window against the simulated
 // gateway, in-process behind a Modbus TCP server on 127.0.0.1.
+#include "common/window_rig.h"
 #include "widgets/string_grid.h"
-#include "app/tform1.h"
-#include "common/scripted_dialogs.h"
 #include "meters/meter_values_panel.h"
 #include "meters/meters_tab.h"
-#include "sim/device.h"
-#include "sim/tcp_server.h"
 #include "transport/modbus.h"
 #include "transport/reply_timer.h"
-#include "transport/session.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTemporaryDir>
-#include <QTest>
-#include <memory>
 
 using namespace qvx;
 
@@ -30,42 +21,22 @@ namespace {
 
 const QString Old = QStringLiteral("old");
 
-struct Rig {
-    QTemporaryDir dir;
-    qvxtest::ScopedDialogs scripted;
-    qvxsim::Device device{QString()};
-    qvxsim::TcpServer server{device};
-    TForm1 form{dir.path()};
-    QStringList log;
-
-    Rig()
+struct Rig : qvxtest::WindowRig {
+    Rig() : WindowRig({.demoMeter = false})
     {
         for (int slot = 1; slot <= 3; ++slot)
             device.programMeter(slot, QStringLiteral("1000000%1").arg(slot),
                                 {"1.8.0", "2.8.0", "1.7.0", "16.7.0", "32.7.0", "96.1.0"});
         device.readoutNow();
-        QObject::connect(&form.session(), &Session::logLine, &form, [this](const QString &l) { log << l; });
     }
-    bool connectTcp()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        child<QLineEdit>("Edit_remoteIP")->setText(QStringLiteral("127.0.0.1"));
-        child<QLineEdit>("Edit_port")->setText(QString::number(server.serverPort()));
-        child<QPushButton>("Butt_connectEthernet")->click();
-        QDeadlineTimer deadline(5000);
-        while (form.session().TransportMode != TransportModeKind::Tcp && !deadline.hasExpired())
-            QTest::qWait(20);
-        return form.session().TransportMode == TransportModeKind::Tcp;
-    }
-    template <class T> T *child(const char *name) { return form.findChild<T *>(QLatin1String(name)); }
-    MeterValuesPanel &panel() { return *form.metersTab()->valuesPanel(); }
+    bool connectTcp() { return link(qvxtest::Link::Tcp); }
+    MeterValuesPanel &panel() { return *form->metersTab()->valuesPanel(); }
     StringGrid &grid() { return *child<StringGrid>("Grid_meterValue"); }
-    void click(const char *name) { child<QAbstractButton>(name)->click(); }
     void setup(bool wide, int slot)
     {
         device.setFlag(qvxsim::Flag64BitValues, wide);
         device.readoutNow();
-        form.metersTab()->check64bit()->setChecked(wide);
+        form->metersTab()->check64bit()->setChecked(wide);
         child<QSpinBox>("UD_meterNumber")->setValue(slot);
         for (int r = 1; r < grid().rowCount(); ++r) {
             grid().setCell(0, r, Old);
@@ -73,18 +44,7 @@ struct Rig {
         }
     }
     // Waits for the end of the reply window: the next "Respond:" line.
-    bool windowEnded()
-    {
-        const qsizetype from = log.size();
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired()) {
-            for (qsizetype i = from; i < log.size(); ++i)
-                if (log.at(i).startsWith(QStringLiteral("Respond:")))
-                    return true;
-            QTest::qWait(20);
-        }
-        return false;
-    }
+    bool windowEnded() { return waitForLine(QStringLiteral("Respond:"), log.size(), 10000); }
     bool sent(int start, int count) const
     {
         const QString pdu = hexBytes(QByteArray(1, '\x01') + pduReadInput(start, count));
@@ -217,7 +177,7 @@ private slots:
         faults.dropReplies = drop;
         if (!drop)
             faults.exceptionRanges = {{1000, 1125}};
-        r.server.setFaults(faults);
+        r.setFaults(faults);
         QVERIFY(r.makeLog());
         r.click("Check_autoSave");
         QVERIFY(r.connectTcp());

@@ -2,10 +2,11 @@
 // breaks a sequence, a reply that does not answer its request is never
 // decoded, and with the option on a window ends on a complete reply.
 #include "common/hex.h"
-#include "config/sim_rig.h"
+#include "common/window_rig.h"
 #include "meters/meters_tab.h"
 #include "app/options_dialog.h"
 #include "transport/exchange.h"
+#include "transport/reply_timer.h"
 #include "widgets/string_grid.h"
 
 #include <QCheckBox>
@@ -60,7 +61,15 @@ private:
     QRandomGenerator m_random{20261209};
 };
 
-bool readAllDone(SimRig &rig)
+RigOptions rigOptions(Link link, int timeoutMs)
+{
+    RigOptions o;
+    o.link = link;
+    o.timeoutMs = timeoutMs;
+    return o;
+}
+
+bool readAllDone(WindowRig &rig)
 {
     return rig.child<QAbstractButton>("BitBtn14")->isEnabled() && rig.session().status(3).isEmpty();
 }
@@ -75,7 +84,7 @@ private slots:
     // meanwhile read the values once after it.
     void autoReadWaitsForTheReadOfAllMeters()
     {
-        SimRig rig(Link::Tcp, 600);
+        WindowRig rig(rigOptions(Link::Tcp, 600));
         for (int slot = 1; slot <= 32; ++slot)
             rig.device.programMeter(slot, QStringLiteral("%1").arg(20000000 + slot),
                                     {QStringLiteral("1.8.0")});
@@ -84,9 +93,9 @@ private slots:
         rig.click("BitBtn14");
         QTRY_VERIFY_WITH_TIMEOUT(readAllDone(rig), 30000);
         // The waiting tick reads once, after the last list.
-        QTRY_COMPARE_WITH_TIMEOUT(rig.requestPdus().size(), 34, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.requests().size(), 34, 3000);
         rig.child<QCheckBox>("Check_autoRead")->setChecked(false);
-        const QList<QByteArray> pdus = rig.requestPdus();
+        const QList<QByteArray> pdus = rig.requests();
         QCOMPARE(pdus.first(), hex("01 03 03 20 00 40"));
         for (int k = 1; k <= 32; ++k)
             QCOMPARE(uint8_t(pdus.at(k).at(1)), uint8_t(0x03));
@@ -116,8 +125,9 @@ private slots:
         QFETCH(int, kind);
         QFETCH(QString, line);
         OddPeer peer(static_cast<OddPeer::Kind>(kind));
-        SimRig rig(Link::None, 100);
-        rig.connectTcp(peer.port());
+        WindowRig rig(rigOptions(Link::None, 100));
+        QVERIFY(rig.connectTcp(peer.port()));
+        rig.log.clear();
         rig.click("BitBtn14");
         QTRY_VERIFY_WITH_TIMEOUT(readAllDone(rig), 15000);
         QCOMPARE(peer.requests, 33);
@@ -141,7 +151,7 @@ private slots:
     void windowEndsOnACompleteReply()
     {
         QFETCH(Link, link);
-        SimRig rig(link, 20000);
+        WindowRig rig(rigOptions(link, 20000));
         rig.form->optionsDialog()->endOnCompleteReply()->setChecked(true);
         QVERIFY(rig.session().exchange().settings().endOnCompleteReply);
         rig.click("BitBtn15"); // one slot's OBIS list: its window is the time-out
