@@ -25,6 +25,9 @@ class MetersTab;
 class ReadoutTab;
 class SettingsTab;
 class TFAbout;
+class TrafficMonitorWindow;
+class TrafficTap;
+class ValueTrendsWindow;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -44,6 +47,10 @@ public:
     // The "Tools" menu, between "Language" and "Help".
     QMenu *toolsMenu() const { return m_tools; }
     QString settingsFilePath() const;
+    // The two windows of the Tools menu, made with the main window so that
+    // they record from the start; Tools shows them.
+    TrafficMonitorWindow *trafficMonitor() const { return m_trafficMonitor; }
+    ValueTrendsWindow *valueTrends() const { return m_valueTrends; }
 
     // The about box shown by Help > About (created hidden by the program
     // entry; made on first use when none was given).
@@ -80,6 +87,9 @@ private:
     ConsolePanel *m_console;
     QAction *m_english = nullptr;
     QMenu *m_tools = nullptr;
+    TrafficTap *m_trafficTap = nullptr;
+    TrafficMonitorWindow *m_trafficMonitor = nullptr;
+    ValueTrendsWindow *m_valueTrends = nullptr;
     QLabel *m_statusPanels[4] = {};
     TFAbout *m_about = nullptr;
     // Values as read from the file: written back for keys whose control does

@@ -246,6 +246,7 @@ void MeterValuesPanel::DecodeMeterValues(const QByteArray &reply)
             showValue(e, *v);
     }
     m_readingDecoded = true;
+    emit slotValuesRead(m_tab.meterNumber(), values);
 }
 
 void MeterValuesPanel::DecodeMeterValue(const QByteArray &reply)

@@ -11,7 +11,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QWidget>
+#include <QVector>
 #include <cstdint>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -62,6 +64,10 @@ public slots:
     void Timer_autoReadValuesTimer();
     void BitBtn17Click(); // "Save to file meter data"
     void BitBtn18Click(); // "Load data from file"
+
+signals:
+    // A whole-slot reading was decoded: the values of slot, element 0 row 1.
+    void slotValuesRead(int slot, const QVector<std::optional<qint64>> &values);
 
 private:
     bool sixtyFourBit() const;
