@@ -168,11 +168,10 @@ TrafficMonitorWindow::TrafficMonitorWindow(TrafficTap &tap, QWidget *parent)
     bar->addWidget(csv);
     bar->addWidget(capture);
 
-    m_filter.setSourceModel(&m_model);
     m_view = new QTableView;
     m_view->setObjectName(QStringLiteral("MonitorList"));
     m_view->setAccessibleName(QStringLiteral("Frames"));
-    m_view->setModel(&m_filter);
+    m_view->setModel(&m_model);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->setWordWrap(false);
@@ -180,9 +179,7 @@ TrafficMonitorWindow::TrafficMonitorWindow(TrafficTap &tap, QWidget *parent)
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_view->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     m_view->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {96, 60, 34, 40, 40, 300};
-    for (int c = 0; c < 6; ++c)
-        m_view->setColumnWidth(c, widths[c]);
+    setColumnWidths();
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
@@ -192,7 +189,7 @@ TrafficMonitorWindow::TrafficMonitorWindow(TrafficTap &tap, QWidget *parent)
     connect(&tap, &TrafficTap::frames, this, &TrafficMonitorWindow::addFrames);
     connect(m_pause, &QPushButton::clicked, this, [this](bool on) { guard([&] { setPaused(on); }, this); });
     connect(clear, &QPushButton::clicked, this, [this] { guard([this] { clearList(); }, this); });
-    connect(m_filterEdit, &QLineEdit::textChanged, this, [this](const QString &t) { m_filter.setText(t); });
+    connect(m_filterEdit, &QLineEdit::textChanged, this, &TrafficMonitorWindow::setFilterText);
     connect(csv, &QPushButton::clicked, this, &TrafficMonitorWindow::exportCsv);
     connect(capture, &QPushButton::clicked, this, &TrafficMonitorWindow::saveCapture);
     // The list takes new frames ten times a second rather than one by one, so
@@ -268,9 +265,40 @@ void TrafficMonitorWindow::updateCount()
         m_count->setText(text);
 }
 
+void TrafficMonitorWindow::setColumnWidths()
+{
+    const int widths[] = {96, 60, 34, 40, 40, 300};
+    for (int c = 0; c < 6; ++c)
+        m_view->setColumnWidth(c, widths[c]);
+}
+
+void TrafficMonitorWindow::setFilterText(const QString &text)
+{
+    // Without a filter the list shows the frames directly: a filter model
+    // over 100,000 rows would cost every update the upkeep of its mapping.
+    const bool filtering = !text.trimmed().isEmpty();
+    m_filter.setText(text);
+    if (filtering && !m_filter.sourceModel())
+        m_filter.setSourceModel(&m_model);
+    QAbstractItemModel *wanted = filtering ? static_cast<QAbstractItemModel *>(&m_filter) : &m_model;
+    if (m_view->model() != wanted) {
+        m_view->setModel(wanted);
+        setColumnWidths();
+        if (!filtering)
+            m_filter.setSourceModel(nullptr);
+        m_view->scrollToBottom();
+    }
+}
+
 QList<int> TrafficMonitorWindow::shownRows() const
 {
     QList<int> rows;
+    if (m_view->model() == &m_model) {
+        rows.reserve(m_model.rowCount());
+        for (int r = 0; r < m_model.rowCount(); ++r)
+            rows << r;
+        return rows;
+    }
     rows.reserve(m_filter.rowCount());
     for (int r = 0; r < m_filter.rowCount(); ++r)
         rows << m_filter.mapToSource(m_filter.index(r, 0)).row();

@@ -89,6 +89,8 @@ public slots:
 
 private:
     void setPaused(bool paused);
+    void setFilterText(const QString &text);
+    void setColumnWidths();
     void clearList();
     void updateCount();
     QList<int> shownRows() const;

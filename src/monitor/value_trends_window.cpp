@@ -8,6 +8,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDateTimeAxis>
 #include <QFile>
 #include <QFileInfo>
@@ -340,6 +341,12 @@ void ValueTrendsWindow::rebuildAxes()
         delete a;
     }
     m_axes.clear();
+    // The time axis goes and comes back too: an axis that lost all its
+    // series stays hidden when series are attached to it again.
+    const QDateTime from = m_timeAxis->min(), to = m_timeAxis->max();
+    m_chart->removeAxis(m_timeAxis);
+    m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
+    m_timeAxis->setRange(from, to);
     const bool normalised = m_normalised->isChecked();
     for (const QString &key : std::as_const(m_order)) {
         Series &s = m_series[key];
@@ -541,6 +548,8 @@ void ValueTrendsWindow::saveImage()
                 return;
             m_lastFolder = QFileInfo(path).absolutePath();
             redraw();
+            // The chart lays itself out in posted events: let it before the picture.
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             if (!m_view->grab().save(path, "PNG"))
                 dialogs().message(this, DialogIcon::Error, QStringLiteral("Save image"),
                                   QStringLiteral("Can not write file %1").arg(path));

@@ -301,6 +301,7 @@ private slots:
             t.setShown(k, true);
         r.child<QAction>("ValueTrends1")->trigger();
         t.redraw();
+        QTest::qWait(200);
         QVERIFY(t.grab().save(out + QStringLiteral("/value_trends.png")));
     }
 
