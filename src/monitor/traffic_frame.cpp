@@ -23,6 +23,14 @@ bool isIecSignOn(const QByteArray &bytes)
     return bytes.size() >= 5 && bytes.startsWith("/?") && bytes.endsWith("!\r\n");
 }
 
+qint64 FrameGrouper::silenceUsec(TrafficLink link) const
+{
+    // A meter starts its answer at 300 Bd whatever the port is set to.
+    if (link == TrafficLink::Iec)
+        return std::max(rtuSilenceUsec(m_baud), rtuSilenceUsec(300));
+    return rtuSilenceUsec(m_baud);
+}
+
 QList<TrafficFrame> FrameGrouper::push(TrafficDir dir, TrafficLink link, qint64 usec, const QByteArray &bytes)
 {
     QList<TrafficFrame> out;
@@ -43,7 +51,7 @@ QList<TrafficFrame> FrameGrouper::push(TrafficDir dir, TrafficLink link, qint64 
     // Received bytes came in one character time apart up to the read; sent
     // bytes leave after those queued before them.
     const qint64 start = dir == TrafficDir::Rx ? usec - span : (m_open ? std::max(usec, m_lastEnd) : usec);
-    if (m_open && start - m_lastEnd > rtuSilenceUsec(m_baud))
+    if (m_open && start - m_lastEnd > silenceUsec(link))
         close(out);
     m_lastEnd = dir == TrafficDir::Rx ? usec : start + span;
     if (link != TrafficLink::Iec) {
@@ -82,7 +90,7 @@ QList<TrafficFrame> FrameGrouper::push(TrafficDir dir, TrafficLink link, qint64 
 QList<TrafficFrame> FrameGrouper::flush(qint64 nowUsec, qint64 idleUsec, bool force)
 {
     QList<TrafficFrame> out;
-    if (m_open && (force || nowUsec - m_lastStamp > std::max(idleUsec, rtuSilenceUsec(m_baud)))) {
+    if (m_open && (force || nowUsec - m_lastStamp > std::max(idleUsec, silenceUsec(m_open->link)))) {
         m_bccNext = m_inBlock = false;
         close(out);
     }

@@ -45,8 +45,9 @@ bool isIecSignOn(const QByteArray &bytes);
 //       before them have left (sent).
 //  TCP: the MBAP header's length field ends a frame; bytes beyond a frame
 //       start the next one.
-//  IEC: a line end (LF), the block check character after ETX or EOT, or the
-//       RTU silence rule end a frame.
+//  IEC: a line end (LF), the block check character after ETX or EOT, or a
+//       silence of 3.5 characters at 300 Bd (the rate a meter starts at) end
+//       a frame.
 // A change of direction or link ends the frame before it.  An RTU reply that
 // starts with the exact bytes of the request before it is split into the echo
 // and the rest.
@@ -64,6 +65,7 @@ public:
     bool pending() const { return m_open.has_value(); }
 
 private:
+    qint64 silenceUsec(TrafficLink link) const;
     void close(QList<TrafficFrame> &out);
     void splitTcp(QList<TrafficFrame> &out);
 

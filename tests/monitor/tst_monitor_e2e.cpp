@@ -10,6 +10,7 @@
 #include "monitor/traffic_tap.h"
 #include "monitor/value_trends_window.h"
 #include "sim/device.h"
+#include "sim/meter_link.h"
 #include "sim/pty_link.h"
 #include "sim/tcp_server.h"
 #include "transport/reply_timer.h"
@@ -188,6 +189,37 @@ private slots:
         QCOMPARE(shown.mid(1), replies);
         // Marked rows are drawn as errors.
         QCOMPARE(r.monitor().model().row(1).error, true);
+    }
+
+    // The direct readout's sign-on and the meter's answer are IEC frames.
+    void iecReadoutIsLabelled()
+    {
+        qvxtest::ScopedDialogs scripted;
+        QTemporaryDir dir;
+        qvxsim::Device device;
+        qvxsim::MeterLink meter(device);
+        QVERIFY2(meter.openPty(), qPrintable(meter.errorString()));
+        TForm1 form(dir.path());
+        form.findChild<QComboBox *>(QStringLiteral("Combo_com2_name"))->setCurrentText(meter.slavePath());
+        form.findChild<QLineEdit *>(QStringLiteral("Edit_mserial"))->setText(QStringLiteral("12345678"));
+        form.findChild<QAbstractButton *>(QStringLiteral("Button4"))->click();
+        TrafficMonitorWindow &w = *form.trafficMonitor();
+        auto shown = [&] {
+            w.showPending();
+            QStringList out;
+            for (int r = 0; r < w.model().rowCount(); ++r)
+                out << w.model().text(r, TrafficModel::Dir) + QLatin1Char(' ') +
+                           w.model().text(r, TrafficModel::Link) + QStringLiteral(": ") +
+                           w.model().text(r, TrafficModel::Summary);
+            return out;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(shown().join('|').contains(QStringLiteral("ETX, BCC correct")), 30000);
+        const QStringList frames = shown();
+        QCOMPARE(frames.first(), QStringLiteral("TX IEC: sign-on request, address \"12345678\""));
+        QVERIFY2(
+            frames.at(1).startsWith(QStringLiteral("RX IEC: identification: manufacturer QVX, baud code 5")),
+            qPrintable(frames.at(1)));
+        QVERIFY(frames.filter(QStringLiteral(" RTU: ")).isEmpty());
     }
 
     void pauseFilterAndExports()
