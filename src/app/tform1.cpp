@@ -14,7 +14,11 @@
 #include "console/console_panel.h"
 #include "console/log_view.h"
 #include "iec/readout_tab.h"
+#include "meters/meter_values_panel.h"
 #include "meters/meters_tab.h"
+#include "monitor/traffic_monitor_window.h"
+#include "monitor/traffic_tap.h"
+#include "monitor/value_trends_window.h"
 #include "widgets/serial_panel.h"
 
 #include <QAbstractSpinBox>
@@ -129,6 +133,14 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
     m_options = new OptionsDialog(m_session.exchange().settings(), this);
     m_options->hide();
 
+    m_trafficTap = new TrafficTap(m_session, this);
+    m_trafficMonitor = new TrafficMonitorWindow(*m_trafficTap, this);
+    m_valueTrends = new ValueTrendsWindow(&m_metersTab->meterTable(), this);
+    connect(m_metersTab->valuesPanel(), &MeterValuesPanel::slotValuesRead, m_valueTrends,
+            [this](int slot, const QVector<std::optional<qint64>> &values) {
+                m_valueTrends->addReading(slot, values);
+            });
+
     buildMenu();
     buildStatusBar();
 
@@ -166,6 +178,17 @@ void TForm1::buildMenu()
     m_tools->setObjectName(QStringLiteral("Tools1"));
     QAction *options = m_tools->addAction(QStringLiteral("Options..."), this, &TForm1::Options1Click);
     options->setObjectName(QStringLiteral("Options1"));
+    auto showWindow = [](QWidget *w) {
+        w->show();
+        w->raise();
+        w->activateWindow();
+    };
+    QAction *monitor = m_tools->addAction(QStringLiteral("Traffic monitor"), this,
+                                          [this, showWindow] { showWindow(m_trafficMonitor); });
+    monitor->setObjectName(QStringLiteral("TrafficMonitor1"));
+    QAction *trends = m_tools->addAction(QStringLiteral("Value trends"), this,
+                                         [this, showWindow] { showWindow(m_valueTrends); });
+    trends->setObjectName(QStringLiteral("ValueTrends1"));
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));

@@ -26,6 +26,9 @@ class ReadoutTab;
 class SettingsTab;
 class OptionsDialog;
 class TFAbout;
+class TrafficMonitorWindow;
+class TrafficTap;
+class ValueTrendsWindow;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -45,6 +48,10 @@ public:
     // The "Tools" menu, between "Language" and "Help".
     QMenu *toolsMenu() const { return m_tools; }
     QString settingsFilePath() const;
+    // The two windows of the Tools menu, made with the main window so that
+    // they record from the start; Tools shows them.
+    TrafficMonitorWindow *trafficMonitor() const { return m_trafficMonitor; }
+    ValueTrendsWindow *valueTrends() const { return m_valueTrends; }
 
     // The about box shown by Help > About (created hidden by the program
     // entry; made on first use when none was given).
@@ -84,6 +91,9 @@ private:
     QAction *m_english = nullptr;
     QMenu *m_tools = nullptr;
     OptionsDialog *m_options = nullptr;
+    TrafficTap *m_trafficTap = nullptr;
+    TrafficMonitorWindow *m_trafficMonitor = nullptr;
+    ValueTrendsWindow *m_valueTrends = nullptr;
     QLabel *m_statusPanels[4] = {};
     TFAbout *m_about = nullptr;
     // Values as read from the file: written back for keys whose control does

@@ -12,8 +12,8 @@
 #include <QString>
 #include <QVector>
 #include <QWidget>
-#include <optional>
 #include <cstdint>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -66,7 +66,7 @@ public slots:
     void BitBtn18Click(); // "Load data from file"
 
 signals:
-    // A whole-slot reading was decoded (no value: std::nullopt).
+    // A whole-slot reading was decoded: the values of slot, element 0 row 1.
     void slotValuesRead(int slot, const QVector<std::optional<qint64>> &values);
 
 private:

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <cerrno>
+#include <chrono>
 #ifndef Q_OS_WIN
 #include <QFile>
 #include <fcntl.h>
@@ -15,6 +16,15 @@
 #endif
 
 namespace qvx {
+
+namespace {
+// Microseconds since the epoch, for the traffic taps.
+qint64 tapClockUsec()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+} // namespace
 
 Comm2::Comm2(QObject *parent) : QObject(parent), m_port(new QSerialPort(this))
 {
@@ -207,7 +217,10 @@ bool Comm2::writeText(const QByteArray &text)
         if (!fits())
             return false;
     }
-    return m_port->write(text) == text.size();
+    const qint64 written = m_port->write(text);
+    if (written > 0)
+        emit bytesWrittenTap(text.left(written), tapClockUsec());
+    return written == text.size();
 }
 
 void Comm2::setRts(bool on)
@@ -237,14 +250,18 @@ void Comm2::purge()
     // clear() drops the driver's queues and QSerialPort's own write queue;
     // bytes it already took from the driver are dropped here as well.
     m_port->clear(QSerialPort::AllDirections);
-    m_port->readAll();
+    if (const QByteArray dropped = m_port->readAll(); !dropped.isEmpty())
+        emit bytesReadTap(dropped, tapClockUsec());
 }
 
 QByteArray Comm2::read(qint64 count)
 {
     if (!m_port->isOpen())
         return {};
-    return m_port->read(count);
+    const QByteArray chunk = m_port->read(count);
+    if (!chunk.isEmpty())
+        emit bytesReadTap(chunk, tapClockUsec());
+    return chunk;
 }
 
 qint64 Comm2::bytesWaiting() const

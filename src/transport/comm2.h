@@ -89,6 +89,11 @@ signals:
     // component has already stopped reading and released the device; reason
     // is the system's text for it.  Emitted once per loss.
     void deviceLost(const QString &reason);
+    // Taps for the traffic monitor: every block handed to the port, and every
+    // chunk taken from it (purged bytes included), with the time they passed
+    // in microseconds since the epoch.
+    void bytesWrittenTap(const QByteArray &bytes, qint64 usec);
+    void bytesReadTap(const QByteArray &bytes, qint64 usec);
 
 private:
     [[noreturn]] void failOpen(int err);

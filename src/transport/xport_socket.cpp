@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTcpSocket>
 #include <cerrno>
+#include <chrono>
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #endif
@@ -17,6 +18,15 @@
 #endif
 
 namespace qvx {
+
+namespace {
+// Microseconds since the epoch, for the traffic taps.
+qint64 tapClockUsec()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+} // namespace
 namespace {
 
 // A second handle on a connected socket, or -1 where the platform has none.
@@ -280,12 +290,16 @@ void XportSocket::send(const QByteArray &frame)
 {
     if (!isConnected())
         return;
-    m_socket->write(frame);
+    if (m_socket->write(frame) > 0)
+        emit bytesWrittenTap(frame, tapClockUsec());
 }
 
 QByteArray XportSocket::receiveAll()
 {
-    return m_socket->readAll();
+    const QByteArray bytes = m_socket->readAll();
+    if (!bytes.isEmpty())
+        emit bytesReadTap(bytes, tapClockUsec());
+    return bytes;
 }
 
 } // namespace qvx

@@ -73,6 +73,10 @@ signals:
     void disconnected();
     void readReady();
     void error(int code);
+    // Taps for the traffic monitor: every frame handed to the connection and
+    // every chunk received, with the time in microseconds since the epoch.
+    void bytesWrittenTap(const QByteArray &bytes, qint64 usec);
+    void bytesReadTap(const QByteArray &bytes, qint64 usec);
 
 private:
     void tuneKeepAlive();
