@@ -11,6 +11,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   qt6-base-private-dev
+  dpkg-dev desktop-file-utils appstream
 )
 
 missing=()

@@ -2,7 +2,9 @@
 # Installs what the tests need, builds, and runs every test; then the whole
 # suite again under AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan/), then every fuzz target for a minute (build-fuzz/) when clang
-# is present.  Each stage's time is printed.
+# is present, then builds the Debian package, installs it, checks the
+# installed programs and removes it again (only as root with apt-get; skipped
+# with a message otherwise).  Each stage's time is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stage() {
@@ -40,4 +42,5 @@ stage "tests" suite build
 stage "sanitizer build" sanitized_build
 stage "tests under ASan+UBSan" sanitized_suite
 stage "fuzzing" bash scripts/fuzz.sh "${QVX_FUZZ_SECONDS:-60}"
+stage "package" bash scripts/check-package.sh
 closing_count

@@ -5,7 +5,8 @@
 // The picture is ours: the name "QVX-24S" in blocky letters on white beside a
 // small bar-graph mark, 305 x 41 pixels (the logo area of the about box).  It
 // needs no fonts, so the build makes it the same on every machine.
-#include <array>
+#include "logo_mark.h"
+
 #include <cstdio>
 #include <cstring>
 #include <jpeglib.h>
@@ -14,12 +15,10 @@
 
 namespace {
 
+using qvxlogo::Rgb;
+
 constexpr int Width = 305;
 constexpr int Height = 41;
-
-struct Rgb {
-    unsigned char r, g, b;
-};
 
 // 5 x 7 glyphs, one string per row, '#' set.
 const char *glyph(char c)
@@ -88,7 +87,7 @@ const char *glyph(char c)
 
 class Canvas {
 public:
-    Canvas() : m_pixels(static_cast<size_t>(Width * Height), Rgb{255, 255, 255}) {}
+    Canvas() : m_pixels(static_cast<size_t>(Width * Height), qvxlogo::White) {}
     void fill(int x0, int y0, int w, int h, Rgb c)
     {
         for (int y = y0; y < y0 + h; ++y)
@@ -155,15 +154,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s OUTPUT.jpg\n", argv[0]);
         return 2;
     }
-    const Rgb navy{20, 50, 110};
-    const Rgb amber{235, 150, 20};
+    using namespace qvxlogo;
     Canvas c;
     // Bar-graph mark: four rising bars, the last one amber.
-    const std::array<int, 4> heights{12, 19, 26, 33};
-    for (size_t i = 0; i < heights.size(); ++i)
-        c.fill(8 + static_cast<int>(i) * 9, 37 - heights[i], 6, heights[i], i == 3 ? amber : navy);
-    c.text(56, 6, 4, "QVX-24S", navy);
-    c.fill(56, 36, 166, 2, amber);
+    for (int i = 0; i < static_cast<int>(BarHeights.size()); ++i)
+        c.fill(BarLeft + i * BarPitch, BarBottom - BarHeights[static_cast<size_t>(i)], BarWidth,
+               BarHeights[static_cast<size_t>(i)], barColour(i));
+    c.text(56, 6, 4, "QVX-24S", Navy);
+    c.fill(56, 36, 166, 2, Amber);
     if (!writeJpeg(argv[1], c)) {
         std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[1]);
         return 1;

@@ -2,6 +2,7 @@
 
 #include "widgets/dialogs.h"
 #include "app/document_launcher.h"
+#include "app/program_folder.h"
 #include "widgets/guard.h"
 #include "core/ini_file.h"
 #include "widgets/key_filter_installer.h"
@@ -345,7 +346,7 @@ void TForm1::Usermanual1Click()
     guard(
         [this] {
             QDir::setCurrent(m_session.ProgramDir);
-            openDocument(m_session.ProgramDir + QStringLiteral("UsrMan.pdf"));
+            openDocument(userManualPath(m_session.ProgramDir, QCoreApplication::applicationDirPath()));
         },
         this);
 }

@@ -34,7 +34,8 @@ class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
     // programDir: the program's folder (the settings file, the manual and the
-    // log files live there); empty means the executable's folder.  The
+    // log files live there; see program_folder.h for how the program entry
+    // picks it); empty means the executable's folder.  The
     // settings file is read here, before the window is first shown.
     explicit TForm1(const QString &programDir = {}, QWidget *parent = nullptr);
     ~TForm1() override;
