@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds every libFuzzer target of tests/fuzz (build-fuzz/, clang) and runs
-# each for SECONDS (default 60) on a copy of its seed corpus.  Prints the
+# them on copies of their seed corpora within one budget of SECONDS (default
+# 600) that the targets share equally (at least 10 s each), so that adding a
+# target does not lengthen the run.  Prints the
 # executions per target; exits non-zero on a finding (crash, leak, sanitizer
 # report or a violated property), leaving the reproducer in build-fuzz/findings/.
 # Skips, with a message and exit 0, when clang or libFuzzer is missing.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-60}"
+budget="${1:-600}"
 root="$PWD"
 build="$root/build-fuzz"
 
@@ -33,10 +35,17 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithD
   "${launcher[@]}" >/dev/null || exit 1
 cmake --build "$build" -j"$jobs" --target qvx_fuzz_all || exit 1
 
+targets=("$build"/fuzz/fuzz_*)
+count=0
+for exe in "${targets[@]}"; do [ -x "$exe" ] && count=$((count + 1)); done
+seconds=$(( count > 0 ? budget / count : budget ))
+[ "$seconds" -lt 10 ] && seconds=10
+echo "fuzz: $count targets, ${seconds} s each (budget ${budget} s)"
+
 status=0
 mkdir -p "$build/findings"
 summary=()
-for exe in "$build"/fuzz/fuzz_*; do
+for exe in "${targets[@]}"; do
   [ -x "$exe" ] || continue
   name="$(basename "$exe")"
   short="${name#fuzz_}"

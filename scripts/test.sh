@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test; then the whole
 # suite again under AddressSanitizer and UndefinedBehaviorSanitizer
-# (build-asan/), then every fuzz target for a minute (build-fuzz/) when clang
-# is present, then builds the Debian package, installs it, checks the
+# (build-asan/), then every fuzz target within one shared ten-minute budget
+# (build-fuzz/) when clang is present, then builds the Debian package, installs it, checks the
 # installed programs and removes it again (only as root with apt-get; skipped
 # with a message otherwise).  Each stage's time is printed.
 set -euo pipefail
@@ -41,6 +41,6 @@ stage "build" bash scripts/build.sh
 stage "tests" suite build
 stage "sanitizer build" sanitized_build
 stage "tests under ASan+UBSan" sanitized_suite
-stage "fuzzing" bash scripts/fuzz.sh "${QVX_FUZZ_SECONDS:-60}"
+stage "fuzzing" bash scripts/fuzz.sh "${QVX_FUZZ_BUDGET:-600}"
 stage "package" bash scripts/check-package.sh
 closing_count
