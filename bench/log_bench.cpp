@@ -7,23 +7,14 @@
 //   QT_QPA_PLATFORM=offscreen build/bench/log_bench [lines]
 #include "console/log_view.h"
 
+#include "bench_memory.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <cstdio>
 
 namespace {
-
-long rssKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
 
 // A reply line as the register browser logs it: 125 registers' worth of
 // bytes would be longer; this is the typical ~150-character line.

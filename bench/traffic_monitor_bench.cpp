@@ -11,6 +11,8 @@
 #include "transport/modbus.h"
 #include "transport/session.h"
 
+#include "bench_memory.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,17 +21,6 @@
 #include <cstdio>
 
 namespace {
-
-long rssKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
 
 qint64 nowUsec()
 {

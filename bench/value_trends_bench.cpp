@@ -5,6 +5,8 @@
 //   QT_QPA_PLATFORM=offscreen build/bench/value_trends_bench [picture.png]
 #include "monitor/value_trends_window.h"
 
+#include "bench_memory.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -14,16 +16,6 @@
 #include <cstdio>
 
 namespace {
-long rssKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
 } // namespace
 
 int main(int argc, char **argv)
