@@ -15,9 +15,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-} // namespace
-
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
