@@ -26,13 +26,10 @@ if ! clang++ -fsanitize=fuzzer,address,undefined "$probe/p.cpp" -o "$probe/p" >/
 fi
 rm -rf "$probe"
 
-launcher=()
-if command -v ccache >/dev/null 2>&1; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
+source scripts/compiler_cache.sh
 jobs="${QVX_JOBS:-2}"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVX_FUZZ=ON \
-  "${launcher[@]}" >/dev/null || exit 1
+  "${QVX_LAUNCHER[@]}" >/dev/null || exit 1
 cmake --build "$build" -j"$jobs" --target qvx_fuzz_all || exit 1
 
 targets=("$build"/fuzz/fuzz_*)

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build
+  build-essential cmake ninja-build ccache
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libjpeg-dev
   fonts-dejavu-core
   python3 python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat

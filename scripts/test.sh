@@ -26,7 +26,9 @@ closing_count() {
     awk '{f += $1; t += $2} END {printf "tests: %d passed, %d failed\n", t - f, f}'
 }
 sanitized_build() {
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVX_SANITIZE=ON ${CMAKE_ARGS:-}
+  source scripts/compiler_cache.sh
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVX_SANITIZE=ON "${QVX_LAUNCHER[@]}" \
+    ${CMAKE_ARGS:-}
   cmake --build build-asan -j"$(nproc)"
 }
 sanitized_suite() {
