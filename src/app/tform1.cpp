@@ -113,6 +113,7 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
                                                      m_metersTab->checkLongObis());
     m_readoutTab->setObjectName(QStringLiteral("TabSheet_readout"));
     m_readoutTab->setSerialPanel(m_settingsTab->serialPanel());
+    m_readoutTab->setMetersTab(m_metersTab);
     m_tabs->addTab(m_settingsTab, QStringLiteral("   Settings     "));
     m_tabs->addTab(m_metersTab, QStringLiteral("    Devices programmed in modbus   "));
     m_tabs->addTab(m_readoutTab, QStringLiteral("   Diagnostic/Readout   "));
