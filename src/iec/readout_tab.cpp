@@ -58,7 +58,7 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
       m_untilEnd(new QCheckBox(QStringLiteral("Until end of message"), this)),
       m_modeC(new QCheckBox(QStringLiteral("Acknowledge (mode C)"), this)),
       m_start300(new QCheckBox(QStringLiteral("Start at 300 baud"), this)), m_popupIEC(new QMenu(this)),
-      m_run(session.comm2())
+      m_stop(button("Button_stopReadout", QStringLiteral("Stop readout"), this)), m_run(session.comm2())
 {
     m_untilEnd->setObjectName(QStringLiteral("CheckBox_untilEnd"));
     m_untilEnd->setToolTip(QStringLiteral("Capture until ETX and the block check character, until no byte "
@@ -75,6 +75,10 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
                             QStringLiteral("Readout: %1 bytes, %2 s").arg(bytes).arg(seconds));
     });
     connect(&m_run, &IecReadoutRun::finished, this, &ReadoutTab::readoutFinished);
+    m_stop->setEnabled(false);
+    // Says why it is disabled as much as what it does.
+    m_stop->setToolTip(QStringLiteral("Ends a running readout (available while one runs)"));
+    connect(m_stop, &QPushButton::clicked, this, &ReadoutTab::ButtonStopReadoutClick);
 
     m_timerDirectRead->setObjectName(QStringLiteral("Timer_directRead"));
     connect(m_timerDirectRead, &ReplyTimer::timeout, this, &ReadoutTab::Timer_directReadTimer);
@@ -144,6 +148,7 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     addressRow->addWidget(addressLabel);
     addressRow->addWidget(m_address);
     addressRow->addWidget(readout);
+    addressRow->addWidget(m_stop);
     addressRow->addStretch(1);
     auto *optionRow = new QHBoxLayout;
     optionRow->addWidget(m_untilEnd);
@@ -222,6 +227,7 @@ void ReadoutTab::startReadout()
     // The run purges the port and writes the sign-on.  No receive event is
     // handled between this write and the flag: both run in this handler.
     m_run.start(options);
+    m_stop->setEnabled(true);
     m_session.ReadoutCaptureActive = true;
     m_session.RxBuffer.clear();
     if (options.untilEnd) {
@@ -241,8 +247,21 @@ void ReadoutTab::Timer_directReadTimer()
     m_run.stop();
 }
 
+void ReadoutTab::ButtonStopReadoutClick()
+{
+    guard(
+        [this] {
+            if (!m_run.running())
+                return;
+            m_session.log(QStringLiteral("Readout stopped (%1 bytes)").arg(m_run.capture().size()));
+            m_run.stop();
+        },
+        this);
+}
+
 void ReadoutTab::readoutFinished()
 {
+    m_stop->setEnabled(false);
     m_timerDirectRead->disable();
     m_session.ReadoutCaptureActive = false;
     m_session.setStatus(StatusPanelProgress, QString());

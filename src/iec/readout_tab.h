@@ -72,6 +72,8 @@ public slots:
     // "Copy codes to meter slot...": the selected rows' codes (all rows when
     // none is selected) and the meter ID into a slot chosen in a dialog.
     void CopyCodesToMeterSlotClick();
+    // "Stop readout": ends a running readout now.
+    void ButtonStopReadoutClick();
 
 private:
     void startReadout();
@@ -88,6 +90,7 @@ private:
     QCheckBox *m_modeC;
     QCheckBox *m_start300;
     QMenu *m_popupIEC;
+    QPushButton *m_stop;
     IecReadoutRun m_run;
 };
 

@@ -168,6 +168,22 @@ private slots:
         QVERIFY(!r.waitForLine(QStringLiteral("^Readout ended: no data for 3 s \\(15 bytes\\)$"), 20000)
                      .isEmpty());
         QCOMPARE(r.meter.acks(), 0);
+        QVERIFY(!r.child<QPushButton>("Button_stopReadout")->isEnabled());
+    }
+
+    // The operator ends a slow readout; the port goes back to its rate.
+    void stopEndsAReadout()
+    {
+        Rig r(at(300), QStringLiteral("9600"));
+        r.check("CheckBox_untilEnd");
+        r.check("CheckBox_start300");
+        r.click("Button4");
+        QTRY_VERIFY_WITH_TIMEOUT(r.form->session().RxBuffer.size() > 5, 10000);
+        r.click("Button_stopReadout");
+        QVERIFY(!r.waitForLine(QStringLiteral("^Readout stopped \\(\\d+ bytes\\)$"), 1000).isEmpty());
+        QCOMPARE(r.log().last(), QStringLiteral("Port back at 9600 baud, 7 data bits, even parity"));
+        QVERIFY(!r.form->session().ReadoutCaptureActive);
+        QCOMPARE(r.form->session().comm2().activeLine().baudRate, 9600);
     }
 
     // Sign-on at 300 baud, acknowledgement, switch to the announced 9600;
