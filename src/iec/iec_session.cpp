@@ -100,7 +100,14 @@ void IecReadoutRun::start(const Options &options)
     }
     m_comm.purge();
     const QByteArray request = signOnRequest(options.address);
-    m_comm.blockWrite(request);
+    try {
+        m_comm.blockWrite(request);
+    } catch (...) {
+        // Nothing went out: no run, and the port back at its own rate.
+        m_outcome = Outcome::Stopped;
+        restoreLine();
+        throw;
+    }
     if (verbose)
         emit logLine(QStringLiteral("Sign-on sent: ") +
                      QString::fromLatin1(request.left(request.size() - 2)));
