@@ -184,6 +184,8 @@ void TForm1::buildStatusBar()
         statusBar()->addWidget(panel);
         m_statusPanels[i] = panel;
     }
+    // Shown only while a readout runs.
+    statusBar()->addWidget(m_readoutTab->progressPanel());
 }
 
 QString TForm1::settingsFilePath() const

@@ -58,7 +58,8 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
       m_untilEnd(new QCheckBox(QStringLiteral("Until end of message"), this)),
       m_modeC(new QCheckBox(QStringLiteral("Acknowledge (mode C)"), this)),
       m_start300(new QCheckBox(QStringLiteral("Start at 300 baud"), this)), m_popupIEC(new QMenu(this)),
-      m_stop(button("Button_stopReadout", QStringLiteral("Stop readout"), this)), m_run(session.comm2())
+      m_stop(button("Button_stopReadout", QStringLiteral("Stop readout"), this)),
+      m_progress(new QLabel(this)), m_run(session.comm2())
 {
     m_untilEnd->setObjectName(QStringLiteral("CheckBox_untilEnd"));
     m_untilEnd->setToolTip(QStringLiteral("Capture until ETX and the block check character, until no byte "
@@ -70,9 +71,14 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     m_start300->setToolTip(QStringLiteral("Send the sign-on at 300 baud, 7 data bits, even parity (optical "
                                           "probe)"));
     connect(&m_run, &IecReadoutRun::logLine, &m_session, &Session::log);
+    m_progress->setObjectName(QStringLiteral("StatusPanelReadout"));
+    m_progress->setAccessibleName(QStringLiteral("Readout progress"));
+    m_progress->setFrameShape(QFrame::StyledPanel);
+    m_progress->setMinimumWidth(170);
+    m_progress->hide();
     connect(&m_run, &IecReadoutRun::progress, this, [this](qint64 bytes, int seconds) {
-        m_session.setStatus(StatusPanelProgress,
-                            QStringLiteral("Readout: %1 bytes, %2 s").arg(bytes).arg(seconds));
+        m_progress->setText(QStringLiteral("Readout: %1 bytes, %2 s").arg(bytes).arg(seconds));
+        m_progress->show();
     });
     connect(&m_run, &IecReadoutRun::finished, this, &ReadoutTab::readoutFinished);
     m_stop->setEnabled(false);
@@ -264,7 +270,8 @@ void ReadoutTab::readoutFinished()
     m_stop->setEnabled(false);
     m_timerDirectRead->disable();
     m_session.ReadoutCaptureActive = false;
-    m_session.setStatus(StatusPanelProgress, QString());
+    m_progress->hide();
+    m_progress->clear();
 }
 
 void ReadoutTab::captureBytes(const QByteArray &bytes)

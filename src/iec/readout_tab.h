@@ -20,6 +20,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -45,8 +46,10 @@ public:
     // The meter tab that "Copy codes to meter slot..." fills.
     void setMetersTab(MetersTab *tab);
 
-    // The status bar panel that shows a running readout's progress.
-    static constexpr int StatusPanelProgress = 3;
+    // The status bar panel that shows a running readout's bytes and seconds
+    // (hidden while none runs); the window puts it in its status bar beside
+    // the four panels it has anyway.
+    QLabel *progressPanel() const { return m_progress; }
 
     StringGrid *gridIEC() const { return m_gridIEC; }
     ReadoutView *memoReadout() const { return m_memo; }
@@ -91,6 +94,7 @@ private:
     QCheckBox *m_start300;
     QMenu *m_popupIEC;
     QPushButton *m_stop;
+    QLabel *m_progress;
     IecReadoutRun m_run;
 };
 
