@@ -21,10 +21,9 @@ uint8_t IecBcc(QByteArrayView bytes)
 IecMessageEnd FindIecMessageEnd(QByteArrayView capture)
 {
     IecMessageEnd r;
-    // The identification line holds no STX, but its bytes before the message
-    // must not count; without one the message is looked for from the start.
-    const IecIdentification id = FindIecIdentification(capture);
-    const qsizetype stx = capture.indexOf(IecStx, id.found ? id.end : 0);
+    // The identification line holds no STX, so the first one starts the
+    // message whatever came before it (a DEL, noise, a damaged line).
+    const qsizetype stx = capture.indexOf(IecStx);
     if (stx < 0)
         return r;
     const qsizetype etx = capture.indexOf(IecEtx, stx + 1);
@@ -61,7 +60,9 @@ IecIdentification FindIecIdentification(QByteArrayView capture)
             line.chop(1);
         // "/XXXZ" at least: three letters of the maker, then the baud
         // character; anything shorter is not the identification.
-        if (line.size() >= 5) {
+        // A line that holds STX or ETX is the data message, not the
+        // identification.
+        if (line.size() >= 5 && !line.contains(IecStx) && !line.contains(IecEtx)) {
             r.found = true;
             r.line = line.toByteArray();
             r.baudChar = line[4];

@@ -30,10 +30,9 @@ struct IecMessageEnd {
     uint8_t received = 0;  // the byte after ETX
     bool bccOk() const { return complete && computed == received; }
 };
-// Looks for the message after the identification line: the first STX that
-// follows a line feed (or starts the capture), then the first ETX after it.
-// Bytes before the STX (a leading DEL, the identification line) are not part
-// of the check.
+// Looks for the message: the first STX, then the first ETX after it.  Bytes
+// before the STX (a leading DEL, the identification line) are not part of
+// the check, and the end depends only on the bytes up to it.
 IecMessageEnd FindIecMessageEnd(QByteArrayView capture);
 
 // The identification line "/XXXZ<ident>" CR LF (or LF alone).
@@ -45,7 +44,8 @@ struct IecIdentification {
     qsizetype end = 0; // bytes of the capture up to and including its LF
 };
 // The first complete identification line in a capture; bytes before its "/"
-// (a DEL some meters send first, noise) are skipped.
+// (a DEL some meters send first, noise) are skipped, and so is a line that
+// holds STX or ETX.
 IecIdentification FindIecIdentification(QByteArrayView capture);
 
 // The rate a mode C baud character stands for: '0' 300, '1' 600, '2' 1200,
