@@ -164,7 +164,13 @@ void IecReadoutRun::checkIdentification()
         return;
     }
     const QByteArray ack = IecAckForReadout(id.baudChar);
-    m_comm.blockWrite(ack);
+    // This runs inside a receive event: a full output queue is reported,
+    // not raised through it.
+    if (!m_comm.writeText(ack)) {
+        emit logLine(
+            QStringLiteral("Acknowledgement not sent: output buffer is full. Please check comm status."));
+        return;
+    }
     emit logLine(QStringLiteral("Acknowledgement sent: %1(data readout at %2 baud)")
                      .arg(hexBytes(ack))
                      .arg(id.modeCBaud));

@@ -98,7 +98,7 @@ Meter behaviour:
   Answers "/?" + address + "!" CR LF for --meter-address and for an empty
   address, 200 ms after the request, with "/QVX5SIMMETER" CR LF, STX, data
   lines such as 1.8.0(0001234.567*kWh) CR LF, "!" CR LF, ETX and the BCC
-  (XOR of the bytes after STX up to and including ETX), always paced at its
+  (XOR of the bytes after STX up to and including ETX), paced at its
   line's rate. Other addresses are ignored; so is a request that comes
   while it is still answering. Its readings are those of the same meter
   behind the gateway.
