@@ -118,6 +118,7 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
                                                      m_metersTab->checkLongObis());
     m_readoutTab->setObjectName(QStringLiteral("TabSheet_readout"));
     m_readoutTab->setSerialPanel(m_settingsTab->serialPanel());
+    m_readoutTab->setMetersTab(m_metersTab);
     m_tabs->addTab(m_settingsTab, QStringLiteral("   Settings     "));
     m_tabs->addTab(m_metersTab, QStringLiteral("    Devices programmed in modbus   "));
     m_tabs->addTab(m_readoutTab, QStringLiteral("   Diagnostic/Readout   "));
@@ -213,6 +214,8 @@ void TForm1::buildStatusBar()
         statusBar()->addWidget(panel);
         m_statusPanels[i] = panel;
     }
+    // Shown only while a readout runs.
+    statusBar()->addWidget(m_readoutTab->progressPanel());
 }
 
 QString TForm1::settingsFilePath() const

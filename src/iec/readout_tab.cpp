@@ -5,17 +5,25 @@
 #include "widgets/typing_limit.h"
 #include "widgets/grid_export.h"
 #include "iec/iec_parse.h"
+#include "iec/obis.h"
+#include "meters/meter_codec.h"
+#include "meters/meter_table.h"
+#include "meters/meters_tab.h"
+#include "widgets/dialogs.h"
 #include "iec/readout_view.h"
 #include "transport/reply_timer.h"
 #include "widgets/serial_panel.h"
 #include "transport/session.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
+#include <QMenu>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace qvx {
@@ -46,8 +54,38 @@ void makeBold(QWidget *w)
 
 ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     : QWidget(parent), m_session(session), m_address(new QLineEdit(this)), m_memo(new ReadoutView(this)),
-      m_gridIEC(new StringGrid(3, 2, this)), m_timerDirectRead(new ReplyTimer(CaptureMs, this))
+      m_gridIEC(new StringGrid(3, 2, this)), m_timerDirectRead(new ReplyTimer(CaptureMs, this)),
+      m_untilEnd(new QCheckBox(QStringLiteral("Until end of message"), this)),
+      m_modeC(new QCheckBox(QStringLiteral("Acknowledge (mode C)"), this)),
+      m_start300(new QCheckBox(QStringLiteral("Start at 300 baud"), this)), m_popupIEC(new QMenu(this)),
+      m_stop(button("Button_stopReadout", QStringLiteral("Stop readout"), this)),
+      m_progress(new QLabel(this)), m_run(session.comm2())
 {
+    m_untilEnd->setObjectName(QStringLiteral("CheckBox_untilEnd"));
+    m_untilEnd->setToolTip(QStringLiteral("Capture until ETX and the block check character, until no byte "
+                                          "has come for 3 s, or for at most 5 minutes"));
+    m_modeC->setObjectName(QStringLiteral("CheckBox_modeC"));
+    m_modeC->setToolTip(QStringLiteral("Acknowledge the identification line and switch to the rate it "
+                                       "announces"));
+    m_start300->setObjectName(QStringLiteral("CheckBox_start300"));
+    m_start300->setToolTip(QStringLiteral("Send the sign-on at 300 baud, 7 data bits, even parity (optical "
+                                          "probe)"));
+    connect(&m_run, &IecReadoutRun::logLine, &m_session, &Session::log);
+    m_progress->setObjectName(QStringLiteral("StatusPanelReadout"));
+    m_progress->setAccessibleName(QStringLiteral("Readout progress"));
+    m_progress->setFrameShape(QFrame::StyledPanel);
+    m_progress->setMinimumWidth(170);
+    m_progress->hide();
+    connect(&m_run, &IecReadoutRun::progress, this, [this](qint64 bytes, int seconds) {
+        m_progress->setText(QStringLiteral("Readout: %1 bytes, %2 s").arg(bytes).arg(seconds));
+        m_progress->show();
+    });
+    connect(&m_run, &IecReadoutRun::finished, this, &ReadoutTab::readoutFinished);
+    m_stop->setEnabled(false);
+    // Says why it is disabled as much as what it does.
+    m_stop->setToolTip(QStringLiteral("Ends a running readout (available while one runs)"));
+    connect(m_stop, &QPushButton::clicked, this, &ReadoutTab::ButtonStopReadoutClick);
+
     m_timerDirectRead->setObjectName(QStringLiteral("Timer_directRead"));
     connect(m_timerDirectRead, &ReplyTimer::timeout, this, &ReadoutTab::Timer_directReadTimer);
     connect(&m_session, &Session::readoutBytes, this, &ReadoutTab::captureBytes);
@@ -93,6 +131,14 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     m_gridIEC->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_gridIEC->setColumnWidths({78, 86, 144});
     m_gridIEC->setRowHeight(18);
+    m_gridIEC->gridModel()->setColumnToolTip(0, [](const QString &code) { return ObisDescription(code); });
+    m_popupIEC->setObjectName(QStringLiteral("PopupIEC"));
+    QAction *copyCodes = m_popupIEC->addAction(QStringLiteral("Copy codes to meter slot..."));
+    copyCodes->setObjectName(QStringLiteral("CopyCodesToMeterSlot"));
+    connect(copyCodes, &QAction::triggered, this, &ReadoutTab::CopyCodesToMeterSlotClick);
+    m_gridIEC->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_gridIEC, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { m_popupIEC->popup(m_gridIEC->viewport()->mapToGlobal(pos)); });
     QPushButton *parse = button("BitBtn20", QStringLiteral("Parse"), this);
     connect(parse, &QPushButton::clicked, this, &ReadoutTab::BitBtn20Click);
     QPushButton *saveGrid = button("BitBtn21", QStringLiteral("Save"), this);
@@ -108,7 +154,13 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     addressRow->addWidget(addressLabel);
     addressRow->addWidget(m_address);
     addressRow->addWidget(readout);
+    addressRow->addWidget(m_stop);
     addressRow->addStretch(1);
+    auto *optionRow = new QHBoxLayout;
+    optionRow->addWidget(m_untilEnd);
+    optionRow->addWidget(m_modeC);
+    optionRow->addWidget(m_start300);
+    optionRow->addStretch(1);
 
     auto *memoButtons = new QHBoxLayout;
     memoButtons->addWidget(clear);
@@ -123,6 +175,7 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     auto *left = new QVBoxLayout;
     left->addLayout(intro);
     left->addLayout(addressRow);
+    left->addLayout(optionRow);
     left->addWidget(m_memo, 1);
     left->addLayout(memoButtons);
 
@@ -139,9 +192,18 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     layout->addLayout(right, 2);
 }
 
+void ReadoutTab::setMetersTab(MetersTab *tab)
+{
+    m_metersTab = tab;
+    // The register list shows what a code means, as the readout table does.
+    if (tab)
+        tab->gridRegisters()->gridModel()->setColumnToolTip(
+            1, [](const QString &code) { return ObisDescription(code); });
+}
+
 QByteArray ReadoutTab::signOnRequest(const QString &address)
 {
-    return "/?" + address.toLatin1() + "!\r\n";
+    return IecReadoutRun::signOnRequest(address);
 }
 
 void ReadoutTab::Button4Click()
@@ -163,12 +225,22 @@ void ReadoutTab::startReadout()
         m_session.log(QStringLiteral("Unable to open serial port, quitting..."));
         return;
     }
-    m_session.purge();
-    // No receive event is handled between this write and the flag: both run
-    // in this handler.
-    m_session.comm2().blockWrite(signOnRequest(m_address->text()));
+    IecReadoutRun::Options options;
+    options.address = m_address->text();
+    options.untilEnd = m_untilEnd->isChecked();
+    options.acknowledge = m_modeC->isChecked();
+    options.start300 = m_start300->isChecked();
+    // The run purges the port and writes the sign-on.  No receive event is
+    // handled between this write and the flag: both run in this handler.
+    m_run.start(options);
+    m_stop->setEnabled(true);
     m_session.ReadoutCaptureActive = true;
     m_session.RxBuffer.clear();
+    if (options.untilEnd) {
+        // The run ends itself; the ten-second window does not apply.
+        m_timerDirectRead->disable();
+        return;
+    }
     // A capture that runs already keeps its end: the window is not restarted.
     m_timerDirectRead->setInterval(CaptureMs);
     m_timerDirectRead->enable();
@@ -178,6 +250,28 @@ void ReadoutTab::Timer_directReadTimer()
 {
     m_timerDirectRead->disable();
     m_session.ReadoutCaptureActive = false;
+    m_run.stop();
+}
+
+void ReadoutTab::ButtonStopReadoutClick()
+{
+    guard(
+        [this] {
+            if (!m_run.running())
+                return;
+            m_session.log(QStringLiteral("Readout stopped (%1 bytes)").arg(m_run.capture().size()));
+            m_run.stop();
+        },
+        this);
+}
+
+void ReadoutTab::readoutFinished()
+{
+    m_stop->setEnabled(false);
+    m_timerDirectRead->disable();
+    m_session.ReadoutCaptureActive = false;
+    m_progress->hide();
+    m_progress->clear();
 }
 
 void ReadoutTab::captureBytes(const QByteArray &bytes)
@@ -185,6 +279,83 @@ void ReadoutTab::captureBytes(const QByteArray &bytes)
     if (!m_session.ReadoutCaptureActive)
         return;
     m_memo->capture(bytes, ReadoutLineIndex);
+    m_run.feed(bytes);
+}
+
+void ReadoutTab::CopyCodesToMeterSlotClick()
+{
+    guard(
+        [this] {
+            if (!m_metersTab)
+                return;
+            const StringGrid &grid = *m_gridIEC;
+            QList<int> rows;
+            for (const QModelIndex &index : grid.selectionModel()->selectedRows())
+                if (index.row() > 0)
+                    rows.append(index.row());
+            std::sort(rows.begin(), rows.end());
+            if (rows.isEmpty())
+                for (int r = 1; r < grid.rowCount(); ++r)
+                    rows.append(r);
+
+            // The meter's ID: its address (0.0.0), else its serial number
+            // (C.1.0), from the whole table.
+            QString id;
+            for (const std::array<int, 3> wanted : {std::array{0, 0, 0}, std::array{96, 1, 0}}) {
+                for (int r = 1; r < grid.rowCount() && id.isEmpty(); ++r) {
+                    const auto code = ParseObisCode(grid.cell(0, r));
+                    if (code && code->c == wanted[0] && code->d == wanted[1] && code->e == wanted[2])
+                        id = grid.cell(1, r).trimmed();
+                }
+                if (!id.isEmpty())
+                    break;
+            }
+
+            const bool longObis = m_metersTab->checkLongObis()->isChecked();
+            QStringList codes, skipped;
+            for (int r : rows) {
+                const QString text = grid.cell(0, r);
+                if (text.trimmed().isEmpty() && grid.cell(1, r).isEmpty())
+                    continue;
+                const std::optional<QString> code = ObisForMeterSlot(text, longObis);
+                if (code && codes.size() < ObisListRows)
+                    codes.append(*code);
+                else
+                    skipped.append(QString(text).remove(QChar(0x02)).trimmed());
+            }
+            if (codes.isEmpty()) {
+                m_session.log(QStringLiteral("No OBIS codes to copy: parse a readout first"));
+                return;
+            }
+            const std::optional<int> slot = dialogs().askNumber(
+                this, QStringLiteral("Copy codes to meter slot"), QStringLiteral("Meter slot (1-32):"), 1,
+                MeterTable::Slots, m_metersTab->meterNumber());
+            if (!slot)
+                return;
+            int held = 0;
+            for (int r = 1; r <= MeterTable::Rows; ++r)
+                held += m_metersTab->meterTable().code(*slot, r).isEmpty() ? 0 : 1;
+            if (held > 0 &&
+                !dialogs().askYesNo(this, DialogIcon::Warning, QStringLiteral("Copy codes to meter slot"),
+                                    QStringLiteral("Meter slot %1 already holds %2 codes. Replace them "
+                                                   "with the %3 codes of the readout?")
+                                        .arg(*slot)
+                                        .arg(held)
+                                        .arg(codes.size())))
+                return;
+            m_metersTab->fillSlot(*slot, id, codes);
+            m_session.log(QStringLiteral("Copied %1 OBIS codes to meter slot %2%3; press \"Write in "
+                                         "QVX-24 this meter\" to program the gateway")
+                              .arg(codes.size())
+                              .arg(*slot)
+                              .arg(id.isEmpty() ? QString() : QStringLiteral(" with meter ID ") + id));
+            if (!skipped.isEmpty())
+                m_session.log(QStringLiteral("Skipped (not an OBIS code the meter table can take, or more "
+                                             "than %1): %2")
+                                  .arg(ObisListRows)
+                                  .arg(skipped.join(QStringLiteral(", "))));
+        },
+        this);
 }
 
 void ReadoutTab::Button5Click()

@@ -5,15 +5,29 @@
 // acknowledgement, no option select, no baud-rate change).  The text can be
 // cleared, saved to 'logIEC.txt' in the program's folder, and split into the
 // table of OBIS codes and values, which is exported as CSV.
+//
+// Beyond that ten-second capture, three check boxes make the readout fit real
+// meters: "Until end of message" captures until ETX and the block check
+// character (checked and reported), a quiet line or five minutes;
+// "Acknowledge (mode C)" answers the identification and switches the port to
+// the announced rate; "Start at 300 baud" signs on at 300 baud 7E1 for an
+// optical probe.  The table's codes can be copied into a meter slot of the
+// meter tab.
 #pragma once
+
+#include "iec/iec_session.h"
 
 #include <QWidget>
 
+class QCheckBox;
+class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 
 namespace qvx {
 
+class MetersTab;
 class ReadoutView;
 class ReplyTimer;
 class SerialPanel;
@@ -29,10 +43,19 @@ public:
 
     // The port toggle that opens a closed port with the Settings tab's values.
     void setSerialPanel(SerialPanel *panel) { m_serial = panel; }
+    // The meter tab that "Copy codes to meter slot..." fills.
+    void setMetersTab(MetersTab *tab);
+
+    // The status bar panel that shows a running readout's bytes and seconds
+    // (hidden while none runs); the window puts it in its status bar beside
+    // the four panels it has anyway.
+    QLabel *progressPanel() const { return m_progress; }
 
     StringGrid *gridIEC() const { return m_gridIEC; }
     ReadoutView *memoReadout() const { return m_memo; }
     ReplyTimer &timerDirectRead() const { return *m_timerDirectRead; }
+    IecReadoutRun &readoutRun() { return m_run; }
+    QMenu *popupIEC() const { return m_popupIEC; }
 
     // The sign-on request for a meter address: "/?" address "!" CR LF.
     static QByteArray signOnRequest(const QString &address);
@@ -49,16 +72,30 @@ public slots:
     void BitBtn21Click();         // Save the table as CSV
     // The bytes of one serial receive event; ignored unless a capture runs.
     void captureBytes(const QByteArray &bytes);
+    // "Copy codes to meter slot...": the selected rows' codes (all rows when
+    // none is selected) and the meter ID into a slot chosen in a dialog.
+    void CopyCodesToMeterSlotClick();
+    // "Stop readout": ends a running readout now.
+    void ButtonStopReadoutClick();
 
 private:
     void startReadout();
+    void readoutFinished();
 
     Session &m_session;
     SerialPanel *m_serial = nullptr;
+    MetersTab *m_metersTab = nullptr;
     QLineEdit *m_address;
     ReadoutView *m_memo;
     StringGrid *m_gridIEC;
     ReplyTimer *m_timerDirectRead;
+    QCheckBox *m_untilEnd;
+    QCheckBox *m_modeC;
+    QCheckBox *m_start300;
+    QMenu *m_popupIEC;
+    QPushButton *m_stop;
+    QLabel *m_progress;
+    IecReadoutRun m_run;
 };
 
 } // namespace qvx

@@ -255,6 +255,23 @@ void MetersTab::Edit_meterNumberChange()
     m_values->Cleaetable1Click();
 }
 
+void MetersTab::fillSlot(int slot, const QString &id, const QStringList &codes)
+{
+    if (!MeterTable::validSlot(slot))
+        return;
+    m_table.setId(slot, id);
+    for (int r = 1; r <= MeterTable::Rows; ++r)
+        m_table.setCode(slot, r, r <= codes.size() ? codes.at(r - 1) : QString());
+    if (meterNumber() != slot)
+        m_udMeterNumber->setValue(slot); // shows it
+    else
+        Edit_meterNumberChange();
+    for (int r = 1; r <= ObisListRows; ++r) {
+        m_gridRegisters->setCell(0, r, QString::number(r));
+        m_gridRegisters->setCell(1, r, m_table.code(slot, r));
+    }
+}
+
 void MetersTab::Butt_clearRegClick()
 {
     m_gridRegisters->gridModel()->clearCells(1, 0);

@@ -11,6 +11,7 @@
 #include "transport/exchange.h"
 
 #include <QByteArray>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -69,6 +70,11 @@ public:
     // Adds an ID to the list of Combo_meterID unless it is there already
     // (exact comparison); the text in the box stays as it is.
     void AddMeterIdToList(const QString &id);
+
+    // Puts an ID and a list of codes (rows 1 on, the rest emptied) into slot
+    // n of the meter table and shows that slot, codes even without an ID.
+    // Nothing is sent: the operator writes the slot with the usual buttons.
+    void fillSlot(int slot, const QString &id, const QStringList &codes);
 
 public slots:
     // Shows slot n from the meter table.

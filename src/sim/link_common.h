@@ -69,6 +69,10 @@ public:
     virtual void write(const QByteArray &bytes) = 0;
     // A port switches to new line settings; a pseudo-terminal has none.
     virtual void applyLine(const LineSettings &) {}
+    // The rate the client at the other end has set, where the channel can
+    // tell (a pseudo-terminal: the master side reflects the terminal's
+    // settings); 0 when it cannot.
+    virtual int clientBaud() const { return 0; }
     virtual QString name() const = 0;
 
 signals:

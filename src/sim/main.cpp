@@ -98,10 +98,24 @@ Meter behaviour:
   Answers "/?" + address + "!" CR LF for --meter-address and for an empty
   address, 200 ms after the request, with "/QVX5SIMMETER" CR LF, STX, data
   lines such as 1.8.0(0001234.567*kWh) CR LF, "!" CR LF, ETX and the BCC
-  (XOR of the bytes after STX up to and including ETX), always paced at its
+  (XOR of the bytes after STX up to and including ETX), paced at its
   line's rate. Other addresses are ignored; so is a request that comes
   while it is still answering. Its readings are those of the same meter
   behind the gateway.
+  --meter-mode-c: sends the identification line alone, at the rate the
+  client's port runs at (on a pseudo-terminal read from its master side),
+  waits up to 2 s for the acknowledgement ACK "0" Z "0" CR LF and sends the
+  data block 200 ms later at the rate Z names ('0' 300 ... '5' 9600,
+  '6' 19200); without an acknowledgement it sends nothing more. The fifth
+  character of --meter-ident is the baud character it announces.
+  --meter-history N adds N billing-period lines such as 1.8.0*01(...): at
+  300 baud the default answer takes about 14 s, each line about 0.8 s more.
+  --meter-bad-bcc, --meter-lf-only and --meter-leading-del imitate meters
+  that send a wrong block check character, end lines with LF alone, or
+  send one DEL (0x7F) before the identification line.
+  --meter-parity-on-wire sends every character with its parity bit as the
+  top bit (7E1 or 7O1 lines), as a port set to 8 data bits without parity
+  reads such a meter; a pseudo-terminal cannot carry 7-bit framing.
 
 Faults (Modbus links only; each a switch, combinable):
   --fault-every N makes them hit every N-th reply only; exceptions for
@@ -215,6 +229,27 @@ int main(int argc, char *argv[])
     const auto oMeterBits =
         opt(QStringLiteral("meter-data-bits"), QStringLiteral("Meter line data bits, 7 or 8 (default 7)."),
             QStringLiteral("N"));
+    const auto oMeterIdent =
+        opt(QStringLiteral("meter-ident"),
+            QStringLiteral("The meter's identification line without CR LF (default /QVX5SIMMETER; the "
+                           "fifth character is the baud character)."),
+            QStringLiteral("TEXT"));
+    const auto oMeterModeC = opt(QStringLiteral("meter-mode-c"),
+                                 QStringLiteral("Mode C: wait for the acknowledgement after the "
+                                                "identification line and switch to the rate it asks for."));
+    const auto oMeterHistory =
+        opt(QStringLiteral("meter-history"),
+            QStringLiteral("Add N billing-period lines to the readout (default 0)."), QStringLiteral("N"));
+    const auto oMeterBadBcc =
+        opt(QStringLiteral("meter-bad-bcc"), QStringLiteral("Send a wrong block check character."));
+    const auto oMeterLfOnly =
+        opt(QStringLiteral("meter-lf-only"), QStringLiteral("End the readout's lines with LF alone."));
+    const auto oMeterDel = opt(QStringLiteral("meter-leading-del"),
+                               QStringLiteral("Send one DEL (0x7F) before the identification line."));
+    const auto oMeterParityOnWire =
+        opt(QStringLiteral("meter-parity-on-wire"),
+            QStringLiteral("Send the parity bit of a 7-bit line as each character's top bit, as a "
+                           "client set to 8 data bits without parity sees it."));
     const auto oDelay = opt(QStringLiteral("fault-delay"), QStringLiteral("Fault: start each reply MS late."),
                             QStringLiteral("MS"));
     const auto oDrop = opt(QStringLiteral("fault-drop"), QStringLiteral("Fault: send no reply."));
@@ -316,6 +351,19 @@ int main(int argc, char *argv[])
         meter.line.parity = parseParity(p.value(oMeterParity));
     if (p.isSet(oMeterBits))
         meter.line.dataBits = parseInt(p.value(oMeterBits), 7, 8, QStringLiteral("--meter-data-bits"));
+    if (p.isSet(oMeterIdent)) {
+        meter.identification = p.value(oMeterIdent).toLatin1();
+        if (!meter.identification.startsWith('/') || meter.identification.size() < 5 ||
+            meter.identification.contains('\n') || meter.identification.contains('\r'))
+            usageError(QStringLiteral("--meter-ident wants a line such as /QVX5SIMMETER"));
+    }
+    meter.modeC = p.isSet(oMeterModeC);
+    if (p.isSet(oMeterHistory))
+        meter.historyLines = parseInt(p.value(oMeterHistory), 0, 10000, QStringLiteral("--meter-history"));
+    meter.style.wrongBcc = p.isSet(oMeterBadBcc);
+    meter.style.lfOnly = p.isSet(oMeterLfOnly);
+    meter.style.leadingDel = p.isSet(oMeterDel);
+    meter.parityOnWire = p.isSet(oMeterParityOnWire);
     meter.monitor = link.monitor;
 
     // --- signals: handled in the event loop ------------------------------------

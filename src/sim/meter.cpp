@@ -210,16 +210,65 @@ uint8_t iecBcc(const QByteArray &block)
     return bcc;
 }
 
-QByteArray buildMeterAnswer(const QByteArray &identification, const QList<QByteArray> &dataLines)
+QByteArray buildIdentificationLine(const QByteArray &identification, const AnswerStyle &style)
 {
-    QByteArray out = identification + "\r\n";
+    return (style.leadingDel ? QByteArray(1, 0x7F) : QByteArray()) + identification +
+           (style.lfOnly ? "\n" : "\r\n");
+}
+
+QByteArray buildDataMessage(const QList<QByteArray> &dataLines, const AnswerStyle &style)
+{
+    const QByteArray end = style.lfOnly ? "\n" : "\r\n";
     QByteArray block(1, STX);
     for (const QByteArray &line : dataLines)
-        block += line + "\r\n";
-    block += "!\r\n";
+        block += line + end;
+    block += "!" + end;
     block += ETX;
-    block += static_cast<char>(iecBcc(block));
-    return out + block;
+    const uint8_t bcc = iecBcc(block);
+    block += static_cast<char>(style.wrongBcc ? bcc ^ 0x55 : bcc);
+    return block;
+}
+
+QByteArray buildMeterAnswer(const QByteArray &identification, const QList<QByteArray> &dataLines,
+                            const AnswerStyle &style)
+{
+    return buildIdentificationLine(identification, style) + buildDataMessage(dataLines, style);
+}
+
+QByteArray withParityBit(const QByteArray &bytes, char parity)
+{
+    QByteArray out = bytes;
+    for (char &c : out) {
+        const auto b = static_cast<uint8_t>(c & 0x7F);
+        bool odd = false;
+        for (uint8_t v = b; v; v &= static_cast<uint8_t>(v - 1))
+            odd = !odd;
+        // Even parity sets the bit when the seven bits hold an odd count of ones.
+        const bool bit = parity == 'O' ? !odd : odd;
+        c = static_cast<char>(b | (bit ? 0x80 : 0));
+    }
+    return out;
+}
+
+AckRequest parseAck(const QByteArray &buffer)
+{
+    AckRequest r;
+    const qsizetype ack = buffer.indexOf('\x06');
+    if (ack < 0) {
+        r.consumed = buffer.size();
+        return r;
+    }
+    if (buffer.size() - ack < 6) {
+        r.consumed = ack;
+        return r;
+    }
+    r.consumed = ack + 6;
+    if (buffer.mid(ack + 4, 2) != "\r\n")
+        return r; // not an acknowledgement: skipped
+    r.found = true;
+    r.baudChar = buffer[ack + 2];
+    r.mode = buffer[ack + 3];
+    return r;
 }
 
 SignOn parseSignOn(const QByteArray &buffer)

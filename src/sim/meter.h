@@ -77,9 +77,35 @@ private:
 // block must start with STX (the bytes before it are skipped if not).
 uint8_t iecBcc(const QByteArray &block);
 
-// The whole answer to a sign-on: identification line "/XXXZ..." CR LF, then
-// STX, the data lines each ended by CR LF, "!" CR LF, ETX and the BCC.
-QByteArray buildMeterAnswer(const QByteArray &identification, const QList<QByteArray> &dataLines);
+// How a meter lays out its answer, for the habits of real meters.
+struct AnswerStyle {
+    bool lfOnly = false;     // lines end in LF alone, not CR LF
+    bool leadingDel = false; // one DEL (0x7F) before the identification line
+    bool wrongBcc = false;   // the block check character is deliberately wrong
+};
+
+// The identification line "/XXXZ..." CR LF.
+QByteArray buildIdentificationLine(const QByteArray &identification, const AnswerStyle &style = {});
+// The data message: STX, the data lines each ended by CR LF, "!" CR LF, ETX
+// and the BCC.
+QByteArray buildDataMessage(const QList<QByteArray> &dataLines, const AnswerStyle &style = {});
+// The whole answer to a sign-on: identification line, then data message.
+QByteArray buildMeterAnswer(const QByteArray &identification, const QList<QByteArray> &dataLines,
+                            const AnswerStyle &style = {});
+
+// The bytes as a receiver that reads 8 data bits without parity sees 7-bit
+// characters sent with parity ('E' or 'O'): the parity bit as the top bit.
+QByteArray withParityBit(const QByteArray &bytes, char parity);
+
+// A mode C acknowledgement ACK V Z Y CR LF found in a receive buffer.
+struct AckRequest {
+    bool found = false;
+    char baudChar = 0; // Z
+    char mode = 0;     // Y: '0' data readout, '1' programming
+    qsizetype consumed = 0;
+};
+// Bytes before an ACK are consumed; an incomplete one is left for more bytes.
+AckRequest parseAck(const QByteArray &buffer);
 
 // A sign-on request "/?" + address + "!" CR LF found in a receive buffer.
 struct SignOn {

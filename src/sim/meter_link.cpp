@@ -2,12 +2,16 @@
 
 #include "sim/pty_link.h"
 #include "sim/serial_link.h"
+#include "iec/iec_protocol.h"
 
 namespace qvxsim {
 
 MeterLink::MeterLink(Device &device, const MeterOptions &options, QObject *parent)
     : QObject(parent), device_(device), options_(options)
-{}
+{
+    ackTimer_.setSingleShot(true);
+    connect(&ackTimer_, &QTimer::timeout, this, [this] { awaitingAck_ = false; });
+}
 
 MeterLink::~MeterLink()
 {
@@ -37,6 +41,8 @@ void MeterLink::close()
     transmitter_.reset();
     channel_.reset();
     buffer_.clear();
+    awaitingAck_ = false;
+    ackTimer_.stop();
 }
 
 QString MeterLink::slavePath() const
@@ -57,16 +63,92 @@ void MeterLink::attach(ByteChannel *channel)
     connect(channel_.get(), &ByteChannel::received, this, &MeterLink::onReceived);
 }
 
-QByteArray MeterLink::answer()
+QList<QByteArray> MeterLink::dataLines()
 {
     SimMeter &meter = device_.meters().meter(options_.address);
     meter.advanceTo(device_.meters().now());
-    return buildMeterAnswer(options_.identification, meter.dataLines(QDateTime::currentDateTime()));
+    QList<QByteArray> lines = meter.dataLines(QDateTime::currentDateTime());
+    // Earlier billing periods of the energy registers, newest first.
+    QList<const MeterRegister *> energies;
+    for (const MeterRegister &r : meter.registers())
+        if (r.d == 8)
+            energies.append(&r);
+    QList<QByteArray> history;
+    for (int i = 0; i < options_.historyLines && !energies.isEmpty(); ++i) {
+        const MeterRegister &r = *energies.at(i % energies.size());
+        const int period = i / int(energies.size()) + 1;
+        history.append((r.code() + QStringLiteral("*%1(").arg(period % 100, 2, 10, QLatin1Char('0')) +
+                        r.formatted() + QLatin1Char(')'))
+                           .toLatin1());
+    }
+    const QByteArray last = lines.takeLast();
+    return lines + history + QList<QByteArray>{last};
+}
+
+QByteArray MeterLink::answer()
+{
+    return buildMeterAnswer(options_.identification, dataLines(), options_.style);
+}
+
+qint64 MeterLink::charTimeUs(int baud) const
+{
+    LineSettings line = options_.line;
+    if (baud > 0)
+        line.baud = baud;
+    return line.charTimeUs();
+}
+
+QByteArray MeterLink::onWire(const QByteArray &bytes) const
+{
+    if (!options_.parityOnWire || options_.line.dataBits != 7 || options_.line.parity == 'N')
+        return bytes;
+    return withParityBit(bytes, options_.line.parity);
+}
+
+void MeterLink::onAck(const AckRequest &ack)
+{
+    if (options_.monitor)
+        options_.monitor(channel_->name(), QStringLiteral("RX"),
+                         QByteArray("\x06"
+                                    "0") +
+                             ack.baudChar + ack.mode);
+    if (!awaitingAck_)
+        return;
+    awaitingAck_ = false;
+    ackTimer_.stop();
+    ++acks_;
+    // Only the data readout is simulated; programming mode is not offered.
+    if (ack.mode != '0')
+        return;
+    const int baud = qvx::IecModeCBaud(ack.baudChar);
+    const QByteArray block = onWire(buildDataMessage(dataLines(), options_.style));
+    // On a pseudo-terminal the acknowledgement arrives at once; on a line it
+    // takes its six characters' time at the old rate, and the client switches
+    // its port after that.  The meter waits that long plus its response time
+    // and reads the client's rate when the block starts.
+    const int ackWireMs = int(6 * charTimeUs(channel_->clientBaud()) / 1000);
+    QTimer::singleShot(ackWireMs + options_.responseMs, this, [this, baud, block] {
+        if (!channel_)
+            return;
+        clientRates_.append(channel_->clientBaud());
+        transmitter_->send({Chunk{0, block}}, charTimeUs(baud));
+    });
 }
 
 void MeterLink::onReceived(const QByteArray &bytes)
 {
     buffer_.append(bytes);
+    if (awaitingAck_) {
+        const AckRequest ack = parseAck(buffer_);
+        if (ack.found) {
+            buffer_.remove(0, ack.consumed);
+            onAck(ack);
+            return;
+        }
+        // An incomplete acknowledgement waits for its other bytes.
+        if (ack.consumed < buffer_.size() && buffer_.at(ack.consumed) == '\x06')
+            return;
+    }
     for (;;) {
         const SignOn s = parseSignOn(buffer_);
         buffer_.remove(0, s.consumed);
@@ -82,7 +164,18 @@ void MeterLink::onReceived(const QByteArray &bytes)
         if (!s.address.isEmpty() && s.address != options_.address.toLatin1())
             continue;
         ++answers_;
-        transmitter_->send({Chunk{options_.responseMs, answer()}}, options_.line.charTimeUs());
+        const int clientBaud = channel_->clientBaud();
+        clientRates_.append(clientBaud);
+        if (!options_.modeC) {
+            transmitter_->send({Chunk{options_.responseMs, onWire(answer())}}, options_.line.charTimeUs());
+            continue;
+        }
+        // Mode C: the identification line at the rate the sign-on came at.
+        const QByteArray id = onWire(buildIdentificationLine(options_.identification, options_.style));
+        transmitter_->send({Chunk{options_.responseMs, id}}, charTimeUs(clientBaud));
+        awaitingAck_ = true;
+        ackTimer_.start(options_.responseMs + int(id.size() * charTimeUs(clientBaud) / 1000) +
+                        options_.ackTimeoutMs);
     }
 }
 

@@ -1,7 +1,9 @@
 // The simulated electricity meter on a line: it waits for the IEC 62056-21
 // sign-on "/?" + address + "!" CR LF and, for its own address or an empty
 // one, answers with its identification line and data block after a short
-// response time, always at the pace of its line.  Its readings are those of
+// response time, at the pace of its line.  In mode C it sends the
+// identification line alone, at the rate the sign-on came at, waits for the
+// acknowledgement and sends the data block at the rate that asks for.  Its readings are those of
 // the meter with the same ID behind the simulated gateway.
 #pragma once
 
@@ -18,7 +20,20 @@ struct MeterOptions {
     LineSettings line{9600, 'E', 7, 1};
     // Time between the end of the request and the first byte of the answer.
     int responseMs = 200;
+    // The fifth character is the baud character: '5' announces 9600 baud.
     QByteArray identification = "/QVX5SIMMETER";
+    AnswerStyle style;
+    // Billing history lines added before the last line ("1.8.0*01(...)"),
+    // for readouts of a realistic length.
+    int historyLines = 0;
+    // Mode C: wait for the acknowledgement after the identification line.
+    bool modeC = false;
+    // How long it waits for the acknowledgement before it gives up.
+    int ackTimeoutMs = 2000;
+    // Characters go out with their parity bit as the top bit, as a client
+    // reading 8 data bits without parity sees a 7E1 or 7O1 meter (a
+    // pseudo-terminal has no framing of its own).
+    bool parityOnWire = false;
     FrameMonitor monitor;
 };
 
@@ -39,10 +54,21 @@ public:
 
     // The answer this meter gives now.
     QByteArray answer();
+    // The rates the client had set, as the meter saw them: at each sign-on
+    // and, in mode C, when the data block starts after the acknowledgement
+    // (0 where the channel cannot tell).
+    const QList<int> &clientRates() const { return clientRates_; }
+    // Acknowledgements received (mode C).
+    int acks() const { return acks_; }
 
 private:
     void attach(ByteChannel *channel);
     void onReceived(const QByteArray &bytes);
+    void onAck(const AckRequest &ack);
+    QList<QByteArray> dataLines();
+    // The pace of the line at a rate, or at the line's own rate for 0.
+    qint64 charTimeUs(int baud) const;
+    QByteArray onWire(const QByteArray &bytes) const;
 
     Device &device_;
     MeterOptions options_;
@@ -51,6 +77,11 @@ private:
     QByteArray buffer_;
     QString error_;
     int answers_ = 0;
+    int acks_ = 0;
+    QList<int> clientRates_;
+    // Mode C: the identification line has gone, the acknowledgement is due.
+    bool awaitingAck_ = false;
+    QTimer ackTimer_;
 };
 
 } // namespace qvxsim

@@ -28,6 +28,7 @@ public:
     QString slavePath() const { return slavePath_; }
     QString symlinkPath() const { return symlink_; }
     void write(const QByteArray &bytes) override;
+    int clientBaud() const override;
     QString name() const override
     {
         return symlink_.isEmpty() ? name_ + QLatin1Char(' ') + slavePath_

@@ -154,30 +154,52 @@ void Comm2::open()
         failOpen(errno);
     m_virtualLine = !hasModemLines();
 
-    // errno is taken right after the failing call: Qt keeps it, but anything
-    // later may not.
-    auto apply = [this](auto setter) {
-        errno = 0;
-        if (setter())
-            return;
-        const int err = errno;
-        if (m_virtualLine && m_port->error() == QSerialPort::UnsupportedOperationError) {
-            m_port->clearError();
-            return;
-        }
-        failOpen(err);
-    };
-    apply([this] { return m_port->setBaudRate(m_settings.baudRate); });
-    apply([this] { return m_port->setParity(m_settings.parity); });
-    apply([this] { return m_port->setDataBits(m_settings.dataBits); });
-    apply([this] { return m_port->setStopBits(m_settings.stopBits); });
-    apply([this] { return m_port->setFlowControl(QSerialPort::NoFlowControl); });
+    if (const int err = applySettings(m_settings); err != 0)
+        failOpen(err > 0 ? err : 0);
     // Every byte is kept until the receive handler takes it.
     m_port->setReadBufferSize(0);
     // DTR and RTS are held inactive; a port without these lines just says so.
     m_port->setDataTerminalReady(false);
     m_port->setRequestToSend(false);
     m_port->clearError();
+}
+
+int Comm2::applySettings(const LineSettings &s)
+{
+    // errno is taken right after the failing call: Qt keeps it, but anything
+    // later may not.
+    auto apply = [this](auto setter) {
+        errno = 0;
+        if (setter())
+            return 0;
+        const int err = errno;
+        if (m_virtualLine && m_port->error() == QSerialPort::UnsupportedOperationError) {
+            m_port->clearError();
+            return 0;
+        }
+        return err != 0 ? err : -1;
+    };
+    int err = apply([&] { return m_port->setBaudRate(s.baudRate); });
+    if (err == 0)
+        err = apply([&] { return m_port->setParity(s.parity); });
+    if (err == 0)
+        err = apply([&] { return m_port->setDataBits(s.dataBits); });
+    if (err == 0)
+        err = apply([&] { return m_port->setStopBits(s.stopBits); });
+    if (err == 0)
+        err = apply([&] { return m_port->setFlowControl(QSerialPort::NoFlowControl); });
+    if (err == 0)
+        m_active = s;
+    return err;
+}
+
+bool Comm2::applyLine(const LineSettings &s)
+{
+    if (!m_port->isOpen())
+        return false;
+    const int err = applySettings(s);
+    m_port->clearError();
+    return err == 0;
 }
 
 void Comm2::close()

@@ -39,6 +39,16 @@ public:
     QString devicePath() const { return m_path; }
     void setLineSettings(const LineSettings &s) { m_settings = s; }
     LineSettings lineSettings() const { return m_settings; }
+    // The settings the open port runs with now: lineSettings() unless
+    // applyLine() changed them for a while.
+    LineSettings activeLine() const { return m_active; }
+    // Changes the rate and framing of the open port without closing it (an
+    // IEC readout that starts at 300 baud or switches after its
+    // acknowledgement); lineSettings() stays as it is, so that
+    // applyLine(lineSettings()) goes back.  A line without framing of its own
+    // refuses parity and 7 data bits as open() describes; false when any
+    // other setting failed or the port is closed.
+    bool applyLine(const LineSettings &s);
 
     // Opens the device exclusively for reading and writing and releases it at
     // once; false when it is missing, held by another program or refused.
@@ -97,12 +107,16 @@ signals:
 
 private:
     [[noreturn]] void failOpen(int err);
+    // Applies s to the open port; the error number of the first refused
+    // setting, or 0.
+    int applySettings(const LineSettings &s);
     void onPortError(QSerialPort::SerialPortError error);
     bool hasModemLines();
 
     QSerialPort *m_port = nullptr;
     QString m_path;
     LineSettings m_settings;
+    LineSettings m_active;
     bool m_virtualLine = false;
     // Set while open() runs: its own failures are reported by open() itself.
     bool m_opening = false;

@@ -1,6 +1,10 @@
 #include "widgets/dialogs.h"
 
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
+#include <QSpinBox>
+#include <QVBoxLayout>
 #include <QMessageBox>
 
 namespace qvx {
@@ -51,6 +55,14 @@ public:
             return {};
         return dlg.selectedFiles().constFirst();
     }
+    std::optional<int> askNumber(QWidget *parent, const QString &caption, const QString &label, int min,
+                                 int max, int value) override
+    {
+        const std::unique_ptr<QDialog> dlg = makeNumberDialog(parent, caption, label, min, max, value);
+        if (dlg->exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dlg->findChild<QSpinBox *>(QStringLiteral("SpinNumber"))->value();
+    }
 };
 
 RealDialogs realDialogs;
@@ -64,6 +76,28 @@ std::unique_ptr<QMessageBox> makeMessageBox(QWidget *parent, DialogIcon icon, co
     const QMessageBox::StandardButtons buttons =
         yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::StandardButtons(QMessageBox::Ok);
     return std::make_unique<QMessageBox>(toIcon(icon), caption, text, buttons, parent);
+}
+
+std::unique_ptr<QDialog> makeNumberDialog(QWidget *parent, const QString &caption, const QString &label,
+                                          int min, int max, int value)
+{
+    auto dlg = std::make_unique<QDialog>(parent);
+    dlg->setWindowTitle(caption);
+    auto *text = new QLabel(label, dlg.get());
+    auto *spin = new QSpinBox(dlg.get());
+    spin->setObjectName(QStringLiteral("SpinNumber"));
+    spin->setRange(min, max);
+    spin->setValue(value);
+    text->setBuddy(spin);
+    spin->setAccessibleName(label);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dlg.get());
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dlg.get(), &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dlg.get(), &QDialog::reject);
+    auto *layout = new QVBoxLayout(dlg.get());
+    layout->addWidget(text);
+    layout->addWidget(spin);
+    layout->addWidget(buttons);
+    return dlg;
 }
 
 Dialogs &dialogs()

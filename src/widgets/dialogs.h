@@ -6,7 +6,9 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 
+class QDialog;
 class QMessageBox;
 class QWidget;
 
@@ -31,12 +33,25 @@ public:
     // Returns the chosen path, or an empty string when cancelled.
     virtual QString saveFileName(QWidget *parent, const FileDialogRequest &request) = 0;
     virtual QString openFileName(QWidget *parent, const FileDialogRequest &request) = 0;
+    // A whole number from min to max, starting at value; nothing when
+    // cancelled.  Answerers that never expect the question cancel it.
+    virtual std::optional<int> askNumber(QWidget *parent, const QString &caption, const QString &label,
+                                         int min, int max, int value)
+    {
+        (void)parent, (void)caption, (void)label, (void)min, (void)max, (void)value;
+        return std::nullopt;
+    }
 };
 
 // The message box the real dialogs show (not yet shown): the caption and text
 // exactly as given.  yesNo selects Yes and No buttons instead of OK.
 std::unique_ptr<QMessageBox> makeMessageBox(QWidget *parent, DialogIcon icon, const QString &caption,
                                             const QString &text, bool yesNo = false);
+
+// The small dialog askNumber shows (not yet shown): the label, a spin box
+// named by it ("SpinNumber") and OK and Cancel.
+std::unique_ptr<QDialog> makeNumberDialog(QWidget *parent, const QString &caption, const QString &label,
+                                          int min, int max, int value);
 
 // The dialogs in force; the real ones unless a test installed its own.
 Dialogs &dialogs();

@@ -24,6 +24,10 @@ QVariant StringGridModel::data(const QModelIndex &index, int role) const
         return QColor(Qt::black);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignTop);
+    if (role == Qt::ToolTipRole && m_toolTip && index.column() == m_toolTipColumn && index.row() > 0) {
+        const QString tip = m_toolTip(m_rows.at(index.row()).at(index.column()));
+        return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
     return {};
 }
 

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTableView>
 #include <QVector>
+#include <functional>
 
 namespace qvx {
 
@@ -33,6 +34,14 @@ public:
     void setCell(int col, int row, const QString &text);
     void setRowCount(int rows);
     void setEditable(bool on) { m_editable = on; }
+    // Tool tips of the cells of one column, from their text (row 0, the
+    // header, has none).  An empty text means no tool tip.
+    using ToolTipFn = std::function<QString(const QString &text)>;
+    void setColumnToolTip(int col, ToolTipFn fn)
+    {
+        m_toolTipColumn = col;
+        m_toolTip = std::move(fn);
+    }
     // Rows from first on (header excluded when first is 1) emptied in one go.
     void clearCells(int firstRow, int firstCol = 0);
 
@@ -40,6 +49,8 @@ private:
     int m_columns;
     QVector<QStringList> m_rows;
     bool m_editable = false;
+    int m_toolTipColumn = -1;
+    ToolTipFn m_toolTip;
 };
 
 class StringGrid : public QTableView {

@@ -24,6 +24,7 @@ public:
     QVector<RaisedDialog> raised;
     QQueue<bool> yesNoAnswers;   // default: No
     QQueue<QString> fileAnswers; // default: cancelled
+    QQueue<int> numberAnswers;   // default: cancelled
 
     void message(QWidget *, qvx::DialogIcon icon, const QString &caption, const QString &text) override
     {
@@ -43,6 +44,14 @@ public:
     {
         raised.push_back({QStringLiteral("open"), qvx::DialogIcon::Information, r.title, {}, r});
         return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
+    }
+    std::optional<int> askNumber(QWidget *, const QString &caption, const QString &label, int, int,
+                                 int) override
+    {
+        raised.push_back({QStringLiteral("number"), qvx::DialogIcon::Information, caption, label, {}});
+        if (numberAnswers.isEmpty())
+            return std::nullopt;
+        return numberAnswers.dequeue();
     }
 };
 

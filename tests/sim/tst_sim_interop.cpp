@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 static const QString SystemPython = QStringLiteral("/usr/bin/python3");
@@ -252,6 +253,13 @@ private slots:
                                    "--meter-baud",
                                    "--meter-parity",
                                    "--meter-data-bits",
+                                   "--meter-ident",
+                                   "--meter-mode-c",
+                                   "--meter-history",
+                                   "--meter-bad-bcc",
+                                   "--meter-lf-only",
+                                   "--meter-leading-del",
+                                   "--meter-parity-on-wire",
                                    "--fault-delay",
                                    "--fault-drop",
                                    "--fault-crc",
@@ -291,6 +299,59 @@ private slots:
         QCOMPARE(transact(socket, qvx::tcpFrame(2, 1, qvx::pduReadHolding(100, 1)), 11),
                  qvx::tcpFrame(2, 1, QByteArray::fromHex("03020123")));
         stop(second);
+    }
+
+    // A mode C meter with the habits of real ones, as a client on its line
+    // sees it: DEL, identification with LF alone, nothing until the
+    // acknowledgement, then the block with history lines and a wrong BCC.
+    void meterHabitsOnItsLine()
+    {
+        const QString link = dir_.filePath("ttyMeter");
+        Sim meter;
+        QVERIFY2(start(meter, {"--tcp", "127.0.0.1:0", "--meter-pty", link, "--meter-ident", "/ABC5X",
+                               "--meter-mode-c", "--meter-history", "3", "--meter-bad-bcc", "--meter-lf-only",
+                               "--meter-leading-del"}),
+                 qPrintable(meter.output));
+        const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(fd, TCSANOW, &t);
+        auto readUntil = [fd](const QByteArray &end, int ms) {
+            QByteArray got;
+            (void)QTest::qWaitFor(
+                [&] {
+                    char buf[512];
+                    const ssize_t n = ::read(fd, buf, sizeof buf);
+                    if (n > 0)
+                        got.append(buf, n);
+                    // An empty end waits for ETX and the byte after it.
+                    if (end.isEmpty())
+                        return got.size() > 1 && got.at(got.size() - 2) == 3;
+                    return got.endsWith(end);
+                },
+                ms);
+            return got;
+        };
+        QCOMPARE(::write(fd, "/?!\r\n", 5), 5);
+        QCOMPARE(readUntil("\n", 5000), QByteArray("\x7f/ABC5X\n"));
+        QVERIFY(readUntil("never", 500).isEmpty());
+        QCOMPARE(::write(fd,
+                         "\x06"
+                         "050\r\n",
+                         6),
+                 6);
+        const QByteArray block = readUntil({}, 10000);
+        ::close(fd);
+        stop(meter);
+        QVERIFY(block.startsWith('\x02'));
+        QVERIFY(!block.contains('\r'));
+        QCOMPARE(block.count("*0"), 3);
+        uint8_t bcc = 0;
+        for (qsizetype i = 1; i < block.size() - 1; ++i)
+            bcc ^= uint8_t(block.at(i));
+        QVERIFY(bcc != uint8_t(block.back()));
     }
 
     void refusesABadOption()

@@ -1,0 +1,93 @@
+// One IEC 62056-21 readout on a serial port, without widgets, so that the
+// readout tab and the command-line tool run the same steps: the sign-on
+// (optionally at 300 baud 7E1, as an optical probe needs), in mode C the
+// acknowledgement and the switch to the announced rate, and the capture until
+// the message is complete (ETX and its block check character), until the
+// line has been quiet for a while, or until a maximum time.  Afterwards the
+// port runs at its own settings again.
+//
+// The owner delivers the received bytes with feed(): the window's session
+// reads the port and hands them on, a command-line tool reads them itself.
+#pragma once
+
+#include "transport/comm2.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+namespace qvx {
+
+class IecReadoutRun : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        QString address;
+        // Capture until the message is complete, the line is quiet for
+        // inactivityMs, or maxMs have passed.  Otherwise the owner ends the
+        // run with stop() (the tab's ten-second window).
+        bool untilEnd = false;
+        int inactivityMs = 3000;
+        int maxMs = 5 * 60 * 1000;
+        // Mode C: acknowledge the identification line and switch to its rate.
+        bool acknowledge = false;
+        // Send the sign-on at 300 baud, 7 data bits, even parity.
+        bool start300 = false;
+    };
+
+    enum class Outcome { Running, BccOk, BccError, Quiet, MaxTime, Stopped };
+
+    explicit IecReadoutRun(Comm2 &comm, QObject *parent = nullptr);
+    ~IecReadoutRun() override;
+
+    // The sign-on request for a meter address: "/?" address "!" CR LF.
+    static QByteArray signOnRequest(const QString &address);
+
+    // Starts a run on the open port: purges it, sets the start rate, writes
+    // the sign-on.  A run already going is ended first (its rate undone,
+    // without finished()).
+    // The port's write errors propagate.
+    void start(const Options &options);
+    // The bytes of one receive event.
+    void feed(const QByteArray &bytes);
+    // Ends the run now (the port goes back to its settings); nothing when idle.
+    void stop();
+
+    bool running() const { return m_outcome == Outcome::Running && m_started; }
+    Outcome outcome() const { return m_outcome; }
+    const QByteArray &capture() const { return m_capture; }
+    int elapsedSeconds() const;
+
+signals:
+    // A step or the end, as one log line.
+    void logLine(const QString &line);
+    // Once a second and at every end: bytes received, seconds elapsed.
+    void progress(qint64 bytes, int seconds);
+    void finished(IecReadoutRun::Outcome outcome);
+
+private:
+    void finish(Outcome outcome, const QString &line);
+    void halt();
+    void checkIdentification();
+    void switchRate();
+    void checkFraming(bool atEnd);
+    void restoreLine();
+
+    Comm2 &m_comm;
+    Options m_options;
+    QByteArray m_capture;
+    Outcome m_outcome = Outcome::Stopped;
+    bool m_started = false;
+    bool m_acked = false;
+    bool m_framingChecked = false;
+    bool m_etxSeen = false;
+    int m_switchBaud = 0;
+    QElapsedTimer m_clock;
+    QTimer m_quiet;
+    QTimer m_max;
+    QTimer m_tick;
+    QTimer m_pause;
+};
+
+} // namespace qvx

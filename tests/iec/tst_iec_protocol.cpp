@@ -1,0 +1,217 @@
+// The readout's protocol pieces as plain functions: end of message and block
+// check character, identification and mode C acknowledgement, the framing
+// heuristic, and the OBIS table and slot form.
+#include "iec/iec_protocol.h"
+#include "iec/obis.h"
+#include "sim/meter.h"
+
+#include <QSet>
+#include <QTest>
+
+using namespace qvx;
+
+namespace {
+const QList<QByteArray> Data = {"1.8.0(0001234.567*kWh)", "0.0.0(4711)"};
+
+// 7-bit characters as a port set to 8N1 reads a 7E1 or 7O1 line.
+QByteArray onWire(const QByteArray &text, char parity)
+{
+    return qvxsim::withParityBit(text, parity);
+}
+// What survives of 8N1 text on a 7E1 port that drops parity errors.
+QByteArray evenOnly(const QByteArray &text)
+{
+    QByteArray out;
+    for (char c : text)
+        if (qvxsim::withParityBit(QByteArray(1, c), 'E').at(0) == c)
+            out += c;
+    return out;
+}
+} // namespace
+
+class TstIecProtocol : public QObject {
+    Q_OBJECT
+private slots:
+    void messageEnd_data()
+    {
+        QTest::addColumn<QByteArray>("capture");
+        QTest::addColumn<bool>("complete");
+        QTest::addColumn<bool>("bccOk");
+        const QByteArray whole = qvxsim::buildMeterAnswer("/XXX5METER", Data);
+        QTest::newRow("whole") << whole << true << true;
+        QTest::newRow("lf only, leading DEL")
+            << qvxsim::buildMeterAnswer("/XXX5METER", Data, {true, true, false}) << true << true;
+        QTest::newRow("wrong bcc") << qvxsim::buildMeterAnswer("/XXX5METER", Data, {false, false, true})
+                                   << true << false;
+        QTest::newRow("bcc missing") << whole.chopped(1) << false << false;
+        QTest::newRow("no etx") << whole.chopped(2) << false << false;
+        QTest::newRow("data message alone") << qvxsim::buildDataMessage(Data) << true << true;
+        QTest::newRow("nothing") << QByteArray() << false << false;
+        QTest::newRow("trailing bytes") << whole + "xyz" << true << true;
+    }
+    void messageEnd()
+    {
+        QFETCH(QByteArray, capture);
+        QFETCH(bool, complete);
+        QFETCH(bool, bccOk);
+        const IecMessageEnd end = FindIecMessageEnd(capture);
+        QCOMPARE(end.complete, complete);
+        QCOMPARE(end.bccOk(), bccOk);
+        if (complete) {
+            QCOMPARE(end.received, uint8_t(capture.at(end.length - 1)));
+            QCOMPARE(end.computed, IecBcc(capture.mid(capture.indexOf('\x02'))));
+        }
+    }
+
+    void identificationAndAck_data()
+    {
+        QTest::addColumn<QByteArray>("capture");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<QByteArray>("ack");
+        QTest::newRow("9600") << QByteArray("/QVX5SIMMETER\r\n") << QByteArray("/QVX5SIMMETER") << 9600
+                              << QByteArray("\x06"
+                                            "050\r\n");
+        QTest::newRow("300, DEL first, LF only") << QByteArray("\x7f/ABC0X\n") << QByteArray("/ABC0X") << 300
+                                                 << QByteArray("\x06"
+                                                               "000\r\n");
+        QTest::newRow("19200") << QByteArray("/ABC6\r\n") << QByteArray("/ABC6") << 19200
+                               << QByteArray("\x06"
+                                             "060\r\n");
+        QTest::newRow("mode B letter")
+            << QByteArray("/ABCE2\r\n") << QByteArray("/ABCE2") << 0 << QByteArray();
+        QTest::newRow("short line skipped") << QByteArray("/AB\r\n/ABC4Z\r\n") << QByteArray("/ABC4Z") << 4800
+                                            << QByteArray("\x06"
+                                                          "040\r\n");
+        QTest::newRow("incomplete") << QByteArray("/ABC5METER") << QByteArray() << 0 << QByteArray();
+    }
+    void identificationAndAck()
+    {
+        QFETCH(QByteArray, capture);
+        QFETCH(QByteArray, line);
+        QFETCH(int, baud);
+        QFETCH(QByteArray, ack);
+        const IecIdentification id = FindIecIdentification(capture);
+        QCOMPARE(id.found, !line.isEmpty());
+        QCOMPARE(id.line, line);
+        QCOMPARE(id.modeCBaud, baud);
+        if (!ack.isEmpty())
+            QCOMPARE(IecAckForReadout(id.baudChar), ack);
+    }
+
+    void framing_data()
+    {
+        QTest::addColumn<QByteArray>("capture");
+        QTest::addColumn<int>("dataBits");
+        QTest::addColumn<bool>("parityOn");
+        QTest::addColumn<QString>("parity"); // empty: no hint
+        const QByteArray text = qvxsim::buildMeterAnswer("/QVX5SIMMETER", Data);
+        QTest::newRow("7E1 read as 8N1") << onWire(text, 'E') << 8 << false << "Even";
+        QTest::newRow("7O1 read as 8N1") << onWire(text, 'O') << 8 << false << "Odd";
+        QTest::newRow("right at 8N1") << text << 8 << false << "";
+        QTest::newRow("right at 7E1") << text << 7 << true << "";
+        QTest::newRow("too short") << onWire("/QVX5\r\n", 'E') << 8 << false << "";
+        QTest::newRow("8-bit binary at 8N1")
+            << QByteArray("\x90\x81\xff\xfe\x80\x91\x92\x93\x94\x95\x96\x97\x98"
+                          "\x99\x9a\x9b\x9c",
+                          17)
+            << 8 << false << "";
+        QTest::newRow("8N1 read as 7E1, errors dropped") << evenOnly(text) << 7 << true << "None";
+        QByteArray nul = text;
+        for (qsizetype i = 0; i < nul.size(); i += 3)
+            nul[i] = 0;
+        QTest::newRow("8N1 read as 7E1, errors as NUL") << nul << 7 << true << "None";
+    }
+    void framing()
+    {
+        QFETCH(QByteArray, capture);
+        QFETCH(int, dataBits);
+        QFETCH(bool, parityOn);
+        QFETCH(QString, parity);
+        const auto hint = IecFramingCheck(capture, dataBits, parityOn);
+        QCOMPARE(hint.has_value(), !parity.isEmpty());
+        if (hint) {
+            QCOMPARE(hint->parity, parity);
+            QVERIFY(hint->message.contains(
+                QStringLiteral("choose Data bits %1 and Parity %2").arg(hint->dataBits).arg(parity)));
+        }
+    }
+
+    void obisTableIsBigAndUnique()
+    {
+        QSet<QString> codes;
+        for (const ObisInfo &i : ObisTable()) {
+            QVERIFY2(ParseObisCode(QString::fromLatin1(i.code)), i.code);
+            QVERIFY(*i.name);
+            codes.insert(QString::fromLatin1(i.code));
+        }
+        QCOMPARE(codes.size(), ObisTable().size());
+        QVERIFY(codes.size() >= 60);
+    }
+
+    void obisCodes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("shortForm"); // "-": cannot be encoded
+        QTest::addColumn<QString>("longForm");
+        QTest::newRow("plain") << "1.8.0"
+                               << "Active energy import (+A), total [kWh]"
+                               << "1.8.0"
+                               << "1.8.0";
+        QTest::newRow("stx first") << "\x02"
+                                      "0.0.0"
+                                   << "Meter address (device ID 1)"
+                                   << "0.0.0"
+                                   << "0.0.0";
+        QTest::newRow("prefix and F=255") << "1-0:32.7.0*255"
+                                          << "Voltage, L1 [V]"
+                                          << "32.7.0"
+                                          << "1-0:32.7.0";
+        QTest::newRow("billing period") << "1.8.1*01"
+                                        << "Active energy import (+A), tariff 1 [kWh]"
+                                        << "1.8.1.1"
+                                        << "1.8.1.1";
+        QTest::newRow("letters") << "C.1.0"
+                                 << "Meter serial number (device ID)"
+                                 << "96.1.0"
+                                 << "96.1.0";
+        QTest::newRow("error register") << "F.F"
+                                        << "Error register"
+                                        << "97.97.0"
+                                        << "97.97.0";
+        QTest::newRow("two-digit medium") << "12-1:1.8.0"
+                                          << "Active energy import (+A), total [kWh]"
+                                          << "1.8.0"
+                                          << "1.8.0";
+        QTest::newRow("unknown code") << "0.128.0"
+                                      << ""
+                                      << "0.128.0"
+                                      << "0.128.0";
+        QTest::newRow("group too large") << "1.256.0"
+                                         << ""
+                                         << "-"
+                                         << "-";
+        QTest::newRow("not a code") << "!"
+                                    << ""
+                                    << "-"
+                                    << "-";
+        QTest::newRow("other letter") << "X.1.0"
+                                      << ""
+                                      << "-"
+                                      << "-";
+    }
+    void obisCodes()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, description);
+        QFETCH(QString, shortForm);
+        QFETCH(QString, longForm);
+        QCOMPARE(ObisDescription(text), description);
+        QCOMPARE(ObisForMeterSlot(text, false).value_or(QStringLiteral("-")), shortForm);
+        QCOMPARE(ObisForMeterSlot(text, true).value_or(QStringLiteral("-")), longForm);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstIecProtocol)
+#include "tst_iec_protocol.moc"
