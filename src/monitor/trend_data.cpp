@@ -1,5 +1,7 @@
 #include "monitor/trend_data.h"
 
+#include "iec/obis.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -8,9 +10,8 @@ namespace qvx {
 
 QString obisCodeName(const QString &code)
 {
-    // Filled from the OBIS name table once the readout area offers one.
-    Q_UNUSED(code);
-    return {};
+    const ObisInfo *info = FindObisInfo(code);
+    return info ? QString::fromLatin1(info->name) : QString();
 }
 
 QString obisQuantity(const QString &code)

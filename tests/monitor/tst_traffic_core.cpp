@@ -352,6 +352,8 @@ private slots:
         QFETCH(QString, code);
         QFETCH(QString, quantity);
         QCOMPARE(obisQuantity(code), quantity);
+        // Every one of these codes, as the meter table holds it, names its row.
+        QVERIFY(!obisCodeName(code + QStringLiteral(".0")).isEmpty());
     }
 
     void thinningKeepsExtremes()
