@@ -139,6 +139,7 @@ RegisterBrowser::RegisterBrowser(Session &session, QWidget *parent)
                                  QStringLiteral("Notes/Decode "), QStringLiteral("Time ")};
     for (int c = 0; c < headers.size(); ++c)
         m_grid->setCell(c, 0, headers.at(c));
+    m_grid->widenColumnsFor(0, 0);
 
     m_clearButton = button(QStringLiteral("BitBtn4"), QStringLiteral("Clear grid"), this);
     m_exportButton = button(QStringLiteral("BitBtn8"), QStringLiteral("Export"), this);
@@ -285,6 +286,10 @@ void RegisterBrowser::appendRegisterRows(const QVector<RegisterValue> &registers
         m_grid->setCell(3, row, hexByte(r.low));
         m_grid->setCell(5, row, time);
     }
+    m_grid->widenColumnsFor(first, first + n - 1);
+    // The newest register in sight: a read of a few registers after a long
+    // table would otherwise land below the visible rows.
+    m_grid->scrollToRow(first + n - 1);
 }
 
 void RegisterBrowser::BitBtn4Click()
@@ -299,7 +304,7 @@ void RegisterBrowser::BitBtn4Click()
 
 void RegisterBrowser::BitBtn8Click()
 {
-    guard([this] { ExportGridCsv(*m_grid, DefaultExportName, m_session.WorkDir); }, this);
+    guard([this] { ExportGridCsv(*m_grid, DefaultExportName, m_session.WorkDir, &m_session); }, this);
 }
 
 void RegisterBrowser::checkInputClick()
