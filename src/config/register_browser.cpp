@@ -139,7 +139,6 @@ RegisterBrowser::RegisterBrowser(Session &session, QWidget *parent)
                                  QStringLiteral("Notes/Decode "), QStringLiteral("Time ")};
     for (int c = 0; c < headers.size(); ++c)
         m_grid->setCell(c, 0, headers.at(c));
-    m_grid->widenColumnsFor(0, 0);
 
     m_clearButton = button(QStringLiteral("BitBtn4"), QStringLiteral("Clear grid"), this);
     m_exportButton = button(QStringLiteral("BitBtn8"), QStringLiteral("Export"), this);
@@ -202,6 +201,14 @@ RegisterBrowser::RegisterBrowser(Session &session, QWidget *parent)
     connect(m_udAddress, &QSpinBox::valueChanged, this,
             [&settings](int v) { settings.unit = static_cast<uint8_t>(v); });
     connect(m_udTimeout, &QSpinBox::valueChanged, this, [&settings](int v) { settings.timeoutMs = v; });
+}
+
+void RegisterBrowser::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The set widths are the narrowest; in the font this system draws with,
+    // a header such as "Addr. modbus" needs more, so it is not cut.
+    m_grid->widenColumnsFor(0, m_grid->rowCount() - 1);
 }
 
 uint8_t RegisterBrowser::unitAddress() const
