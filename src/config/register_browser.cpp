@@ -208,7 +208,11 @@ void RegisterBrowser::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     // The set widths are the narrowest; in the font this system draws with,
     // a header such as "Addr. modbus" needs more, so it is not cut.
-    m_grid->widenColumnsFor(0, m_grid->rowCount() - 1);
+    // Once: reads widen the columns for their own rows from then on.
+    if (!m_widened) {
+        m_widened = true;
+        m_grid->widenColumnsFor(0, m_grid->rowCount() - 1);
+    }
 }
 
 uint8_t RegisterBrowser::unitAddress() const

@@ -64,6 +64,7 @@ private:
     QPushButton *m_exportButton;
     QSpinBox *m_udTimeout;
     QSpinBox *m_udAddress;
+    bool m_widened = false;
 };
 
 } // namespace qvx
