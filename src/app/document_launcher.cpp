@@ -6,26 +6,36 @@
 namespace qvx {
 namespace {
 
-DocumentLauncher &launcher()
+DocumentOpener &opener()
 {
-    static DocumentLauncher current;
+    static DocumentOpener current;
     return current;
 }
 
 } // namespace
 
-void openDocument(const QString &path)
+bool openDocument(const QString &path)
 {
-    if (launcher()) {
-        launcher()(path);
-        return;
-    }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (opener())
+        return opener()(path);
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void setDocumentLauncher(DocumentLauncher l)
 {
-    launcher() = std::move(l);
+    if (!l) {
+        opener() = {};
+        return;
+    }
+    opener() = [l = std::move(l)](const QString &path) {
+        l(path);
+        return true;
+    };
+}
+
+void setDocumentOpener(DocumentOpener o)
+{
+    opener() = std::move(o);
 }
 
 } // namespace qvx

@@ -28,6 +28,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +44,9 @@
 
 namespace qvx {
 namespace {
+
+// Long enough to read a path twice.
+constexpr int NoticeMs = 8000;
 
 QString withSeparator(const QString &dir)
 {
@@ -147,6 +151,10 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
     buildStatusBar();
 
     connect(&m_session, &Session::logLine, m_console->log(), &LogView::appendLine);
+    // Passing words (a file written, why a write failed) use the whole bar
+    // for a while; the panels come back when it has gone.
+    connect(&m_session, &Session::notice, this,
+            [this](const QString &text) { statusBar()->showMessage(text, NoticeMs); });
     connect(&m_session, &Session::statusChanged, this, [this](int panel, const QString &text) {
         if (panel >= 0 && panel < 4)
             m_statusPanels[panel]->setText(text);
@@ -349,7 +357,23 @@ void TForm1::Usermanual1Click()
     guard(
         [this] {
             QDir::setCurrent(m_session.ProgramDir);
-            openDocument(userManualPath(m_session.ProgramDir, QCoreApplication::applicationDirPath()));
+            const QString path = userManualPath(m_session.ProgramDir, QCoreApplication::applicationDirPath());
+            if (openDocument(path))
+                return;
+            // Without a desktop's document launcher nothing would happen at
+            // all: say where the manual is, so it can be opened by hand.
+            const QString native = QDir::toNativeSeparators(path);
+            const QString text =
+                QFileInfo::exists(path)
+                    ? QStringLiteral("The user manual could not be opened: no program for PDF documents "
+                                     "is set up on this computer.\n\nThe manual is the file\n%1\n\n"
+                                     "It can be opened with any PDF viewer.")
+                          .arg(native)
+                    : QStringLiteral("The user manual could not be opened: the file\n%1\nis missing.\n\n"
+                                     "Install the program again to get it back; it can be opened with any "
+                                     "PDF viewer.")
+                          .arg(native);
+            dialogs().message(this, DialogIcon::Information, QStringLiteral("User manual"), text);
         },
         this);
 }

@@ -203,6 +203,18 @@ RegisterBrowser::RegisterBrowser(Session &session, QWidget *parent)
     connect(m_udTimeout, &QSpinBox::valueChanged, this, [&settings](int v) { settings.timeoutMs = v; });
 }
 
+void RegisterBrowser::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The set widths are the narrowest; in the font this system draws with,
+    // a header such as "Addr. modbus" needs more, so it is not cut.
+    // Once: reads widen the columns for their own rows from then on.
+    if (!m_widened) {
+        m_widened = true;
+        m_grid->widenColumnsFor(0, m_grid->rowCount() - 1);
+    }
+}
+
 uint8_t RegisterBrowser::unitAddress() const
 {
     return static_cast<uint8_t>(m_udAddress->value());
@@ -285,6 +297,10 @@ void RegisterBrowser::appendRegisterRows(const QVector<RegisterValue> &registers
         m_grid->setCell(3, row, hexByte(r.low));
         m_grid->setCell(5, row, time);
     }
+    m_grid->widenColumnsFor(first, first + n - 1);
+    // The newest register in sight: a read of a few registers after a long
+    // table would otherwise land below the visible rows.
+    m_grid->scrollToRow(first + n - 1);
 }
 
 void RegisterBrowser::BitBtn4Click()
@@ -299,7 +315,7 @@ void RegisterBrowser::BitBtn4Click()
 
 void RegisterBrowser::BitBtn8Click()
 {
-    guard([this] { ExportGridCsv(*m_grid, DefaultExportName, m_session.WorkDir); }, this);
+    guard([this] { ExportGridCsv(*m_grid, DefaultExportName, m_session.WorkDir, &m_session); }, this);
 }
 
 void RegisterBrowser::checkInputClick()

@@ -44,6 +44,9 @@ public slots:
     void checkInputClick();   // "Input"
     void checkHoldingClick(); // "Holding"
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     // The row writer: one row per register from the table's last (empty) row
     // on, which stays the last, empty row afterwards.
@@ -61,6 +64,7 @@ private:
     QPushButton *m_exportButton;
     QSpinBox *m_udTimeout;
     QSpinBox *m_udAddress;
+    bool m_widened = false;
 };
 
 } // namespace qvx

@@ -16,6 +16,10 @@ namespace {
 // Steps 7..13 of the device's readout, in the codec's numbering.
 constexpr int FirstReadStep = 7;
 constexpr int LastReadStep = 13;
+// The status bar's panel that shows how far a sequence has got.
+constexpr int StatusPanelProgress = 3;
+// The readout's windows: the first only waits, then one per read step.
+constexpr int ReadoutWindows = LastReadStep - FirstReadStep + 2;
 
 } // namespace
 
@@ -29,6 +33,17 @@ SettingsReadout::SettingsReadout(Session &session, QWidget *buttonParent)
     m_button->setObjectName(QStringLiteral("Butt_status"));
     connect(m_button, &QPushButton::clicked, this, &SettingsReadout::Butt_statusClick);
     connect(m_timerStatus, &ReplyTimer::timeout, this, &SettingsReadout::Timer_statusTimer);
+    connect(m_sequence, &Sequence::finished, this, [this] { showProgress(0); });
+}
+
+void SettingsReadout::showProgress(int window)
+{
+    // Only what this readout put there is taken away again.
+    if (window == 0 && !m_progressShown)
+        return;
+    m_progressShown = window > 0;
+    m_session.setStatus(StatusPanelProgress,
+                        window > 0 ? QStringLiteral("%1/%2").arg(window).arg(ReadoutWindows) : QString());
 }
 
 void SettingsReadout::setOptionBoxes(QCheckBox *check64bit, QCheckBox *check16digit, QCheckBox *checkLongObis)
@@ -57,6 +72,7 @@ void SettingsReadout::Butt_statusClick()
             QVector<SequenceStep> steps;
             for (int step = FirstReadStep; step <= LastReadStep; ++step) {
                 SequenceStep s;
+                s.begin = [this, step] { showProgress(step - FirstReadStep + 2); };
                 // The link is not checked between steps: a closed link sends
                 // nothing and the remaining windows show nothing.
                 s.request = [this, step]() -> std::optional<ModbusRequest> {
@@ -77,6 +93,7 @@ void SettingsReadout::Butt_statusClick()
             // Pressed again while a sequence runs: it starts over at the next
             // expiry, without restarting the running window.
             m_sequence->start(steps, Sequence::Start::AfterWindow);
+            showProgress(1);
         },
         m_button);
 }
@@ -87,6 +104,8 @@ void SettingsReadout::readFirmware()
     m_session.clearBuffers();
     if (m_session.SerialPortOpen)
         m_session.purge();
+    // The query replaces a readout that was still running.
+    showProgress(0);
     SequenceStep step;
     step.begin = [this] { m_session.log(QStringLiteral("Reading firmware version of QVX-24S...")); };
     step.request = [this]() -> std::optional<ModbusRequest> {

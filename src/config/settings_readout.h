@@ -46,6 +46,8 @@ public slots:
 
 private:
     void decodeFlags(const struct SettingsStepResult &r);
+    // Status panel 3: "window/8" while the readout runs; 0 empties it.
+    void showProgress(int window);
 
     Session &m_session;
     ReplyTimer *m_timerStatus;
@@ -54,6 +56,7 @@ private:
     QPointer<QCheckBox> m_check64bit;
     QPointer<QCheckBox> m_check16digit;
     QPointer<QCheckBox> m_checkLongObis;
+    bool m_progressShown = false;
 };
 
 } // namespace qvx

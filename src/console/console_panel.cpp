@@ -1,5 +1,6 @@
 #include "console/console_panel.h"
 
+#include "widgets/file_feedback.h"
 #include "widgets/guard.h"
 #include "widgets/typing_limit.h"
 #include "console/hex_command.h"
@@ -30,6 +31,20 @@ QPushButton *button(const char *name, QWidget *parent)
     return b;
 }
 
+// An example the operator can send as it stands: the CRC is computed, so the
+// tip never shows a frame the device would reject.
+QString commandToolTip()
+{
+    const QByteArray frame = withCrc(QByteArray::fromHex("010300070001"));
+    QString hex;
+    for (char byte : frame)
+        hex += QStringLiteral("%1 ").arg(static_cast<uint8_t>(byte), 2, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("Hex: bytes separated by spaces, sent as typed, CRC included (low byte first).\n"
+                          "Example, read holding register 7 of unit 1: %1\n"
+                          "ASCII: the text is sent as typed.")
+        .arg(hex.trimmed());
+}
+
 } // namespace
 
 ConsolePanel::ConsolePanel(QWidget *parent)
@@ -55,6 +70,7 @@ ConsolePanel::ConsolePanel(QWidget *parent)
     m_command->setObjectName(QStringLiteral("Edit_command"));
     setTypingLimit(m_command, 250);
     m_command->setAccessibleName(QStringLiteral("Send custom command RS-485"));
+    m_command->setToolTip(commandToolTip());
     m_ascii->setObjectName(QStringLiteral("Check_ascii"));
     m_hex->setObjectName(QStringLiteral("Check_hex"));
     m_hex->setChecked(true);
@@ -215,7 +231,8 @@ void ConsolePanel::BitBtn6Click()
     guard(
         [this] {
             QByteArray bytes;
-            for (const QString &line : m_log->lines()) {
+            const QStringList lines = m_log->lines();
+            for (const QString &line : lines) {
                 bytes += line.toLatin1();
                 bytes += "\r\n";
             }
@@ -223,11 +240,19 @@ void ConsolePanel::BitBtn6Click()
             // created here.  The old log stays whole until the new one is
             // completely on disk (flush before commit: a write into the save
             // file's buffer cannot fail, the flush can).
-            QSaveFile file(logFilePath());
+            const QString path = logFilePath();
+            QSaveFile file(path);
             const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
                                  file.flush() && file.commit();
-            if (!written)
+            if (!written) {
+                const QString error = file.errorString();
+                file.cancelWriting();
                 say(QStringLiteral("Can not write file, no rights..."));
+                if (m_session)
+                    reportFileFailure(*m_session, path, false, error);
+            } else if (m_session) {
+                reportFileDone(*m_session, FileAction::Saved, lines.size(), path);
+            }
         },
         this);
 }

@@ -131,7 +131,9 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     m_gridIEC->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_gridIEC->setColumnWidths({78, 86, 144});
     m_gridIEC->setRowHeight(18);
-    m_gridIEC->gridModel()->setColumnToolTip(0, [](const QString &code) { return ObisDescription(code); });
+    m_gridIEC->gridModel()->setToolTips([grid = m_gridIEC](int col, int row) {
+        return col == 0 && row > 0 ? ObisDescription(grid->cell(0, row)) : QString();
+    });
     m_popupIEC->setObjectName(QStringLiteral("PopupIEC"));
     QAction *copyCodes = m_popupIEC->addAction(QStringLiteral("Copy codes to meter slot..."));
     copyCodes->setObjectName(QStringLiteral("CopyCodesToMeterSlot"));
@@ -197,8 +199,9 @@ void ReadoutTab::setMetersTab(MetersTab *tab)
     m_metersTab = tab;
     // The register list shows what a code means, as the readout table does.
     if (tab)
-        tab->gridRegisters()->gridModel()->setColumnToolTip(
-            1, [](const QString &code) { return ObisDescription(code); });
+        tab->gridRegisters()->gridModel()->setToolTips([grid = tab->gridRegisters()](int col, int row) {
+            return col == 1 && row > 0 ? ObisDescription(grid->cell(1, row)) : QString();
+        });
 }
 
 QByteArray ReadoutTab::signOnRequest(const QString &address)

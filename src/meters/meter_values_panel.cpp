@@ -1,6 +1,7 @@
 #include "meters/meter_values_panel.h"
 
 #include "widgets/dialogs.h"
+#include "widgets/file_feedback.h"
 #include "widgets/guard.h"
 #include "widgets/string_grid.h"
 #include "core/time_format.h"
@@ -57,6 +58,7 @@ FileDialogRequest fileRequest(const QString &title, const QString &filter, const
     FileDialogRequest r;
     r.title = title;
     r.filter = filter;
+    r.defaultSuffix = QStringLiteral("csv");
     if (previous.isEmpty()) {
         r.directory = workDir;
     } else {
@@ -81,6 +83,8 @@ MeterValuesPanel::MeterValuesPanel(Session &session, MetersTab &tab, QWidget *pa
       m_loadButton(button(QStringLiteral("BitBtn18"), LoadCaption, this))
 {
     m_grid->setObjectName(QStringLiteral("Grid_meterValue"));
+    // Which quantity a value is: the OBIS code programmed for its row.
+    m_grid->gridModel()->setToolTips([this](int, int row) { return valueRowToolTip(row); });
     m_grid->setAccessibleName(QStringLiteral("Meter values"));
     m_grid->setColumnWidths({41, 97});
     m_grid->setRowHeight(18);
@@ -264,6 +268,16 @@ void MeterValuesPanel::Cleaetable1Click()
     m_grid->gridModel()->clearCells(1, 1);
 }
 
+QString MeterValuesPanel::valueRowToolTip(int row) const
+{
+    if (row < 1)
+        return {};
+    const int slot = m_tab.meterNumber();
+    const QString code = m_tab.meterTable().code(slot, row);
+    return code.isEmpty() ? QStringLiteral("Row %1 of meter %2: no OBIS code programmed").arg(row).arg(slot)
+                          : QStringLiteral("OBIS code %1 (row %2 of meter %3)").arg(code).arg(row).arg(slot);
+}
+
 void MeterValuesPanel::Grid_meterValueSelectCell(int, int row)
 {
     m_tab.selectedValueRow = row;
@@ -319,8 +333,16 @@ void MeterValuesPanel::AppendValuesLog()
                 numbers << m_grid->cell(0, row);
                 values << m_grid->cell(1, row);
             }
-            if (!appendValuesLog(valuesLogPath(), valuesLogBlock(stamp, numbers, values)))
+            const QByteArray block = valuesLogBlock(stamp, numbers, values);
+            QString error;
+            if (!appendValuesLog(valuesLogPath(), block, &error)) {
                 m_session.log(QStringLiteral("Can not write file, no rights..."));
+                reportFileFailure(m_session, valuesLogPath(), true, error);
+                m_valuesLogReported = false;
+            } else if (!m_valuesLogReported) {
+                m_valuesLogReported = true;
+                reportFileDone(m_session, FileAction::Appended, block.count('\n'), valuesLogPath());
+            }
         },
         this);
 }
@@ -340,6 +362,8 @@ void MeterValuesPanel::BitBtn17Click()
             if (const std::optional<QString> error = saveMeterDataFile(path, m_tab.meterTable()))
                 dialogs().message(window(), DialogIcon::Error, SaveCaption,
                                   QStringLiteral("Can not save - exception!") + *error);
+            else
+                reportFileDone(m_session, FileAction::Saved, MeterDataFileLines, path);
         },
         this);
 }
@@ -363,6 +387,8 @@ void MeterValuesPanel::BitBtn18Click()
             if (const std::optional<QString> error = loadMeterDataLines(read.lines, m_tab.meterTable()))
                 dialogs().message(window(), DialogIcon::Error, LoadCaption, *error);
             m_tab.Edit_meterNumberChange();
+            // A file cut short was still read as far as it goes: say how far.
+            reportFileDone(m_session, FileAction::Read, read.lines.size(), path);
         },
         this);
 }

@@ -38,6 +38,8 @@ public:
     ReplyTimer &timerAutoReadValues() { return *m_timerAutoRead; }
     // "\files\logvalues.txt" below the program's folder.
     QString valuesLogPath() const;
+    // The values table's tool tip of a row: its OBIS code in the meter table.
+    QString valueRowToolTip(int row) const;
 
     // Called by the meter tab's Timer_readQVX_single when a value read ends.
     // DecodeMeterValue writes the row selected in Grid_meterValue.
@@ -95,6 +97,9 @@ private:
     QString m_openFile;
     // The last whole-slot reply passed the checks and was decoded.
     bool m_readingDecoded = false;
+    // The first append of this run was reported in the status bar; later
+    // ones are not, the log grows every few seconds.
+    bool m_valuesLogReported = false;
     // An auto-read tick came while a sequence ran.
     bool m_tickWaiting = false;
 };

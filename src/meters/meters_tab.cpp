@@ -143,6 +143,9 @@ MetersTab::MetersTab(Session &session, QWidget *parent)
     connect(m_buttClearReg, &QPushButton::clicked, this,
             [this] { guard([this] { Butt_clearRegClick(); }, this); });
     connect(m_bitBtn16, &QPushButton::clicked, this, &MetersTab::BitBtn16Click);
+    // The question newcomers ask: the ID goes by another button.
+    m_bitBtn16->setToolTip(QStringLiteral("Writes this meter's OBIS codes to the QVX-24S. The meter ID is "
+                                          "written by \"Activate\"."));
     connect(m_bitBtn15, &QPushButton::clicked, this, &MetersTab::BitBtn15Click);
     connect(m_bitBtn14, &QPushButton::clicked, this, &MetersTab::BitBtn14Click);
 

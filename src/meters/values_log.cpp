@@ -4,9 +4,19 @@
 
 namespace qvx {
 
-bool appendValuesLog(const QString &path, const QByteArray &block)
+bool appendValuesLog(const QString &path, const QByteArray &block, QString *error)
 {
     QFile file(path);
+    // Whatever way out, the caller learns the system's words for it.
+    struct ErrorOut {
+        QFile &file;
+        QString *error;
+        ~ErrorOut()
+        {
+            if (error)
+                *error = file.error() == QFileDevice::NoError ? QString() : file.errorString();
+        }
+    } errorOut{file, error};
     // ExistingOnly: the folder and the file are the installation's to make;
     // Unbuffered: the block leaves in one write call, not in buffer pieces.
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::ExistingOnly |

@@ -17,7 +17,8 @@ namespace qvx {
 
 // Appends block to the file at path, which must exist, be readable and be
 // writable; the file is never created.  False on any failure, in which case
-// the file holds what it held before.
-bool appendValuesLog(const QString &path, const QByteArray &block);
+// the file holds what it held before and error (when given) the system's
+// message.
+bool appendValuesLog(const QString &path, const QByteArray &block, QString *error = nullptr);
 
 } // namespace qvx

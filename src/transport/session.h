@@ -78,6 +78,10 @@ public:
     void log(const QString &line) { emit logLine(line); }
     void setStatus(int panel, const QString &text);
     QString status(int panel) const { return m_status.at(static_cast<size_t>(panel)); }
+    // A passing word for the status bar about what just happened (a file
+    // written, why a write failed); the window shows it for a few seconds.
+    // Never a replacement for a log line the operator relies on.
+    void notify(const QString &text) { emit notice(text); }
 
     // --- request operations ---------------------------------------------------
     // In RTU framing the serial component's errors (for instance the full
@@ -99,6 +103,7 @@ public:
 signals:
     void logLine(const QString &line);
     void statusChanged(int panel, const QString &text);
+    void notice(const QString &text);
     // Bytes were appended to RxBuffer or TcpRxBuffer.
     void received();
     // The bytes of one serial receive event while ReadoutCaptureActive is set.

@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -43,11 +44,11 @@ public:
         dlg.selectFile(r.fileName);
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
             return {};
-        return dlg.selectedFiles().constFirst();
+        return withDefaultSuffix(dlg.selectedFiles().constFirst(), r.defaultSuffix);
     }
     QString openFileName(QWidget *parent, const FileDialogRequest &r) override
     {
-        QFileDialog dlg(parent, r.title, r.directory, r.filter);
+        QFileDialog dlg(parent, r.title, r.directory, openDialogFilter(r.filter));
         dlg.setAcceptMode(QFileDialog::AcceptOpen);
         dlg.setFileMode(QFileDialog::ExistingFile);
         dlg.selectFile(r.fileName);
@@ -69,6 +70,21 @@ RealDialogs realDialogs;
 Dialogs *current = nullptr;
 
 } // namespace
+
+QString openDialogFilter(const QString &filter)
+{
+    static const QString all = QStringLiteral("All files (*)");
+    if (filter.isEmpty() || filter.split(QStringLiteral(";;")).contains(all))
+        return filter;
+    return filter + QStringLiteral(";;") + all;
+}
+
+QString withDefaultSuffix(const QString &path, const QString &suffix)
+{
+    if (path.isEmpty() || suffix.isEmpty() || !QFileInfo(path).suffix().isEmpty())
+        return path;
+    return path + QLatin1Char('.') + suffix;
+}
 
 std::unique_ptr<QMessageBox> makeMessageBox(QWidget *parent, DialogIcon icon, const QString &caption,
                                             const QString &text, bool yesNo)

@@ -18,11 +18,19 @@ enum class DialogIcon { Information, Warning, Error };
 
 struct FileDialogRequest {
     QString title;
-    QString directory; // initial folder
-    QString fileName;  // proposed file name
-    QString filter;    // Qt filter text, e.g. "CSV files (*.csv)"
-    QString defaultSuffix;
+    QString directory;     // initial folder
+    QString fileName;      // proposed file name
+    QString filter;        // Qt filter text, e.g. "CSV files (*.csv)"
+    QString defaultSuffix; // added to a name typed without an extension
 };
+
+// What the real dialogs do with a request, as plain functions:
+// the open dialogs offer every file as a second filter, so a file saved
+// without its extension can still be picked...
+QString openDialogFilter(const QString &filter);
+// ...and a name chosen in a save dialog without an extension gets the
+// request's default suffix (a dialog that does not add it itself).
+QString withDefaultSuffix(const QString &path, const QString &suffix);
 
 class Dialogs {
 public:

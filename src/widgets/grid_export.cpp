@@ -3,6 +3,7 @@
 #include "widgets/dialogs.h"
 #include "widgets/string_grid.h"
 #include "config/grid_csv.h"
+#include "widgets/file_feedback.h"
 
 #include <QSaveFile>
 
@@ -17,7 +18,8 @@ void showError(QWidget *parent, const QString &text)
 }
 } // namespace
 
-void ExportGridCsv(const StringGrid &grid, const QString &defaultName, const QString &workDir)
+void ExportGridCsv(const StringGrid &grid, const QString &defaultName, const QString &workDir,
+                   Session *session)
 {
     QWidget *parent = grid.window();
     FileDialogRequest request;
@@ -48,6 +50,8 @@ void ExportGridCsv(const StringGrid &grid, const QString &defaultName, const QSt
         file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() && file.commit();
     if (!written)
         showError(parent, QStringLiteral("File cannot be written, no rights!\nContact administrator."));
+    else if (session)
+        reportFileDone(*session, FileAction::Saved, grid.rowCount(), path);
 }
 
 } // namespace qvx

@@ -52,6 +52,10 @@ SerialPanel::SerialPanel(Session &session, QWidget *parent)
 
     m_name = makeBox("Combo_com2_name", standardPortNames() + Comm2::systemPortNames(),
                      QStringLiteral("COM1"), this);
+    // A long /dev/serial/by-id name does not fit the field: the tip shows it whole.
+    auto showName = [this](const QString &name) { m_name->setToolTip(name); };
+    connect(m_name, &QComboBox::currentTextChanged, this, showName);
+    showName(m_name->currentText());
     m_speed = makeBox("Combo_com2_speed", speeds, QStringLiteral("19200"), this);
     m_parity = makeBox("Combo_com2_parity",
                        {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd"),

@@ -1,5 +1,8 @@
 #include "widgets/string_grid.h"
 
+#include <QFontMetrics>
+#include <QStyle>
+
 #include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
@@ -24,8 +27,8 @@ QVariant StringGridModel::data(const QModelIndex &index, int role) const
         return QColor(Qt::black);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignTop);
-    if (role == Qt::ToolTipRole && m_toolTip && index.column() == m_toolTipColumn && index.row() > 0) {
-        const QString tip = m_toolTip(m_rows.at(index.row()).at(index.column()));
+    if (role == Qt::ToolTipRole && m_toolTip) {
+        const QString tip = m_toolTip(index.column(), index.row());
         return tip.isEmpty() ? QVariant() : QVariant(tip);
     }
     return {};
@@ -147,6 +150,21 @@ void StringGrid::setColumnWidths(const QList<int> &widths)
         setColumnWidth(c, widths.at(c));
 }
 
+void StringGrid::widenColumnsFor(int firstRow, int lastRow)
+{
+    const QFontMetrics metrics(font());
+    // The delegate's margins on both sides of the text and the grid line.
+    const int padding = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 4;
+    lastRow = qMin(lastRow, rowCount() - 1);
+    for (int c = 0; c < colCount(); ++c) {
+        int needed = 0;
+        for (int r = qMax(0, firstRow); r <= lastRow; ++r)
+            needed = qMax(needed, metrics.horizontalAdvance(cell(c, r)));
+        if (needed > 0 && needed + padding > columnWidth(c))
+            setColumnWidth(c, needed + padding);
+    }
+}
+
 void StringGrid::setRowHeight(int pixels)
 {
     verticalHeader()->setDefaultSectionSize(pixels);
@@ -167,6 +185,13 @@ void StringGrid::scrollTo(const QModelIndex &index, ScrollHint hint)
     else if (index.isValid() && index.row() > 0 && visualRect(index).top() < m_fixedRow->height())
         verticalScrollBar()->setValue(verticalScrollBar()->value() -
                                       (m_fixedRow->height() - visualRect(index).top()));
+}
+
+void StringGrid::scrollToRow(int row)
+{
+    // The scroll range still ends at the old last row until the layout runs.
+    executeDelayedItemsLayout();
+    scrollTo(m_model->index(row, 0));
 }
 
 void StringGrid::resizeEvent(QResizeEvent *event)

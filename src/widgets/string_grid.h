@@ -34,14 +34,8 @@ public:
     void setCell(int col, int row, const QString &text);
     void setRowCount(int rows);
     void setEditable(bool on) { m_editable = on; }
-    // Tool tips of the cells of one column, from their text (row 0, the
-    // header, has none).  An empty text means no tool tip.
-    using ToolTipFn = std::function<QString(const QString &text)>;
-    void setColumnToolTip(int col, ToolTipFn fn)
-    {
-        m_toolTipColumn = col;
-        m_toolTip = std::move(fn);
-    }
+    // The tool tip of a cell (col, row), asked when the pointer rests on it.
+    void setToolTips(std::function<QString(int col, int row)> toolTip) { m_toolTip = std::move(toolTip); }
     // Rows from first on (header excluded when first is 1) emptied in one go.
     void clearCells(int firstRow, int firstCol = 0);
 
@@ -49,8 +43,7 @@ private:
     int m_columns;
     QVector<QStringList> m_rows;
     bool m_editable = false;
-    int m_toolTipColumn = -1;
-    ToolTipFn m_toolTip;
+    std::function<QString(int, int)> m_toolTip;
 };
 
 class StringGrid : public QTableView {
@@ -66,6 +59,9 @@ public:
     void setEditable(bool on);
     void setColumnWidths(const QList<int> &widths);
     void setRowHeight(int pixels);
+    // Widens (never narrows) every column to show the texts of rows
+    // firstRow..lastRow whole; the header row is row 0.
+    void widenColumnsFor(int firstRow, int lastRow);
     StringGridModel *gridModel() const { return m_model; }
 
     // The view that keeps row 0 in sight over the top of the cells while the
@@ -73,6 +69,9 @@ public:
     QTableView *fixedRowView() const { return m_fixedRow; }
 
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+    // Brings a row into view at once, also one just added (whose place the
+    // view would otherwise only learn at its next layout).
+    void scrollToRow(int row);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

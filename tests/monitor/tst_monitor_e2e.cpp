@@ -284,7 +284,8 @@ private slots:
         QCOMPARE(t.drawnPointCount(QStringLiteral("s2r1")), 3);
         QCOMPARE(t.drawnPointCount(QStringLiteral("s2r2")), 0); // not ticked
         auto *rows = t.findChild<QListWidget *>(QStringLiteral("TrendsRows"));
-        QCOMPARE(rows->item(0)->text(), QStringLiteral("1.8.0 (slot 2, row 1)"));
+        QCOMPARE(rows->item(0)->text(),
+                 QStringLiteral("Active energy import (+A), total 1.8.0 (slot 2, row 1)"));
     }
 
     // With QVX_SCREENSHOT_DIR set, both windows are saved as pictures for
