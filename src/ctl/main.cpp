@@ -811,11 +811,11 @@ int runTargets(Options &o, const QStringList &forward, const QVector<GatewayLink
                             .arg(code == 0 ? QStringLiteral("ok") : QStringLiteral("FAILED"))
                             .arg(code == 0 ? QString()
                                            : QStringLiteral("  ") + errText.section(QLatin1Char('\n'), -1)));
+                // A target that cannot be reached is one gateway that did not
+                // answer: the run as a whole still opened what it had to.
                 if (code != 0) {
                     ++failed;
-                    worst = qMax(worst, int(code == ExitLink ? ExitLink : ExitGateway));
-                    if (code == ExitUsage)
-                        worst = ExitUsage;
+                    worst = qMax(worst, code == ExitUsage ? int(ExitUsage) : int(ExitGateway));
                 }
                 ++done;
                 if (!t.tcp)
