@@ -3,6 +3,7 @@
 // window's own (through the gateway runners), so both always agree.
 #include "gateway/gateway_client.h"
 #include "gateway/gateway_format.h"
+#include "gateway/gateway_runners.h"
 #include "meters/meter_codec.h"
 #include "meters/meter_data_file.h"
 
@@ -165,26 +166,6 @@ QByteArray readFileOrThrow(const QString &path)
     return f.readAll();
 }
 
-// The same ID and OBIS text as the gateway would hand it back: a file's texts
-// are compared after the encoding they go through on the way in.
-QString normalId(const QString &id, bool sixteen)
-{
-    const int digits = sixteen ? 16 : 8;
-    return DecodeMeterId(EncodeMeterId(id, digits), 0, digits);
-}
-QString normalCode(const QString &code, bool longObis)
-{
-    return DecodeRegisterEntry(EncodeRegisterEntry(code, longObis), longObis);
-}
-void normalize(MeterTable &t, const QVector<int> &slotNums, bool sixteen, bool longObis)
-{
-    for (int s : slotNums) {
-        t.setId(s, normalId(t.id(s), sixteen));
-        for (int r = 1; r <= ObisListRows; ++r)
-            t.setCode(s, r, normalCode(t.code(s, r), longObis));
-    }
-}
-
 // A meter table from a meter data file or a JSON file of the same shape.
 // Malformed files are usage errors: nothing is written then.
 MeterTable loadTableFile(const QString &path, QVector<int> *slotsInFile)
@@ -241,8 +222,20 @@ private:
     int valuesCmd();
     int profileCmd();
     int scanCmd();
-    GatewayProfile readProfile();
+    // Progress: remembered for an interrupt's message, shown on a terminal.
+    GatewayProgress tracker()
+    {
+        return [this](int done, int total, const QString &what) {
+            m_step = what;
+            if (!m_o.quiet && stderrIsTerminal() && total > 0)
+                fprintf(stderr, "\r%d of %d: %s      ", done, total, qPrintable(what));
+        };
+    }
 
+public:
+    QString m_step;
+
+private:
     Options &m_o;
     GatewayClient &m_c;
     // Checked before anything is sent.
@@ -402,8 +395,7 @@ int Runner::metersCmd()
     const int slotCount = sixteen ? 30 : 32;
     const int only = intOption(p, QStringLiteral("slot"), 1, 32, 0);
     if (only > slotCount)
-        throw UsageError{
-            QStringLiteral("--slot: the gateway has %1 slotNums with 16-digit IDs").arg(slotCount)};
+        throw UsageError{QStringLiteral("--slot: the gateway has %1 slots with 16-digit IDs").arg(slotCount)};
     const int first = only ? only : 1, last = only ? only : slotCount;
     auto progress = [&](int s) {
         if (!m_o.quiet && stderrIsTerminal())
@@ -438,20 +430,11 @@ int Runner::metersCmd()
     for (int s : m_fileSlots)
         if (s <= slotCount && (!only || s == only))
             slotNums << s;
-    MeterTable expected = m_fileTable;
-    normalize(expected, slotNums, sixteen, longObis);
-    if (sub == QLatin1String("write")) {
-        for (int s : slotNums) {
-            progress(s);
-            m_c.writeMeterSlot(m_fileTable, s, sixteen, longObis);
-        }
-    }
-    MeterTable device;
-    if (!slotNums.isEmpty())
-        m_c.readMeterTable(device, sixteen, longObis, slotNums.first(), slotNums.last(), {});
-    if (!m_o.quiet && stderrIsTerminal() && sub == QLatin1String("write"))
+    const QStringList diffs0 = programMeterTable(m_c, m_fileTable, slotNums, {sixteen, longObis},
+                                                 sub == QLatin1String("write"), tracker());
+    if (!m_o.quiet && stderrIsTerminal())
         fprintf(stderr, "\n");
-    const QStringList diffs = meterTableDifferences(device, expected, slotNums);
+    const QStringList &diffs = diffs0;
     if (m_o.json) {
         out(compact(QJsonObject{{QStringLiteral("slots"), int(slotNums.size())},
                                 {QStringLiteral("differences"), QJsonArray::fromStringList(diffs)}}));
@@ -513,22 +496,12 @@ int Runner::valuesCmd()
     return ExitOk;
 }
 
-GatewayProfile Runner::readProfile()
-{
-    GatewayProfile p;
-    p.unit = m_c.spec().unit;
-    p.info = m_c.readInfo();
-    const bool sixteen = flagSet(p.info.flags, 5);
-    m_c.readMeterTable(p.table, sixteen, flagSet(p.info.flags, 6), 1, sixteen ? 30 : 32, {});
-    return p;
-}
-
 int Runner::profileCmd()
 {
     const QString sub = arg(1);
     const QCommandLineParser &p = *m_o.parser;
     if (sub == QLatin1String("save")) {
-        const GatewayProfile prof = readProfile();
+        const GatewayProfile prof = readGatewayProfile(m_c, tracker());
         QFile f(arg(2));
         if (!f.open(QIODevice::WriteOnly) || f.write(profileToJson(prof)) < 0)
             throw UsageError{QStringLiteral("%1: %2").arg(arg(2), f.errorString())};
@@ -540,14 +513,14 @@ int Runner::profileCmd()
     }
     const bool network = p.isSet(QStringLiteral("with-network"));
     const bool address = p.isSet(QStringLiteral("with-address"));
-    GatewayProfile file = *m_profile;
-    const bool sixteen = flagSet(file.info.flags, 5), longObis = flagSet(file.info.flags, 6);
-    QVector<int> all;
-    for (int s = 1; s <= (sixteen ? 30 : 32); ++s)
-        all << s;
-    normalize(file.table, all, sixteen, longObis);
-    GatewayProfile device = readProfile();
     if (sub == QLatin1String("diff")) {
+        GatewayProfile file = *m_profile;
+        const bool sixteen = flagSet(file.info.flags, 5), longObis = flagSet(file.info.flags, 6);
+        QVector<int> all;
+        for (int s = 1; s <= (sixteen ? 30 : 32); ++s)
+            all << s;
+        normalizeMeterTable(file.table, all, sixteen, longObis);
+        const GatewayProfile device = readGatewayProfile(m_c, tracker());
         const QStringList d = profileDifferences(device, file, network, address);
         if (m_o.json)
             out(compact(QJsonObject{{QStringLiteral("differences"), QJsonArray::fromStringList(d)}}));
@@ -558,44 +531,9 @@ int Runner::profileCmd()
             out(QStringLiteral("no differences"));
         return d.isEmpty() ? ExitOk : ExitGateway;
     }
-    // apply: only what differs; the unit address last of all.
-    int writes = 0;
-    for (const GatewayFlag &f : gatewayFlags())
-        if (flagSet(device.info.flags, f.bit) != flagSet(file.info.flags, f.bit)) {
-            m_c.writeFlag(f.bit, flagSet(file.info.flags, f.bit));
-            ++writes;
-        }
-    if (device.info.readoutMinutes != file.info.readoutMinutes) {
-        m_c.writeReadoutMinutes(file.info.readoutMinutes);
-        ++writes;
-    }
-    if (device.info.iecLine != file.info.iecLine) {
-        m_c.writeIecLine(file.info.iecLine);
-        ++writes;
-    }
-    if (network && (device.info.ip != file.info.ip || device.info.gateway != file.info.gateway ||
-                    device.info.mask != file.info.mask || device.info.tcpIdleMs != file.info.tcpIdleMs)) {
-        m_c.writeNetwork(file.info);
-        ++writes;
-    }
-    // A change of the ID format moves every ID: the whole table is written then.
-    const bool formatChanged =
-        flagSet(device.info.flags, 5) != sixteen || flagSet(device.info.flags, 6) != longObis;
-    for (int s : all) {
-        bool differs = formatChanged || device.table.id(s) != file.table.id(s);
-        for (int r = 1; r <= ObisListRows && !differs; ++r)
-            differs = device.table.code(s, r) != file.table.code(s, r);
-        if (differs) {
-            m_c.writeMeterSlot(file.table, s, sixteen, longObis);
-            ++writes;
-        }
-    }
-    if (address && m_c.spec().unit != file.unit) {
-        m_c.writeUnitAddress(file.unit);
-        ++writes;
-    }
-    const GatewayProfile after = readProfile();
-    const QStringList d = profileDifferences(after, file, network, address);
+    const ProfileApplyResult applied = applyGatewayProfile(m_c, *m_profile, network, address, tracker());
+    const int writes = applied.writes;
+    const QStringList &d = applied.differences;
     if (m_o.json)
         out(compact(QJsonObject{{QStringLiteral("writes"), writes},
                                 {QStringLiteral("requests"), m_c.requests()},
@@ -634,68 +572,34 @@ int Runner::scanCmd()
                 throw UsageError{QStringLiteral("--parities: \"%1\" is not none, even or odd").arg(x)};
     }
     const bool tcp = m_c.spec().tcp;
-    const int timeout = m_o.timeoutGiven ? m_c.spec().timeoutMs : 50;
-    const QVector<ScanProbe> probes = tcp ? scanProbes({0}, {QString()}, firstUnit, lastUnit)
-                                          : scanProbes(bauds, parities, firstUnit, lastUnit);
+    ScanPlan plan{bauds,
+                  parities,
+                  firstUnit,
+                  lastUnit,
+                  m_o.timeoutGiven ? m_c.spec().timeoutMs : 50,
+                  p.isSet(QStringLiteral("all"))};
     QElapsedTimer clock;
     clock.start();
-    QJsonArray found;
-    int n = 0;
     const bool showProgress = !m_o.quiet && stderrIsTerminal();
-    for (const ScanProbe &probe : probes) {
-        if (g_interrupted)
-            break;
-        ++n;
-        if (!tcp) {
-            m_c.setSerialLine(probe.baud, probe.parity);
-            m_c.setTimeoutMs(scanProbeMs(probe.baud, timeout));
-        } else {
-            m_c.setTimeoutMs(timeout);
-        }
-        m_c.setUnit(probe.unit);
-        if (showProgress)
-            fprintf(stderr, "\rprobe %d of %lld: %d %s unit %d   ", n, qlonglong(probes.size()), probe.baud,
-                    qPrintable(probe.parity), probe.unit);
-        bool present = false;
-        try {
-            m_c.readRegisters(false, 7, 1);
-            present = true;
-        } catch (const GatewayError &e) {
-            if (e.kind() == GatewayError::Cancelled)
-                throw;
-            present = e.kind() == GatewayError::Exception;
-        }
-        if (!present)
-            continue;
-        QString firmware;
-        m_c.setTimeoutMs(qMax(timeout, 1000));
-        try {
-            firmware = m_c.readFirmware();
-        } catch (const GatewayError &) {
-        }
-        QJsonObject g{
-            {QStringLiteral("port"),
-             tcp ? QStringLiteral("%1:%2").arg(m_c.spec().host).arg(m_c.spec().port) : m_c.spec().serialPort},
-            {QStringLiteral("baud"), tcp ? QJsonValue() : QJsonValue(probe.baud)},
-            {QStringLiteral("parity"), tcp ? QJsonValue() : QJsonValue(probe.parity)},
-            {QStringLiteral("unit"), probe.unit},
-            {QStringLiteral("firmware"), firmware}};
-        found.append(g);
-        if (showProgress)
-            fprintf(stderr, "\n");
+    const ScanResult r = scanGateways(m_c, plan, tracker());
+    const int n = r.probes;
+    QJsonArray found;
+    const QString port =
+        tcp ? QStringLiteral("%1:%2").arg(m_c.spec().host).arg(m_c.spec().port) : m_c.spec().serialPort;
+    for (const ScanHit &h : r.found) {
+        found.append(QJsonObject{{QStringLiteral("port"), port},
+                                 {QStringLiteral("baud"), tcp ? QJsonValue() : QJsonValue(h.baud)},
+                                 {QStringLiteral("parity"), tcp ? QJsonValue() : QJsonValue(h.parity)},
+                                 {QStringLiteral("unit"), h.unit},
+                                 {QStringLiteral("firmware"), h.firmware}});
         if (!m_o.json)
-            out(tcp ? QStringLiteral("found %1 unit %2  %3")
-                          .arg(g.value(QLatin1String("port")).toString())
-                          .arg(probe.unit)
-                          .arg(firmware)
+            out(tcp ? QStringLiteral("found %1 unit %2  %3").arg(port).arg(h.unit).arg(h.firmware)
                     : QStringLiteral("found %1 %2 %3 unit %4  %5")
-                          .arg(m_c.spec().serialPort)
-                          .arg(probe.baud)
-                          .arg(probe.parity)
-                          .arg(probe.unit)
-                          .arg(firmware));
-        if (!p.isSet(QStringLiteral("all")))
-            break;
+                          .arg(port)
+                          .arg(h.baud)
+                          .arg(h.parity)
+                          .arg(h.unit)
+                          .arg(h.firmware));
     }
     if (showProgress)
         fprintf(stderr, "\n");
@@ -706,8 +610,6 @@ int Runner::scanCmd()
                                 {QStringLiteral("seconds"), seconds}}));
     else if (!m_o.quiet)
         err(QStringLiteral("%1 probe(s) in %2 s").arg(n).arg(seconds, 0, 'f', 2));
-    if (g_interrupted)
-        throw GatewayError(GatewayError::Cancelled, QStringLiteral("interrupted"));
     return found.isEmpty() ? ExitGateway : ExitOk;
 }
 
@@ -753,9 +655,13 @@ int runOne(Options &o)
     } catch (const GatewayError &e) {
         if (o.json && !o.args.isEmpty())
             out(compact(QJsonObject{{QStringLiteral("error"), e.message()}}));
-        err(QStringLiteral("qvxctl: ") + e.message());
-        if (e.kind() == GatewayError::Cancelled)
+        if (e.kind() == GatewayError::Cancelled) {
+            // Whatever was under way is named, so nothing half-done goes unnoticed.
+            err(QStringLiteral("qvxctl: interrupted") +
+                (runner.m_step.isEmpty() ? QString() : QStringLiteral(" during ") + runner.m_step));
             return 130;
+        }
+        err(QStringLiteral("qvxctl: ") + e.message());
         return exitFor(e.kind());
     }
 }

@@ -36,38 +36,45 @@ uint8_t lo(int v)
 
 } // namespace
 
-GatewayClient::GatewayClient(QObject *parent) : QObject(parent), m_window(new ReplyTimer(1000, this))
+GatewayClient::GatewayClient(QObject *parent) : GatewayClient(*new Session, parent)
+{
+    m_owned.reset(m_session);
+}
+
+GatewayClient::GatewayClient(Session &shared, QObject *parent)
+    : QObject(parent), m_session(&shared), m_window(new ReplyTimer(1000, this))
 {
     m_window->setObjectName(QStringLiteral("Timer_gateway"));
-    connect(&m_session.comm2(), &Comm2::bytesWrittenTap, this,
+    connect(&m_session->comm2(), &Comm2::bytesWrittenTap, this,
             [this](const QByteArray &b) { emit frame(true, b); });
-    connect(&m_session.comm2(), &Comm2::bytesReadTap, this,
+    connect(&m_session->comm2(), &Comm2::bytesReadTap, this,
             [this](const QByteArray &b) { emit frame(false, b); });
-    connect(&m_session.socket(), &XportSocket::bytesWrittenTap, this,
+    connect(&m_session->socket(), &XportSocket::bytesWrittenTap, this,
             [this](const QByteArray &b) { emit frame(true, b); });
-    connect(&m_session.socket(), &XportSocket::bytesReadTap, this,
+    connect(&m_session->socket(), &XportSocket::bytesReadTap, this,
             [this](const QByteArray &b) { emit frame(false, b); });
     // As the TCP panel does on its disconnect event: requests find the link closed.
-    connect(&m_session.socket(), &XportSocket::disconnected, this,
-            [this] { m_session.TransportMode = TransportModeKind::Rtu; });
+    connect(&m_session->socket(), &XportSocket::disconnected, this,
+            [this] { m_session->setTcpConnected(false); });
 }
 
 GatewayClient::~GatewayClient()
 {
-    close();
+    if (m_owned)
+        close();
 }
 
 void GatewayClient::open(const GatewayLinkSpec &spec)
 {
     m_spec = spec;
     m_cancelled = false;
-    RequestSettings &s = m_session.exchange().settings();
+    RequestSettings &s = m_session->exchange().settings();
     s.unit = static_cast<uint8_t>(spec.unit);
     s.timeoutMs = spec.timeoutMs;
     s.endOnCompleteReply = true;
     m_window->setInterval(spec.timeoutMs);
     if (!spec.tcp) {
-        Comm2 &comm = m_session.comm2();
+        Comm2 &comm = m_session->comm2();
         const QString path = serialDevicePath(spec.serialPort);
         comm.setDevicePath(path);
 #ifndef Q_OS_WIN
@@ -89,11 +96,10 @@ void GatewayClient::open(const GatewayLinkSpec &spec)
         } catch (const QvxError &e) {
             throw GatewayError(GatewayError::LinkFailed, QStringLiteral("%1: %2").arg(path, e.message()));
         }
-        m_session.TransportMode = TransportModeKind::Rtu;
-        m_session.SerialPortOpen = true;
+        m_session->setSerialPortOpen(true);
         return;
     }
-    XportSocket &socket = m_session.socket();
+    XportSocket &socket = m_session->socket();
     QEventLoop loop;
     QString failure;
     auto c1 = connect(&socket, &XportSocket::connected, &loop, &QEventLoop::quit);
@@ -131,20 +137,18 @@ void GatewayClient::open(const GatewayLinkSpec &spec)
         throw GatewayError(GatewayError::LinkFailed,
                            QStringLiteral("%1:%2: %3").arg(spec.host).arg(spec.port).arg(failure));
     }
-    // As the TCP panel does on its connect event.
-    m_session.TransportMode = TransportModeKind::Tcp;
-    m_session.TransactionId = 1000;
+    m_session->setTcpConnected(true);
 }
 
 void GatewayClient::close()
 {
-    if (m_session.SerialPortOpen) {
-        m_session.comm2().close();
-        m_session.SerialPortOpen = false;
+    if (m_session->SerialPortOpen) {
+        m_session->comm2().close();
+        m_session->setSerialPortOpen(false);
     }
-    if (m_session.TransportMode == TransportModeKind::Tcp) {
-        m_session.socket().deactivate();
-        m_session.TransportMode = TransportModeKind::Rtu;
+    if (m_session->TransportMode == TransportModeKind::Tcp) {
+        m_session->socket().deactivate();
+        m_session->setTcpConnected(false);
     }
 }
 
@@ -152,7 +156,7 @@ void GatewayClient::setSerialLine(int baud, const QString &parity)
 {
     m_spec.baud = baud;
     m_spec.parity = parity;
-    Comm2 &comm = m_session.comm2();
+    Comm2 &comm = m_session->comm2();
     Comm2::LineSettings line = comm.lineSettings();
     line.baudRate = baud;
     line.parity = serialParity(parity);
@@ -163,7 +167,7 @@ void GatewayClient::setSerialLine(int baud, const QString &parity)
     try {
         comm.open();
     } catch (const QvxError &e) {
-        m_session.SerialPortOpen = false;
+        m_session->setSerialPortOpen(false);
         throw GatewayError(GatewayError::LinkFailed, e.message());
     }
 }
@@ -171,13 +175,13 @@ void GatewayClient::setSerialLine(int baud, const QString &parity)
 void GatewayClient::setUnit(int unit)
 {
     m_spec.unit = unit;
-    m_session.exchange().settings().unit = static_cast<uint8_t>(unit);
+    m_session->exchange().settings().unit = static_cast<uint8_t>(unit);
 }
 
 void GatewayClient::setTimeoutMs(int ms)
 {
     m_spec.timeoutMs = ms;
-    m_session.exchange().settings().timeoutMs = ms;
+    m_session->exchange().settings().timeoutMs = ms;
     m_window->setInterval(ms);
 }
 
@@ -192,12 +196,11 @@ QByteArray GatewayClient::transact(const ModbusRequest &request)
 {
     if (m_cancelled)
         throw GatewayError(GatewayError::Cancelled, QStringLiteral("cancelled"));
-    Exchange &exchange = m_session.exchange();
-    if (!m_session.linkOpen())
+    Exchange &exchange = m_session->exchange();
+    if (!m_session->linkOpen())
         throw GatewayError(GatewayError::NoAnswer, QStringLiteral("the link is closed"));
     QString lastLog;
-    auto logConn =
-        connect(&m_session, &Session::logLine, this, [&lastLog](const QString &l) { lastLog = l; });
+    auto logConn = connect(m_session, &Session::logLine, this, [&lastLog](const QString &l) { lastLog = l; });
     request.isRead() || request.function == ModbusFunction::ReadDeviceId ? exchange.beginRead()
                                                                          : exchange.beginWrite();
     ++m_requests;
@@ -253,7 +256,7 @@ QByteArray GatewayClient::transact(const ModbusRequest &request)
 
 QVector<uint16_t> GatewayClient::readRegisters(bool input, int start, int count)
 {
-    const uint8_t unit = m_session.exchange().settings().unit;
+    const uint8_t unit = m_session->exchange().settings().unit;
     const QByteArray frame = transact(input ? ModbusRequest::readInput(unit, start, count)
                                             : ModbusRequest::readHolding(unit, start, count));
     const RegisterReply r = DecodeRegisterReply(start, frame);
@@ -268,7 +271,7 @@ QVector<uint16_t> GatewayClient::readRegisters(bool input, int start, int count)
 
 void GatewayClient::writeRegisters(int start, const QVector<uint16_t> &values)
 {
-    const uint8_t unit = m_session.exchange().settings().unit;
+    const uint8_t unit = m_session->exchange().settings().unit;
     if (values.size() == 1) {
         transact(ModbusRequest::writeSingle(unit, start, hi(values[0]), lo(values[0])));
         return;
@@ -281,14 +284,14 @@ void GatewayClient::writeRegisters(int start, const QVector<uint16_t> &values)
 
 QString GatewayClient::readFirmware()
 {
-    const QByteArray frame = transact(ModbusRequest::readDeviceId(m_session.exchange().settings().unit, 2));
+    const QByteArray frame = transact(ModbusRequest::readDeviceId(m_session->exchange().settings().unit, 2));
     return firmwareText(CheckReply(frame, ReplyReporting::FirmwareVersion)).trimmed();
 }
 
 GatewayInfo GatewayClient::readInfo()
 {
     GatewayInfo info;
-    const uint8_t unit = m_session.exchange().settings().unit;
+    const uint8_t unit = m_session->exchange().settings().unit;
     for (int step = 7; step <= 13; ++step) {
         const std::optional<StepRequest> r = settingsStepRequest(step);
         const QByteArray frame = transact(ModbusRequest::readHolding(unit, r->address, r->count));
@@ -340,7 +343,7 @@ GatewayInfo GatewayClient::readInfo()
 void GatewayClient::readMeterTable(MeterTable &table, bool sixteen, bool longObis, int first, int last,
                                    const std::function<void(int)> &progress)
 {
-    const uint8_t unit = m_session.exchange().settings().unit;
+    const uint8_t unit = m_session->exchange().settings().unit;
     const int digits = sixteen ? 16 : 8;
     last = qMin(last, sixteen ? 30 : 32);
     const QByteArray ids =
@@ -360,7 +363,7 @@ void GatewayClient::readMeterTable(MeterTable &table, bool sixteen, bool longObi
 
 void GatewayClient::writeMeterSlot(const MeterTable &table, int slot, bool sixteen, bool longObis)
 {
-    const uint8_t unit = m_session.exchange().settings().unit;
+    const uint8_t unit = m_session->exchange().settings().unit;
     const int digits = sixteen ? 16 : 8;
     transact(ModbusRequest::writeMultiple(unit, meterIdAddress(slot, sixteen), uint8_t(digits / 2),
                                           EncodeMeterId(table.id(slot), digits)));
@@ -372,7 +375,7 @@ void GatewayClient::writeMeterSlot(const MeterTable &table, int slot, bool sixte
 
 QVector<std::optional<qint64>> GatewayClient::readValues(int slot, bool sixtyFourBit)
 {
-    const uint8_t unit = m_session.exchange().settings().unit;
+    const uint8_t unit = m_session->exchange().settings().unit;
     const QByteArray frame =
         transact(ModbusRequest::readInput(unit, slotValueAddress(slot), wholeSlotRegisters(sixtyFourBit)));
     return decodeValues(replyDataBytes(frame), sixtyFourBit);
@@ -380,25 +383,25 @@ QVector<std::optional<qint64>> GatewayClient::readValues(int slot, bool sixtyFou
 
 void GatewayClient::writeFlag(int bit, bool set)
 {
-    transact(ModbusRequest::writeSingle(m_session.exchange().settings().unit, DeviceRegister::Flags, 0,
+    transact(ModbusRequest::writeSingle(m_session->exchange().settings().unit, DeviceRegister::Flags, 0,
                                         flagCommandValue(bit + 1, set)));
 }
 
 void GatewayClient::writeReadoutMinutes(int minutes)
 {
-    transact(ModbusRequest::writeSingle(m_session.exchange().settings().unit, DeviceRegister::ReadoutMinutes,
+    transact(ModbusRequest::writeSingle(m_session->exchange().settings().unit, DeviceRegister::ReadoutMinutes,
                                         hi(minutes), lo(minutes)));
 }
 
 void GatewayClient::writeIecLine(uint8_t line)
 {
     transact(
-        ModbusRequest::writeSingle(m_session.exchange().settings().unit, DeviceRegister::IecLine, 0, line));
+        ModbusRequest::writeSingle(m_session->exchange().settings().unit, DeviceRegister::IecLine, 0, line));
 }
 
 void GatewayClient::writeNetwork(const GatewayInfo &info)
 {
-    const uint8_t unit = m_session.exchange().settings().unit;
+    const uint8_t unit = m_session->exchange().settings().unit;
     const std::pair<int, const std::array<uint8_t, 4> *> blocks[] = {{DeviceRegister::IpAddress, &info.ip},
                                                                      {DeviceRegister::Gateway, &info.gateway},
                                                                      {DeviceRegister::Mask, &info.mask}};
@@ -413,7 +416,7 @@ void GatewayClient::writeNetwork(const GatewayInfo &info)
 
 void GatewayClient::writeUnitAddress(int unit)
 {
-    transact(ModbusRequest::writeSingle(m_session.exchange().settings().unit, DeviceRegister::UnitAddress, 0,
+    transact(ModbusRequest::writeSingle(m_session->exchange().settings().unit, DeviceRegister::UnitAddress, 0,
                                         lo(unit)));
     setUnit(unit);
 }

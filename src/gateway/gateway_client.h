@@ -51,10 +51,14 @@ private:
 class GatewayClient : public QObject {
     Q_OBJECT
 public:
+    // With a Session of its own (the command line) ...
     explicit GatewayClient(QObject *parent = nullptr);
+    // ... or on the window's Session, whose link the window's panels opened:
+    // open() and close() are then not used.
+    explicit GatewayClient(Session &shared, QObject *parent = nullptr);
     ~GatewayClient() override;
 
-    Session &session() { return m_session; }
+    Session &session() { return *m_session; }
 
     // Opens the link spec names and sets the request settings (unit,
     // time-out, windows end on a complete reply).  Raises LinkFailed.
@@ -101,7 +105,8 @@ signals:
     void frame(bool sent, const QByteArray &bytes);
 
 private:
-    Session m_session;
+    std::unique_ptr<Session> m_owned;
+    Session *m_session;
     ReplyTimer *m_window;
     GatewayLinkSpec m_spec;
     bool m_cancelled = false;

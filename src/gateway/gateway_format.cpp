@@ -1,6 +1,7 @@
 #include "gateway/gateway_format.h"
 
 #include "config/device_codec.h"
+#include "meters/meter_codec.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -413,6 +414,30 @@ QStringList profileDifferences(const GatewayProfile &device, const GatewayProfil
         slotNums << s;
     out += meterTableDifferences(device.table, file.table, slotNums);
     return out;
+}
+
+} // namespace qvx
+
+namespace qvx {
+
+QString normalMeterId(const QString &id, bool sixteen)
+{
+    const int digits = sixteen ? 16 : 8;
+    return DecodeMeterId(EncodeMeterId(id, digits), 0, digits);
+}
+
+QString normalObisCode(const QString &code, bool longObis)
+{
+    return DecodeRegisterEntry(EncodeRegisterEntry(code, longObis), longObis);
+}
+
+void normalizeMeterTable(MeterTable &t, const QVector<int> &slotNums, bool sixteen, bool longObis)
+{
+    for (int s : slotNums) {
+        t.setId(s, normalMeterId(t.id(s), sixteen));
+        for (int r = 1; r <= ObisListRows; ++r)
+            t.setCode(s, r, normalObisCode(t.code(s, r), longObis));
+    }
 }
 
 } // namespace qvx

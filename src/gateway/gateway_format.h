@@ -125,3 +125,13 @@ QStringList meterTableDifferences(const MeterTable &device, const MeterTable &fi
                                   const QVector<int> &slotNums);
 
 } // namespace qvx
+
+namespace qvx {
+
+// An ID or OBIS text as the gateway hands it back after storing it: a file's
+// texts are compared with the gateway's after the encoding they go through.
+QString normalMeterId(const QString &id, bool sixteenDigits);
+QString normalObisCode(const QString &code, bool longObis);
+void normalizeMeterTable(MeterTable &table, const QVector<int> &slotNums, bool sixteenDigits, bool longObis);
+
+} // namespace qvx
