@@ -446,6 +446,10 @@ void GatewayJob::run()
     } catch (const QvxError &e) {
         m_kind = GatewayError::NoAnswer;
         m_error = e.message();
+    } catch (const std::exception &e) {
+        // Nothing may escape into the event loop that started the job.
+        m_kind = GatewayError::NoAnswer;
+        m_error = QString::fromLocal8Bit(e.what());
     }
     emit finished(m_ok, m_error);
 }
