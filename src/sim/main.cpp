@@ -124,6 +124,7 @@ Faults (Modbus links only; each a switch, combinable):
 
 struct Links {
     std::unique_ptr<TcpServer> tcp;
+    std::vector<std::unique_ptr<TcpServer>> fleet;
     std::vector<std::unique_ptr<PtyLink>> ptys;
     std::vector<std::unique_ptr<SerialLink>> serials;
     std::vector<std::unique_ptr<MeterLink>> meters;
@@ -285,6 +286,15 @@ int main(int argc, char *argv[])
     const auto oEvery = opt(QStringLiteral("fault-every"),
                             QStringLiteral("Apply the faults to every N-th reply only (default 1: all)."),
                             QStringLiteral("N"));
+    const auto oFleet =
+        opt(QStringLiteral("fleet"),
+            QStringLiteral("With --tcp HOST:PORT: serve N independent gateways on ports PORT to PORT+N-1, "
+                           "each with its own state (--state and the serial links belong to the first)."),
+            QStringLiteral("N"));
+    const auto oMatchBaud =
+        opt(QStringLiteral("match-baud"),
+            QStringLiteral("On a pseudo-terminal answer only a client whose baud rate is the gateway's own "
+                           "RTU rate (register 32786), as a real line would; parity is not matched."));
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument %1").arg(p.positionalArguments().first()));
@@ -383,6 +393,7 @@ int main(int argc, char *argv[])
     std::signal(SIGPIPE, SIG_IGN);
 
     // --- links ---------------------------------------------------------------
+    std::vector<std::unique_ptr<Device>> fleetDevices;
     Links links;
     auto fail = [](const QString &what) {
         std::fputs(qPrintable(QStringLiteral("qvxsim: %1\n").arg(what)), stderr);
@@ -408,9 +419,32 @@ int main(int argc, char *argv[])
         out(QStringLiteral("tcp %1:%2")
                 .arg(links.tcp->serverAddress().toString())
                 .arg(links.tcp->serverPort()));
+        // The rest of a fleet: each gateway its own device on the next port.
+        const int fleet = p.isSet(oFleet) ? parseInt(p.value(oFleet), 1, 1000, QStringLiteral("--fleet")) : 1;
+        for (int i = 1; i < fleet; ++i) {
+            auto d = std::make_unique<Device>(p.isSet(oEmpty) ? QString() : meterAddress);
+            d->setUnitAddress(device.unitAddress());
+            d->setRtuLine(device.rtuLine());
+            auto server = std::make_unique<TcpServer>(*d, link);
+            const quint16 next = port == 0 ? 0 : static_cast<quint16>(port + i);
+            if (port + i > 65535 || !server->listen(address, next))
+                return fail(QStringLiteral("cannot listen on %1:%2: %3")
+                                .arg(host)
+                                .arg(port + i)
+                                .arg(server->errorString()));
+            out(QStringLiteral("tcp %1:%2")
+                    .arg(server->serverAddress().toString())
+                    .arg(server->serverPort()));
+            fleetDevices.push_back(std::move(d));
+            links.fleet.push_back(std::move(server));
+        }
+    } else if (p.isSet(oFleet)) {
+        usageError(QStringLiteral("--fleet needs --tcp HOST:PORT"));
     }
     for (const QString &path : p.values(oPty)) {
         auto pty = std::make_unique<PtyLink>(device, link);
+        if (p.isSet(oMatchBaud))
+            pty->matchBaud(device);
         if (!pty->open(path))
             return fail(pty->errorString());
         out(QStringLiteral("pty %1 -> %2").arg(path, pty->slavePath()));
@@ -447,6 +481,8 @@ int main(int argc, char *argv[])
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
         device.tick(now - last);
+        for (const auto &d : fleetDevices)
+            d->tick(now - last);
         last = now;
     });
     ticker.start();

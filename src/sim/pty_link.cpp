@@ -93,6 +93,8 @@ void PtyChannel::onReadable()
     for (;;) {
         const ssize_t n = ::read(master_, buf, sizeof buf);
         if (n > 0) {
+            if (requiredBaud_ && clientBaud() != requiredBaud_())
+                continue;
             emit received(QByteArray(buf, n));
             if (master_ < 0)
                 return;
@@ -160,6 +162,30 @@ void PtyChannel::flush()
         pending_ = pending_.right(65536);
     if (writeNotifier_)
         writeNotifier_->setEnabled(!pending_.isEmpty());
+}
+
+int PtyChannel::clientBaud() const
+{
+    struct termios t {};
+    if (master_ < 0 || ::tcgetattr(master_, &t) != 0)
+        return 0;
+    struct Rate {
+        speed_t code;
+        int baud;
+    };
+    static const Rate rates[] = {{B300, 300},     {B600, 600},       {B1200, 1200},    {B2400, 2400},
+                                 {B4800, 4800},   {B9600, 9600},     {B19200, 19200},  {B38400, 38400},
+                                 {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    const speed_t code = ::cfgetospeed(&t);
+    for (const Rate &r : rates)
+        if (r.code == code)
+            return r.baud;
+    return 0;
+}
+
+void PtyLink::matchBaud(Device &device)
+{
+    channel_.setRequiredBaud([&device] { return device.rtuLine().baud; });
 }
 
 PtyLink::PtyLink(Device &device, const LinkOptions &options, QObject *parent)

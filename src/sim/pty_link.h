@@ -7,6 +7,7 @@
 #include "sim/rtu_server.h"
 
 #include <QSocketNotifier>
+#include <functional>
 #include <memory>
 
 namespace qvxsim {
@@ -27,6 +28,13 @@ public:
 
     QString slavePath() const { return slavePath_; }
     QString symlinkPath() const { return symlink_; }
+    // When set, bytes arrive only while the client's baud rate (as the
+    // master side sees it) is the one this returns: a line at another rate
+    // hears noise, not frames.  Parity and data bits cannot be matched: the
+    // Linux pty refuses even parity and 7 data bits.
+    void setRequiredBaud(std::function<int()> baud) { requiredBaud_ = std::move(baud); }
+    // The client's baud rate, 0 when it cannot be read.
+    int clientBaud() const;
     void write(const QByteArray &bytes) override;
     int clientBaud() const override;
     QString name() const override
@@ -47,6 +55,7 @@ private:
     QByteArray pending_;
     std::unique_ptr<QSocketNotifier> readNotifier_;
     std::unique_ptr<QSocketNotifier> writeNotifier_;
+    std::function<int()> requiredBaud_;
 };
 
 // Modbus RTU served on a fresh pseudo-terminal.
@@ -61,6 +70,8 @@ public:
     QString symlinkPath() const { return channel_.symlinkPath(); }
     QString errorString() const { return error_; }
     RtuServer &server() { return server_; }
+    // Answers only a client at the device's own RTU rate.
+    void matchBaud(Device &device);
 
 private:
     PtyChannel channel_;

@@ -43,6 +43,18 @@ public:
     // Folder in which the CSV save dialog opens; from the settings file.
     QString WorkDir;
 
+    // The link state when a link opens or closes, the same for the window's
+    // panels and for every other requester.
+    void setSerialPortOpen(bool open) { SerialPortOpen = open; }
+    // A TCP connection made (transaction identifiers start again at 1000) or
+    // lost.
+    void setTcpConnected(bool connected)
+    {
+        TransportMode = connected ? TransportModeKind::Tcp : TransportModeKind::Rtu;
+        if (connected)
+            TransactionId = 1000;
+    }
+
     Comm2 &comm2() { return m_comm2; }
     // The one request path every operation runs its requests through.
     Exchange &exchange() { return *m_exchange; }

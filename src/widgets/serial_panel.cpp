@@ -140,7 +140,7 @@ void SerialPanel::closePort()
     // is all its closing takes, so it happens first, as the handle release.
     comm.close();
     m_session.setStatus(StatusPanel, comm.devicePath() + QStringLiteral(" is closed"));
-    m_session.SerialPortOpen = false;
+    m_session.setSerialPortOpen(false);
     // A short pause before the boxes come back, so that a quick reopen does
     // not reach a USB adapter's driver while it is still letting go.
     QThread::msleep(30);
@@ -171,7 +171,7 @@ void SerialPanel::openPort()
                          QLatin1Char(',') + m_dataBits->currentText() + QLatin1Char(',') +
                          m_parity->currentText();
     m_session.setStatus(StatusPanel, line);
-    m_session.SerialPortOpen = true;
+    m_session.setSerialPortOpen(true);
     m_session.log(line);
     setLineBoxesEnabled(false);
     m_open->setText(QStringLiteral("Disconnect"));

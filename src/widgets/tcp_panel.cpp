@@ -135,8 +135,7 @@ void TcpPanel::Xport_socketConnect()
         [this] {
             m_session.log(QStringLiteral("Connected TCP/IP, at ") + longTimeNow());
             m_session.setStatus(0, QStringLiteral("Connected to ") + m_remoteIp->text());
-            m_session.TransportMode = TransportModeKind::Tcp;
-            m_session.TransactionId = 1000;
+            m_session.setTcpConnected(true);
             m_connect->setEnabled(false);
         },
         this);
@@ -148,7 +147,7 @@ void TcpPanel::Xport_socketDisconnect()
         [this] {
             m_session.log(QStringLiteral("Disconnected TCP/IP connection at ") + longTimeNow());
             m_session.setStatus(0, QStringLiteral("Disconnected TCP "));
-            m_session.TransportMode = TransportModeKind::Rtu;
+            m_session.setTcpConnected(false);
             m_connect->setEnabled(true);
         },
         this);

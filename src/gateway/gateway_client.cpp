@@ -1,0 +1,468 @@
+#include "gateway/gateway_client.h"
+
+#include "config/device_codec.h"
+#include "core/errors.h"
+#include "meters/meter_codec.h"
+#include "meters/meter_values.h"
+#include "transport/port_name.h"
+#include "transport/reply_check.h"
+#include "transport/reply_timer.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace qvx {
+namespace {
+
+QSerialPort::Parity serialParity(const QString &p)
+{
+    if (p == QLatin1String("none"))
+        return QSerialPort::NoParity;
+    if (p == QLatin1String("odd"))
+        return QSerialPort::OddParity;
+    return QSerialPort::EvenParity;
+}
+
+uint8_t hi(int v)
+{
+    return static_cast<uint8_t>((v >> 8) & 0xFF);
+}
+uint8_t lo(int v)
+{
+    return static_cast<uint8_t>(v & 0xFF);
+}
+
+} // namespace
+
+GatewayClient::GatewayClient(QObject *parent) : GatewayClient(*new Session, parent)
+{
+    m_owned.reset(m_session);
+}
+
+GatewayClient::GatewayClient(Session &shared, QObject *parent)
+    : QObject(parent), m_session(&shared), m_window(new ReplyTimer(1000, this))
+{
+    m_window->setObjectName(QStringLiteral("Timer_gateway"));
+    connect(&m_session->comm2(), &Comm2::bytesWrittenTap, this,
+            [this](const QByteArray &b) { emit frame(true, b); });
+    connect(&m_session->comm2(), &Comm2::bytesReadTap, this,
+            [this](const QByteArray &b) { emit frame(false, b); });
+    connect(&m_session->socket(), &XportSocket::bytesWrittenTap, this,
+            [this](const QByteArray &b) { emit frame(true, b); });
+    connect(&m_session->socket(), &XportSocket::bytesReadTap, this,
+            [this](const QByteArray &b) { emit frame(false, b); });
+    // As the TCP panel does on its disconnect event: requests find the link closed.
+    connect(&m_session->socket(), &XportSocket::disconnected, this,
+            [this] { m_session->setTcpConnected(false); });
+}
+
+GatewayClient::~GatewayClient()
+{
+    if (m_owned)
+        close();
+}
+
+void GatewayClient::open(const GatewayLinkSpec &spec)
+{
+    m_spec = spec;
+    m_cancelled = false;
+    RequestSettings &s = m_session->exchange().settings();
+    s.unit = static_cast<uint8_t>(spec.unit);
+    s.timeoutMs = spec.timeoutMs;
+    s.endOnCompleteReply = true;
+    m_window->setInterval(spec.timeoutMs);
+    if (!spec.tcp) {
+        Comm2 &comm = m_session->comm2();
+        const QString path = serialDevicePath(spec.serialPort);
+        comm.setDevicePath(path);
+#ifndef Q_OS_WIN
+        if (!QFileInfo::exists(path))
+            throw GatewayError(GatewayError::LinkFailed, QStringLiteral("%1: no such port").arg(path));
+#endif
+        const PortOpenFailure failure = comm.probeOpen();
+        if (failure != PortOpenFailure::None)
+            throw GatewayError(GatewayError::LinkFailed,
+                               QStringLiteral("%1: %2").arg(path, portOpenFailureText(failure)));
+        Comm2::LineSettings line;
+        line.baudRate = spec.baud;
+        line.parity = serialParity(spec.parity);
+        line.dataBits = spec.dataBits == 7 ? QSerialPort::Data7 : QSerialPort::Data8;
+        line.stopBits = spec.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop;
+        comm.setLineSettings(line);
+        try {
+            comm.open();
+        } catch (const QvxError &e) {
+            throw GatewayError(GatewayError::LinkFailed, QStringLiteral("%1: %2").arg(path, e.message()));
+        }
+        m_session->setSerialPortOpen(true);
+        return;
+    }
+    XportSocket &socket = m_session->socket();
+    QEventLoop loop;
+    QString failure;
+    auto c1 = connect(&socket, &XportSocket::connected, &loop, &QEventLoop::quit);
+    auto c2 = connect(&socket, &XportSocket::error, &loop, [&](int code) {
+        failure = QStringLiteral("socket error #%1").arg(code);
+        loop.quit();
+    });
+    auto c3 = connect(&socket, &XportSocket::disconnected, &loop, [&] {
+        if (failure.isEmpty())
+            failure = QStringLiteral("connection closed");
+        loop.quit();
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, [&] {
+        failure = QStringLiteral("no connection within %1 ms").arg(limit.interval());
+        loop.quit();
+    });
+    try {
+        socket.setHost(spec.host);
+        socket.setPort(spec.port);
+        socket.activate();
+    } catch (const QvxError &e) {
+        failure = e.message();
+    }
+    if (failure.isEmpty() && !socket.isConnected()) {
+        limit.start(qMax(3000, spec.timeoutMs));
+        loop.exec();
+    }
+    disconnect(c1);
+    disconnect(c2);
+    disconnect(c3);
+    if (!failure.isEmpty() || !socket.isConnected()) {
+        socket.deactivate();
+        throw GatewayError(GatewayError::LinkFailed,
+                           QStringLiteral("%1:%2: %3").arg(spec.host).arg(spec.port).arg(failure));
+    }
+    m_session->setTcpConnected(true);
+}
+
+void GatewayClient::close()
+{
+    if (m_session->SerialPortOpen) {
+        m_session->comm2().close();
+        m_session->setSerialPortOpen(false);
+    }
+    if (m_session->TransportMode == TransportModeKind::Tcp) {
+        m_session->socket().deactivate();
+        m_session->setTcpConnected(false);
+    }
+}
+
+void GatewayClient::setSerialLine(int baud, const QString &parity)
+{
+    m_spec.baud = baud;
+    m_spec.parity = parity;
+    Comm2 &comm = m_session->comm2();
+    Comm2::LineSettings line = comm.lineSettings();
+    line.baudRate = baud;
+    line.parity = serialParity(parity);
+    if (line == comm.lineSettings())
+        return;
+    comm.setLineSettings(line);
+    comm.close();
+    try {
+        comm.open();
+    } catch (const QvxError &e) {
+        m_session->setSerialPortOpen(false);
+        throw GatewayError(GatewayError::LinkFailed, e.message());
+    }
+}
+
+void GatewayClient::setUnit(int unit)
+{
+    m_spec.unit = unit;
+    m_session->exchange().settings().unit = static_cast<uint8_t>(unit);
+}
+
+void GatewayClient::setTimeoutMs(int ms)
+{
+    m_spec.timeoutMs = ms;
+    m_session->exchange().settings().timeoutMs = ms;
+    m_window->setInterval(ms);
+}
+
+void GatewayClient::cancel()
+{
+    m_cancelled = true;
+    if (m_window->isEnabled())
+        m_window->fireNow();
+}
+
+QByteArray GatewayClient::transact(const ModbusRequest &request)
+{
+    if (m_cancelled)
+        throw GatewayError(GatewayError::Cancelled, QStringLiteral("cancelled"));
+    Exchange &exchange = m_session->exchange();
+    if (!m_session->linkOpen())
+        throw GatewayError(GatewayError::NoAnswer, QStringLiteral("the link is closed"));
+    QString lastLog;
+    auto logConn = connect(m_session, &Session::logLine, this, [&lastLog](const QString &l) { lastLog = l; });
+    request.isRead() || request.function == ModbusFunction::ReadDeviceId ? exchange.beginRead()
+                                                                         : exchange.beginWrite();
+    ++m_requests;
+    try {
+        exchange.send(*m_window, request);
+    } catch (const QvxError &e) {
+        disconnect(logConn);
+        exchange.end(*m_window, false);
+        throw GatewayError(GatewayError::NoAnswer, e.message());
+    }
+    if (m_window->isEnabled()) {
+        QEventLoop loop;
+        connect(m_window, &ReplyTimer::timeout, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const std::optional<WindowReply> reply = exchange.end(*m_window, true);
+    if (m_cancelled) {
+        disconnect(logConn);
+        throw GatewayError(GatewayError::Cancelled, QStringLiteral("cancelled"));
+    }
+    if (!reply) {
+        disconnect(logConn);
+        throw GatewayError(GatewayError::NoAnswer, QStringLiteral("the link closed"));
+    }
+    const QString what = QStringLiteral("unit %1, register %2").arg(request.unit).arg(request.address);
+    if (reply->isEmpty()) {
+        disconnect(logConn);
+        throw GatewayError(GatewayError::NoAnswer, QStringLiteral("no answer (%1)").arg(what));
+    }
+    const bool answers = exchange.answers(*m_window, *reply);
+    disconnect(logConn);
+    if (!answers)
+        throw GatewayError(GatewayError::NoAnswer,
+                           QStringLiteral("reply does not answer the request (%1): %2")
+                               .arg(what, reply->headerMismatch.value_or(lastLog)));
+    const ReplyCheck check = CheckReply(reply->bytes, request.function == ModbusFunction::ReadDeviceId
+                                                          ? ReplyReporting::FirmwareVersion
+                                                          : ReplyReporting::Full);
+    if (check.failure == ReplyFailure::Exception)
+        throw GatewayError(GatewayError::Exception,
+                           QStringLiteral("exception %1 (%2)%3")
+                               .arg(check.exceptionCode)
+                               .arg(what)
+                               .arg(ExceptionLine(check.exceptionCode).isEmpty()
+                                        ? QString()
+                                        : QStringLiteral(": ") + ExceptionLine(check.exceptionCode)));
+    if (!check.pass)
+        throw GatewayError(
+            GatewayError::NoAnswer,
+            QStringLiteral("bad reply (%1): %2").arg(what, check.logLines.join(QLatin1Char(' '))));
+    return check.frame;
+}
+
+QVector<uint16_t> GatewayClient::readRegisters(bool input, int start, int count)
+{
+    const uint8_t unit = m_session->exchange().settings().unit;
+    const QByteArray frame = transact(input ? ModbusRequest::readInput(unit, start, count)
+                                            : ModbusRequest::readHolding(unit, start, count));
+    const RegisterReply r = DecodeRegisterReply(start, frame);
+    QVector<uint16_t> values;
+    for (const RegisterValue &v : r.registers)
+        values << static_cast<uint16_t>(v.high << 8 | v.low);
+    if (values.size() != count)
+        throw GatewayError(GatewayError::NoAnswer,
+                           QStringLiteral("reply holds %1 of %2 registers").arg(values.size()).arg(count));
+    return values;
+}
+
+void GatewayClient::writeRegisters(int start, const QVector<uint16_t> &values)
+{
+    const uint8_t unit = m_session->exchange().settings().unit;
+    if (values.size() == 1) {
+        transact(ModbusRequest::writeSingle(unit, start, hi(values[0]), lo(values[0])));
+        return;
+    }
+    QByteArray data;
+    for (uint16_t v : values)
+        data.append(char(hi(v))).append(char(lo(v)));
+    transact(ModbusRequest::writeMultiple(unit, start, static_cast<uint8_t>(data.size()), data));
+}
+
+QString GatewayClient::readFirmware()
+{
+    const QByteArray frame = transact(ModbusRequest::readDeviceId(m_session->exchange().settings().unit, 2));
+    return firmwareText(CheckReply(frame, ReplyReporting::FirmwareVersion)).trimmed();
+}
+
+GatewayInfo GatewayClient::readInfo()
+{
+    GatewayInfo info;
+    const uint8_t unit = m_session->exchange().settings().unit;
+    for (int step = 7; step <= 13; ++step) {
+        const std::optional<StepRequest> r = settingsStepRequest(step);
+        const QByteArray frame = transact(ModbusRequest::readHolding(unit, r->address, r->count));
+        const SettingsStepResult result = decodeSettingsStep(step, frame);
+        const QByteArray d = replyDataBytes(result.check);
+        auto need = [&](int n) {
+            if (d.size() < n)
+                throw GatewayError(GatewayError::NoAnswer,
+                                   QStringLiteral("short reply for register %1").arg(r->address));
+        };
+        auto octets = [&](std::array<uint8_t, 4> &out) {
+            need(4);
+            for (int i = 0; i < 4; ++i)
+                out[size_t(i)] = uint8_t(d.at(i));
+        };
+        switch (step) {
+        case 7:
+            octets(info.ip);
+            break;
+        case 8:
+            octets(info.gateway);
+            break;
+        case 9:
+            octets(info.mask);
+            break;
+        case 10:
+            need(4);
+            info.tcpIdleMs = quint32(uint8_t(d.at(0))) << 24 | quint32(uint8_t(d.at(1))) << 16 |
+                             quint32(uint8_t(d.at(2))) << 8 | quint32(uint8_t(d.at(3)));
+            break;
+        case 11:
+            need(2);
+            info.flags = uint8_t(d.at(1));
+            break;
+        case 12:
+            need(2);
+            info.iecLine = uint8_t(d.at(1));
+            break;
+        case 13:
+            need(2);
+            info.readoutMinutes = int(uint8_t(d.at(0))) << 8 | uint8_t(d.at(1));
+            break;
+        }
+    }
+    info.firmware = readFirmware();
+    return info;
+}
+
+void GatewayClient::readMeterTable(MeterTable &table, bool sixteen, bool longObis, int first, int last,
+                                   const std::function<void(int)> &progress)
+{
+    const uint8_t unit = m_session->exchange().settings().unit;
+    const int digits = sixteen ? 16 : 8;
+    last = qMin(last, sixteen ? 30 : 32);
+    const QByteArray ids =
+        transact(ModbusRequest::readHolding(unit, MeterIdBase, sixteen ? MeterIdCount16 : MeterIdCount8));
+    const MeterIdsReply idReply = DecodeMeterIds(ids, digits);
+    for (int s = first; s <= last; ++s) {
+        table.setId(s, s - 1 < idReply.ids.size() ? idReply.ids.at(s - 1) : QString());
+        if (progress)
+            progress(s);
+        const QByteArray list =
+            transact(ModbusRequest::readHolding(unit, obisListAddress(s), ObisListRegisters));
+        const RegisterEntriesReply r = DecodeRegisterList(list, longObis);
+        for (int row = 1; row <= ObisListRows; ++row)
+            table.setCode(s, row, row - 1 < r.texts.size() ? r.texts.at(row - 1) : QString());
+    }
+}
+
+void GatewayClient::writeMeterSlot(const MeterTable &table, int slot, bool sixteen, bool longObis)
+{
+    const uint8_t unit = m_session->exchange().settings().unit;
+    const int digits = sixteen ? 16 : 8;
+    transact(ModbusRequest::writeMultiple(unit, meterIdAddress(slot, sixteen), uint8_t(digits / 2),
+                                          EncodeMeterId(table.id(slot), digits)));
+    QByteArray entries;
+    for (int r = 1; r <= ObisListRows; ++r)
+        entries += EncodeRegisterEntry(table.code(slot, r), longObis);
+    transact(ModbusRequest::writeMultiple(unit, obisListAddress(slot), 2 * ObisListRegisters, entries));
+}
+
+QVector<std::optional<qint64>> GatewayClient::readValues(int slot, bool sixtyFourBit)
+{
+    const uint8_t unit = m_session->exchange().settings().unit;
+    const QByteArray frame =
+        transact(ModbusRequest::readInput(unit, slotValueAddress(slot), wholeSlotRegisters(sixtyFourBit)));
+    return decodeValues(replyDataBytes(frame), sixtyFourBit);
+}
+
+void GatewayClient::writeFlag(int bit, bool set)
+{
+    transact(ModbusRequest::writeSingle(m_session->exchange().settings().unit, DeviceRegister::Flags, 0,
+                                        flagCommandValue(bit + 1, set)));
+}
+
+void GatewayClient::writeReadoutMinutes(int minutes)
+{
+    transact(ModbusRequest::writeSingle(m_session->exchange().settings().unit, DeviceRegister::ReadoutMinutes,
+                                        hi(minutes), lo(minutes)));
+}
+
+void GatewayClient::writeIecLine(uint8_t line)
+{
+    transact(
+        ModbusRequest::writeSingle(m_session->exchange().settings().unit, DeviceRegister::IecLine, 0, line));
+}
+
+void GatewayClient::writeNetwork(const GatewayInfo &info)
+{
+    const uint8_t unit = m_session->exchange().settings().unit;
+    const std::pair<int, const std::array<uint8_t, 4> *> blocks[] = {{DeviceRegister::IpAddress, &info.ip},
+                                                                     {DeviceRegister::Gateway, &info.gateway},
+                                                                     {DeviceRegister::Mask, &info.mask}};
+    for (const auto &[address, octets] : blocks)
+        transact(ModbusRequest::writeMultiple(unit, address, 4,
+                                              QByteArray(reinterpret_cast<const char *>(octets->data()), 4)));
+    QByteArray idle;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        idle.append(char((info.tcpIdleMs >> shift) & 0xFF));
+    transact(ModbusRequest::writeMultiple(unit, DeviceRegister::TcpIdle, 4, idle));
+}
+
+void GatewayClient::writeUnitAddress(int unit)
+{
+    transact(ModbusRequest::writeSingle(m_session->exchange().settings().unit, DeviceRegister::UnitAddress, 0,
+                                        lo(unit)));
+    setUnit(unit);
+}
+
+GatewayJob::GatewayJob(GatewayClient &client, Runner runner, QObject *parent)
+    : QObject(parent), m_client(client), m_runner(std::move(runner))
+{}
+
+void GatewayJob::start()
+{
+    QTimer::singleShot(0, this, &GatewayJob::run);
+}
+
+void GatewayJob::cancel()
+{
+    m_client.cancel();
+}
+
+void GatewayJob::run()
+{
+    try {
+        m_runner(m_client, *this);
+        m_ok = true;
+    } catch (const GatewayError &e) {
+        m_kind = e.kind();
+        m_error = e.message();
+    } catch (const QvxError &e) {
+        m_kind = GatewayError::NoAnswer;
+        m_error = e.message();
+    } catch (const std::exception &e) {
+        // Nothing may escape into the event loop that started the job.
+        m_kind = GatewayError::NoAnswer;
+        m_error = QString::fromLocal8Bit(e.what());
+    }
+    emit finished(m_ok, m_error);
+}
+
+void GatewayJob::runSync(GatewayClient &client, const Runner &runner)
+{
+    GatewayJob job(client, runner);
+    QEventLoop loop;
+    connect(&job, &GatewayJob::finished, &loop, &QEventLoop::quit);
+    job.start();
+    loop.exec();
+    if (!job.ok())
+        throw GatewayError(*job.errorKind(), job.error());
+}
+
+} // namespace qvx

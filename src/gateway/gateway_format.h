@@ -1,0 +1,137 @@
+// Plain pieces of the gateway runners and of qvxctl: the link a target names,
+// the target file, the scan order, the settings the gateway reports and the
+// gateway profile as JSON.  No I/O: the runners and the command line read and
+// write the files, these functions only turn bytes into data and back.
+#pragma once
+
+#include "meters/meter_table.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace qvx {
+
+// How to reach one gateway.
+struct GatewayLinkSpec {
+    bool tcp = false;
+    QString host;
+    int port = 502;
+    QString serialPort;
+    int baud = 9600;
+    // "none", "even" or "odd".
+    QString parity = QStringLiteral("even");
+    int dataBits = 8;
+    int stopBits = 1;
+    int unit = 1;
+    int timeoutMs = 1000;
+    // "--tcp 10.0.0.5:502 --unit 3" style text for result lines.
+    QString describe() const;
+};
+
+// A whole number as typed: decimal, or hexadecimal with 0x.  Nothing for any
+// other text or a value outside min..max.
+std::optional<qint64> parseNumber(const QString &text, qint64 min, qint64 max);
+
+// Applies one LINK option (name without dashes, value) to spec.  Returns the
+// message for a bad value or an unknown option.
+std::optional<QString> applyLinkOption(GatewayLinkSpec &spec, const QString &name, const QString &value);
+
+// One target a line, written as LINK options; "#" starts a comment, blank
+// lines are skipped.  Each target starts from defaults.
+struct TargetList {
+    QVector<GatewayLinkSpec> targets;
+    // "line N: what" for the first bad line; targets is then empty.
+    std::optional<QString> error;
+};
+TargetList parseTargetFile(const QByteArray &bytes, const GatewayLinkSpec &defaults);
+
+// --- scan ---------------------------------------------------------------------
+struct ScanProbe {
+    int baud = 9600;
+    QString parity;
+    int unit = 1;
+};
+// The gateway's nine rates, most likely first: the factory setting, then the
+// common rates, then the rest.
+QVector<int> scanBaudOrder();
+// Every probe of a sweep, line settings outermost (a gateway found at a rate
+// answers at every unit it has there), units ascending.
+QVector<ScanProbe> scanProbes(const QVector<int> &bauds, const QStringList &parities, int firstUnit,
+                              int lastUnit);
+// Milliseconds one probe needs on a serial line: the wire time of an 8-byte
+// request and a short reply at baud (11 bits a character) plus the time-out.
+int scanProbeMs(int baud, int timeoutMs);
+
+// --- what "info" reads ----------------------------------------------------------
+struct GatewayInfo {
+    std::array<uint8_t, 4> ip{};
+    std::array<uint8_t, 4> gateway{};
+    std::array<uint8_t, 4> mask{};
+    quint32 tcpIdleMs = 0;
+    // Low byte of register 7: bit 0 DHCP, 3 change baud after ACK, 4 64-bit
+    // values, 5 16-digit IDs, 6 long OBIS, 7 continuous read.
+    uint8_t flags = 0;
+    // Low byte of register 32787: baud code << 4 | 8 data bits (bit 3) | parity.
+    uint8_t iecLine = 0;
+    int readoutMinutes = 0;
+    QString firmware;
+};
+// The stored flags in the order of the JSON object, with their bit and the
+// flag number a flag command takes (bit + 1).
+struct GatewayFlag {
+    const char *key;
+    int bit;
+};
+QVector<GatewayFlag> gatewayFlags();
+bool flagSet(uint8_t flags, int bit);
+
+QJsonObject infoToJson(const GatewayInfo &info);
+// Aligned "name  value" lines.
+QStringList infoLines(const GatewayInfo &info);
+
+// --- meter table as JSON ---------------------------------------------------------
+// "slots": [{slot, id, obis: [...63 texts]}] for slotNums first..last.
+QJsonObject meterTableToJson(const MeterTable &table, int first, int last);
+// Reads the same shape into table; slotNums lists the slot numbers it held.
+std::optional<QString> meterTableFromJson(const QJsonObject &object, MeterTable &table,
+                                          QVector<int> *slotNums);
+
+// --- the gateway profile -----------------------------------------------------------
+inline constexpr char ProfileFormat[] = "qvx-profile/1";
+struct GatewayProfile {
+    GatewayInfo info;
+    int unit = 1;
+    MeterTable table;
+};
+QByteArray profileToJson(const GatewayProfile &profile);
+struct ProfileParse {
+    std::optional<GatewayProfile> profile;
+    QString error;
+};
+ProfileParse parseProfile(const QByteArray &bytes);
+
+// What differs between two profiles, one line each ("flags.dhcp: a -> b",
+// "slot 3 row 5: a -> b"); network and unit only when asked.
+QStringList profileDifferences(const GatewayProfile &device, const GatewayProfile &file, bool network,
+                               bool unit);
+// What differs between two meter tables over slotNums (rows 1..63 and the ID).
+QStringList meterTableDifferences(const MeterTable &device, const MeterTable &file,
+                                  const QVector<int> &slotNums);
+
+} // namespace qvx
+
+namespace qvx {
+
+// An ID or OBIS text as the gateway hands it back after storing it: a file's
+// texts are compared with the gateway's after the encoding they go through.
+QString normalMeterId(const QString &id, bool sixteenDigits);
+QString normalObisCode(const QString &code, bool longObis);
+void normalizeMeterTable(MeterTable &table, const QVector<int> &slotNums, bool sixteenDigits, bool longObis);
+
+} // namespace qvx
