@@ -106,37 +106,6 @@ void PtyChannel::onReadable()
     }
 }
 
-int PtyChannel::clientBaud() const
-{
-    termios t{};
-    if (master_ < 0 || ::tcgetattr(master_, &t) != 0)
-        return 0;
-    switch (::cfgetospeed(&t)) {
-    case B300:
-        return 300;
-    case B600:
-        return 600;
-    case B1200:
-        return 1200;
-    case B2400:
-        return 2400;
-    case B4800:
-        return 4800;
-    case B9600:
-        return 9600;
-    case B19200:
-        return 19200;
-    case B38400:
-        return 38400;
-    case B57600:
-        return 57600;
-    case B115200:
-        return 115200;
-    default:
-        return 0;
-    }
-}
-
 void PtyChannel::write(const QByteArray &bytes)
 {
     if (master_ < 0)

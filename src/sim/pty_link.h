@@ -33,9 +33,9 @@ public:
     // hears noise, not frames.  Parity and data bits cannot be matched: the
     // Linux pty refuses even parity and 7 data bits.
     void setRequiredBaud(std::function<int()> baud) { requiredBaud_ = std::move(baud); }
-    // The client's baud rate, 0 when it cannot be read.
-    int clientBaud() const;
     void write(const QByteArray &bytes) override;
+    // The client's baud rate (as the master side sees it), 0 when it cannot
+    // be read.
     int clientBaud() const override;
     QString name() const override
     {
