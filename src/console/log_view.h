@@ -6,7 +6,7 @@
 // once per event-loop turn, however many lines arrived in it.
 //
 // The operator can select whole lines with the mouse or the keyboard
-// (Shift+arrows, Ctrl+A) and copy them with Ctrl+C.
+// (Shift+arrows, Ctrl+A) and copy them with Ctrl+C (LineListView).
 //
 // Screen readers and other accessibility clients read the log as one text
 // (the lines joined by line feeds) under the name "Log", and are told of
@@ -14,13 +14,11 @@
 #pragma once
 
 #include "console/log_lines.h"
-
-#include <QAbstractScrollArea>
-#include <QTimer>
+#include "widgets/line_list_view.h"
 
 namespace qvx {
 
-class LogView : public QAbstractScrollArea {
+class LogView : public LineListView {
     Q_OBJECT
 public:
     explicit LogView(QWidget *parent = nullptr);
@@ -31,52 +29,28 @@ public:
 
     void appendLine(const QString &line);
     void clear();
-    qsizetype lineCount() const { return m_lines.size(); }
+    qsizetype lineCount() const override { return m_lines.size(); }
     QString line(qsizetype i) const { return m_lines.line(i); }
     QString lastLine() const { return m_lines.last(); }
     QStringList lines() const { return m_lines.all(); }
-
-    // The selected lines as text, one per line; empty without a selection.
-    QString selectedText() const;
-    void selectAll();
-    void copy() const;
-
-    // --- for the accessible interface -----------------------------------------
     const LogLines &store() const { return m_lines; }
-    // The selected lines, first <= last; both -1 without a selection.
-    qsizetype selectionFirst() const { return m_anchor < 0 ? -1 : qMin(m_anchor, m_current); }
-    qsizetype selectionLast() const { return m_anchor < 0 ? -1 : qMax(m_anchor, m_current); }
-    void selectLines(qsizetype first, qsizetype last);
-    void clearSelection();
-    // Scrolls as little as needed to bring line i into sight.
-    void ensureVisible(qsizetype i);
-    // Where line i is drawn, in viewport coordinates (outside the viewport
-    // when it is not in sight), and the x at which its text starts.
-    QRect lineRect(qsizetype i) const;
-    int textLeft() const;
-    // The line drawn at viewport height y; -1 when none is.
-    qsizetype lineAtViewportY(int y) const;
+
+    // --- the lines as LineListView reads them: offsets from the store's index
+    QString displayText(qsizetype i) const override { return m_lines.line(i); }
+    qsizetype characterCount() const override { return m_lines.characterCount(); }
+    qsizetype lineLength(qsizetype i) const override { return m_lines.lineLength(i); }
+    qsizetype lineStart(qsizetype i) const override { return m_lines.lineStart(i); }
+    qsizetype lineAtOffset(qsizetype offset) const override { return m_lines.lineAtOffset(offset); }
+    QString text(qsizetype start, qsizetype end) const override { return m_lines.text(start, end); }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
+    qsizetype longestLine() const override { return m_lines.longest(); }
 
 private:
-    void settle();
-    void updateScrollBars();
-    int lineHeight() const;
-    int visibleLines() const;
-    qsizetype lineAt(int y) const;
     // Tells accessibility clients what changed, when any listens.
     void announceInsert(qsizetype at, const QString &inserted);
 
     LogLines m_lines;
-    QTimer m_settle;
-    qsizetype m_anchor = -1; // selection: anchor and moving end (line numbers)
-    qsizetype m_current = -1;
 };
 
 } // namespace qvx

@@ -11,19 +11,18 @@
 // The operator selects whole lines with the mouse or the keyboard
 // (Shift+arrows, Ctrl+A) and copies them with Ctrl+C (the characters as they
 // are, controls included); Ctrl+V adds the clipboard's text below as lines;
-// Delete removes the selected lines.
+// Delete removes the selected lines.  Selection, keys, scrolling and the
+// accessible text (the lines as they show) come from LineListView.
 #pragma once
 
 #include "iec/iec_lines.h"
+#include "widgets/line_list_view.h"
 
-#include <QAbstractScrollArea>
 #include <QStringList>
-#include <QTimer>
-#include <utility>
 
 namespace qvx {
 
-class ReadoutView : public QAbstractScrollArea {
+class ReadoutView : public LineListView {
     Q_OBJECT
 public:
     static constexpr int SettleMs = 30;
@@ -36,44 +35,30 @@ public:
     void clear();
 
     const IecLines &store() const { return m_lines; }
-    qsizetype lineCount() const { return m_lines.size(); }
+    qsizetype lineCount() const override { return m_lines.size(); }
     // A line's characters as they arrived (one Latin-1 character a byte).
     QString lineText(qsizetype i) const { return QString::fromLatin1(m_lines.line(i)); }
     QStringList lines() const;
     // How line i shows on screen.
-    QString displayText(qsizetype i) const { return iecDisplayText(m_lines.line(i)); }
+    QString displayText(qsizetype i) const override { return iecDisplayText(m_lines.line(i)); }
+    // Copied as they arrived, controls included.
+    QString copyText(qsizetype i) const override { return lineText(i); }
+    // Every byte shows as one character.
+    qsizetype lineLength(qsizetype i) const override;
+    bool accessibleValueIsText() const override { return true; }
 
-    // First and last selected line; -1, -1 without a selection.
-    std::pair<qsizetype, qsizetype> selectedRange() const;
-    // The selected lines, one per line; empty without a selection.
-    QString selectedText() const;
-    void selectAll();
-    void copy() const;
     // Adds text (as Latin-1) below the last line, line feeds ending lines.
     void paste(const QString &text);
     void removeSelectedLines();
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
+    qsizetype longestLine() const override { return m_lines.longest(); }
+    // Only the columns in sight, one more on either side.
+    void drawLine(QPainter &painter, qsizetype i, int baseline) const override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void changed();
-    void settle();
-    void updateScrollBars();
-    int lineHeight() const;
-    int charWidth() const;
-    int visibleLines() const;
-    qsizetype lineAt(int y) const;
-    void ensureVisible(qsizetype i);
-
     IecLines m_lines;
-    QTimer m_settle;
-    qsizetype m_anchor = -1; // selection: anchor and moving end (line numbers)
-    qsizetype m_current = -1;
 };
 
 } // namespace qvx

@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <array>
+#include <utility>
 
 namespace qvx {
 
@@ -31,28 +33,38 @@ QString missingLine(qsizetype index)
 
 } // namespace
 
-QStringList meterDataLines(const MeterTable &table)
+QStringList meterDataLines(const MeterTable &table, int slotCount)
 {
-    QStringList lines;
-    lines.reserve(MeterDataFileLines);
-    const QString semicolon = QStringLiteral(";");
-    for (int slot = 1; slot <= MeterTable::Slots; ++slot) {
-        lines << table.id(slot) + semicolon;
+    // "r;" and the line of an empty row "r;;" made once: a saved table is
+    // mostly empty rows, which then cost no new string each.
+    static const auto rowLines = [] {
+        std::array<std::pair<QString, QString>, MeterDataSavedRows + 1> made;
         for (int row = 1; row <= MeterDataSavedRows; ++row)
-            lines << QString::number(row) + semicolon + table.code(slot, row) + semicolon;
+            made[size_t(row)] = {QString::number(row) + QLatin1Char(';'),
+                                 QString::number(row) + QStringLiteral(";;")};
+        return made;
+    }();
+    slotCount = qBound(0, slotCount, int(MeterTable::Slots));
+    QStringList lines;
+    lines.reserve(qsizetype(slotCount) * MeterDataBlockLines);
+    for (int slot = 1; slot <= slotCount; ++slot) {
+        lines << table.id(slot) + QLatin1Char(';');
+        for (int row = 1; row <= MeterDataSavedRows; ++row) {
+            const QString code = table.code(slot, row);
+            const auto &[start, empty] = rowLines[size_t(row)];
+            lines << (code.isEmpty() ? empty : start + code + QLatin1Char(';'));
+        }
         lines << QString();
     }
     return lines;
 }
 
-QByteArray meterDataFileBytes(const MeterTable &table)
+QByteArray meterDataFileBytes(const MeterTable &table, int slotCount)
 {
-    QByteArray bytes;
-    for (const QString &line : meterDataLines(table)) {
-        bytes += line.toLatin1();
-        bytes += "\r\n";
-    }
-    return bytes;
+    const QStringList lines = meterDataLines(table, slotCount);
+    if (lines.isEmpty())
+        return {};
+    return (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1();
 }
 
 QStringList splitTextLines(QByteArrayView bytes, qsizetype maxLines)

@@ -30,10 +30,11 @@ inline constexpr int MeterDataBlockLines = 65;
 inline constexpr int MeterDataSavedRows = 63;
 inline constexpr int MeterDataFileLines = MeterTable::Slots * MeterDataBlockLines; // 2080
 
-// The 2080 lines of the table (row 64 is not saved).
-QStringList meterDataLines(const MeterTable &table);
+// The 2080 lines of the table (row 64 is not saved); with slotCount, only the
+// blocks of the first that many slots, as the start of a file.
+QStringList meterDataLines(const MeterTable &table, int slotCount = MeterTable::Slots);
 // The same as the file's bytes.
-QByteArray meterDataFileBytes(const MeterTable &table);
+QByteArray meterDataFileBytes(const MeterTable &table, int slotCount = MeterTable::Slots);
 
 // A text's lines as a line list reads them: a line ends at CR LF, at CR or at
 // LF; a last line without a line end counts, a final line end does not start

@@ -6,6 +6,7 @@
 #include "sim/meter.h"
 #include "transport/modbus.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -46,6 +47,8 @@ private slots:
             << QList<QByteArray>{unknown + read} << QList<QByteArray>{unknown, read};
         QTest::newRow("126-register write")
             << QList<QByteArray>{write126.left(100), write126.mid(100)} << QList<QByteArray>{write126};
+        QTest::newRow("no wait for an impossible length")
+            << QList<QByteArray>{hex("01 17 00 00 00 01 00 00 00 01 FF") + read} << QList<QByteArray>{read};
         QTest::newRow("other unit still a frame")
             << QList<QByteArray>{qvx::rtuFrame(9, qvx::pduReadHolding(7, 1))}
             << QList<QByteArray>{qvx::rtuFrame(9, qvx::pduReadHolding(7, 1))};
@@ -77,6 +80,37 @@ private slots:
         QVERIFY(framer.feed(qvx::rtuFrame(1, qvx::pduReadHolding(7, 1)).left(5)).isEmpty());
         QCOMPARE(framer.pending(), 5);
         framer.clear();
+        QCOMPARE(framer.pending(), 0);
+    }
+
+    // 32 KiB of line noise, as it arrives (a pseudo-terminal read at a
+    // time), byte by byte and in one piece: whatever the noise makes up
+    // has a good CRC, the framer never holds more than a frame's worth, and
+    // after the silence that ends the noise the next request comes out whole.
+    // (bench/sim_rtu_noise_bench times it.)
+    void framerWadesThroughNoise_data()
+    {
+        QTest::addColumn<int>("piece");
+        QTest::newRow("pty reads") << 512;
+        QTest::newRow("byte by byte") << 1;
+        QTest::newRow("one piece") << 32768;
+    }
+    void framerWadesThroughNoise()
+    {
+        QFETCH(int, piece);
+        QRandomGenerator random(24);
+        QByteArray noise(32768, Qt::Uninitialized);
+        for (char &c : noise)
+            c = char(random.bounded(256));
+        RtuFramer framer;
+        for (qsizetype at = 0; at < noise.size(); at += piece) {
+            for (const QByteArray &frame : framer.feed(noise.mid(at, piece)))
+                QCOMPARE(frame.right(2), qvx::withCrc(frame.chopped(2)).right(2));
+            QVERIFY(framer.pending() <= 2 * RtuFramer::MaxFrame);
+        }
+        framer.clear();
+        const QByteArray read = qvx::rtuFrame(1, qvx::pduReadHolding(7, 1));
+        QCOMPARE(framer.feed(read), QList<QByteArray>{read});
         QCOMPARE(framer.pending(), 0);
     }
 

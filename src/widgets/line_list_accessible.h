@@ -1,19 +1,22 @@
-// The log view as accessibility clients see it: a read-only, multi-line text
-// named "Log" whose text is the log's lines joined by line feeds.
+// A line list view (LineListView) as accessibility clients see it: a
+// read-only, multi-line text whose text is the shown lines joined by line
+// feeds; the selected lines are its selection.
 #pragma once
 
 #include <QAccessibleWidget>
 
 namespace qvx {
 
-class LogView;
+class LineListView;
 
-class LogViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+class LineListAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
-    explicit LogViewAccessible(LogView *view);
+    explicit LineListAccessible(LineListView *view);
 
     void *interface_cast(QAccessible::InterfaceType type) override;
     QAccessible::State state() const override;
+    // The value is the whole text where the view says so.
+    QString text(QAccessible::Text t) const override;
 
     // selection: whole lines, as the view selects them
     void selection(int selectionIndex, int *startOffset, int *endOffset) const override;
@@ -41,18 +44,22 @@ public:
     QString attributes(int offset, int *startOffset, int *endOffset) const override;
 
 private:
-    LogView *view() const;
+    LineListView *view() const;
     // Word, sentence and character boundaries, found within the one line that
     // holds offset (a line end is always a boundary).  which: -1 before, 0 at,
     // 1 after.
     QString withinLine(int which, int offset, QAccessible::TextBoundaryType type, int *startOffset,
                        int *endOffset) const;
-    // Whole lines; which as above.
+    // One whole line, its line feed included.
     QString wholeLine(qsizetype line, int *startOffset, int *endOffset) const;
+    // The text before (which -1), at (0) or after (1) offset by the
+    // boundary type; an offset of -1 is the end of the text.
+    QString lookup(int which, int offset, QAccessible::TextBoundaryType type, int *startOffset,
+                   int *endOffset) const;
 };
 
-// Makes QAccessible::queryAccessibleInterface() answer with LogViewAccessible
-// for every LogView; safe to call more than once.
-void installLogViewAccessibility();
+// Makes QAccessible::queryAccessibleInterface() answer with LineListAccessible
+// for every LineListView; safe to call more than once.
+void installLineListAccessibility();
 
 } // namespace qvx
