@@ -126,7 +126,7 @@ const CommandHelp CommandHelps[] = {
 };
 
 struct Options {
-    GatewayLinkSpec link;
+    GatewayLink link;
     bool timeoutGiven = false;
     bool json = false;
     bool verbose = false;
@@ -571,12 +571,12 @@ int Runner::scanCmd()
             if (x != QLatin1String("none") && x != QLatin1String("even") && x != QLatin1String("odd"))
                 throw UsageError{QStringLiteral("--parities: \"%1\" is not none, even or odd").arg(x)};
     }
-    const bool tcp = m_c.spec().tcp;
+    const bool tcp = m_c.linkSettings().tcp;
     ScanPlan plan{bauds,
                   parities,
                   firstUnit,
                   lastUnit,
-                  m_o.timeoutGiven ? m_c.spec().timeoutMs : 50,
+                  m_o.timeoutGiven ? m_c.linkSettings().timeoutMs : 50,
                   p.isSet(QStringLiteral("all"))};
     QElapsedTimer clock;
     clock.start();
@@ -585,7 +585,8 @@ int Runner::scanCmd()
     const int n = r.probes;
     QJsonArray found;
     const QString port =
-        tcp ? QStringLiteral("%1:%2").arg(m_c.spec().host).arg(m_c.spec().port) : m_c.spec().serialPort;
+        tcp ? QStringLiteral("%1:%2").arg(m_c.linkSettings().host).arg(m_c.linkSettings().port)
+            : m_c.linkSettings().serialPort;
     for (const ScanHit &h : r.found) {
         found.append(QJsonObject{{QStringLiteral("port"), port},
                                  {QStringLiteral("baud"), tcp ? QJsonValue() : QJsonValue(h.baud)},
@@ -668,7 +669,7 @@ int runOne(Options &o)
 
 // One child process per target, up to jobs TCP targets at once; serial
 // targets one after another.
-int runTargets(Options &o, const QStringList &forward, const QVector<GatewayLinkSpec> &targets, int jobs)
+int runTargets(Options &o, const QStringList &forward, const QVector<GatewayLink> &targets, int jobs)
 {
     struct Slot {
         QProcess *proc = nullptr;
@@ -683,7 +684,7 @@ int runTargets(Options &o, const QStringList &forward, const QVector<GatewayLink
     clock.start();
     std::function<void()> launch = [&] {
         while (next < targets.size() && running.size() < jobs && !g_interrupted) {
-            const GatewayLinkSpec &t = targets.at(next);
+            const GatewayLink &t = targets.at(next);
             if (!t.tcp && serialBusy)
                 break;
             const int index = next++;

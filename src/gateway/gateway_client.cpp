@@ -64,18 +64,18 @@ GatewayClient::~GatewayClient()
         close();
 }
 
-void GatewayClient::open(const GatewayLinkSpec &spec)
+void GatewayClient::open(const GatewayLink &link)
 {
-    m_spec = spec;
+    m_link = link;
     m_cancelled = false;
     RequestSettings &s = m_session->exchange().settings();
-    s.unit = static_cast<uint8_t>(spec.unit);
-    s.timeoutMs = spec.timeoutMs;
+    s.unit = static_cast<uint8_t>(link.unit);
+    s.timeoutMs = link.timeoutMs;
     s.endOnCompleteReply = true;
-    m_window->setInterval(spec.timeoutMs);
-    if (!spec.tcp) {
+    m_window->setInterval(link.timeoutMs);
+    if (!link.tcp) {
         Comm2 &comm = m_session->comm2();
-        const QString path = serialDevicePath(spec.serialPort);
+        const QString path = serialDevicePath(link.serialPort);
         comm.setDevicePath(path);
 #ifndef Q_OS_WIN
         if (!QFileInfo::exists(path))
@@ -86,10 +86,10 @@ void GatewayClient::open(const GatewayLinkSpec &spec)
             throw GatewayError(GatewayError::LinkFailed,
                                QStringLiteral("%1: %2").arg(path, portOpenFailureText(failure)));
         Comm2::LineSettings line;
-        line.baudRate = spec.baud;
-        line.parity = serialParity(spec.parity);
-        line.dataBits = spec.dataBits == 7 ? QSerialPort::Data7 : QSerialPort::Data8;
-        line.stopBits = spec.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop;
+        line.baudRate = link.baud;
+        line.parity = serialParity(link.parity);
+        line.dataBits = link.dataBits == 7 ? QSerialPort::Data7 : QSerialPort::Data8;
+        line.stopBits = link.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop;
         comm.setLineSettings(line);
         try {
             comm.open();
@@ -119,14 +119,14 @@ void GatewayClient::open(const GatewayLinkSpec &spec)
         loop.quit();
     });
     try {
-        socket.setHost(spec.host);
-        socket.setPort(spec.port);
+        socket.setHost(link.host);
+        socket.setPort(link.port);
         socket.activate();
     } catch (const QvxError &e) {
         failure = e.message();
     }
     if (failure.isEmpty() && !socket.isConnected()) {
-        limit.start(qMax(3000, spec.timeoutMs));
+        limit.start(qMax(3000, link.timeoutMs));
         loop.exec();
     }
     disconnect(c1);
@@ -135,7 +135,7 @@ void GatewayClient::open(const GatewayLinkSpec &spec)
     if (!failure.isEmpty() || !socket.isConnected()) {
         socket.deactivate();
         throw GatewayError(GatewayError::LinkFailed,
-                           QStringLiteral("%1:%2: %3").arg(spec.host).arg(spec.port).arg(failure));
+                           QStringLiteral("%1:%2: %3").arg(link.host).arg(link.port).arg(failure));
     }
     m_session->setTcpConnected(true);
 }
@@ -154,8 +154,8 @@ void GatewayClient::close()
 
 void GatewayClient::setSerialLine(int baud, const QString &parity)
 {
-    m_spec.baud = baud;
-    m_spec.parity = parity;
+    m_link.baud = baud;
+    m_link.parity = parity;
     Comm2 &comm = m_session->comm2();
     Comm2::LineSettings line = comm.lineSettings();
     line.baudRate = baud;
@@ -174,13 +174,13 @@ void GatewayClient::setSerialLine(int baud, const QString &parity)
 
 void GatewayClient::setUnit(int unit)
 {
-    m_spec.unit = unit;
+    m_link.unit = unit;
     m_session->exchange().settings().unit = static_cast<uint8_t>(unit);
 }
 
 void GatewayClient::setTimeoutMs(int ms)
 {
-    m_spec.timeoutMs = ms;
+    m_link.timeoutMs = ms;
     m_session->exchange().settings().timeoutMs = ms;
     m_window->setInterval(ms);
 }

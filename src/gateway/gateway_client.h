@@ -60,15 +60,15 @@ public:
 
     Session &session() { return *m_session; }
 
-    // Opens the link spec names and sets the request settings (unit,
+    // Opens the link it names and sets the request settings (unit,
     // time-out, windows end on a complete reply).  Raises LinkFailed.
-    void open(const GatewayLinkSpec &spec);
+    void open(const GatewayLink &link);
     void close();
     // The serial line's settings while open (scan changes them).
     void setSerialLine(int baud, const QString &parity);
     void setUnit(int unit);
     void setTimeoutMs(int ms);
-    const GatewayLinkSpec &spec() const { return m_spec; }
+    const GatewayLink &linkSettings() const { return m_link; }
 
     // Runs one request to the end of its window.  Returns the checked reply
     // frame (RTU form).  Raises NoAnswer, Exception or Cancelled.
@@ -108,7 +108,7 @@ private:
     std::unique_ptr<Session> m_owned;
     Session *m_session;
     ReplyTimer *m_window;
-    GatewayLinkSpec m_spec;
+    GatewayLink m_link;
     bool m_cancelled = false;
     int m_requests = 0;
 };

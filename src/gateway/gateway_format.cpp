@@ -46,7 +46,7 @@ std::optional<qint64> jsonInt(const QJsonValue &v, qint64 min, qint64 max)
 
 } // namespace
 
-QString GatewayLinkSpec::describe() const
+QString GatewayLink::describe() const
 {
     QString s =
         tcp ? QStringLiteral("--tcp %1:%2").arg(host).arg(port)
@@ -73,35 +73,35 @@ std::optional<qint64> parseNumber(const QString &text, qint64 min, qint64 max)
     return v;
 }
 
-std::optional<QString> applyLinkOption(GatewayLinkSpec &spec, const QString &name, const QString &value)
+std::optional<QString> applyLinkOption(GatewayLink &link, const QString &name, const QString &value)
 {
     auto bad = [&](const QString &what) { return QStringLiteral("--%1: %2 \"%3\"").arg(name, what, value); };
     if (name == QLatin1String("tcp")) {
-        spec.tcp = true;
+        link.tcp = true;
         const int colon = value.lastIndexOf(QLatin1Char(':'));
-        spec.host = colon < 0 ? value : value.left(colon);
-        if (!ParseIPv4Text(spec.host))
+        link.host = colon < 0 ? value : value.left(colon);
+        if (!ParseIPv4Text(link.host))
             return bad(QStringLiteral("not an IPv4 address"));
         if (colon >= 0) {
             const std::optional<qint64> p = parseNumber(value.mid(colon + 1), 1, 65535);
             if (!p)
                 return bad(QStringLiteral("bad port in"));
-            spec.port = int(*p);
+            link.port = int(*p);
         }
         return std::nullopt;
     }
     if (name == QLatin1String("serial")) {
         if (value.isEmpty())
             return bad(QStringLiteral("empty port name"));
-        spec.tcp = false;
-        spec.serialPort = value;
+        link.tcp = false;
+        link.serialPort = value;
         return std::nullopt;
     }
     if (name == QLatin1String("parity")) {
         const QString p = value.toLower();
         if (p != QLatin1String("none") && p != QLatin1String("even") && p != QLatin1String("odd"))
             return bad(QStringLiteral("must be none, even or odd, not"));
-        spec.parity = p;
+        link.parity = p;
         return std::nullopt;
     }
     struct NumberOption {
@@ -110,9 +110,9 @@ std::optional<QString> applyLinkOption(GatewayLinkSpec &spec, const QString &nam
         qint64 min, max;
     };
     const NumberOption numbers[] = {
-        {"baud", &spec.baud, 50, 4000000},       {"data-bits", &spec.dataBits, 7, 8},
-        {"stop-bits", &spec.stopBits, 1, 2},     {"unit", &spec.unit, 1, 247},
-        {"timeout", &spec.timeoutMs, 1, 600000},
+        {"baud", &link.baud, 50, 4000000},       {"data-bits", &link.dataBits, 7, 8},
+        {"stop-bits", &link.stopBits, 1, 2},     {"unit", &link.unit, 1, 247},
+        {"timeout", &link.timeoutMs, 1, 600000},
     };
     for (const NumberOption &o : numbers) {
         if (name != QLatin1String(o.name))
@@ -126,7 +126,7 @@ std::optional<QString> applyLinkOption(GatewayLinkSpec &spec, const QString &nam
     return QStringLiteral("unknown option --%1").arg(name);
 }
 
-TargetList parseTargetFile(const QByteArray &bytes, const GatewayLinkSpec &defaults)
+TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults)
 {
     TargetList list;
     const QStringList lines = QString::fromLatin1(bytes).split(QLatin1Char('\n'));
@@ -138,10 +138,10 @@ TargetList parseTargetFile(const QByteArray &bytes, const GatewayLinkSpec &defau
         const QStringList w = words(line);
         if (w.isEmpty())
             continue;
-        GatewayLinkSpec spec = defaults;
-        spec.tcp = false;
-        spec.host.clear();
-        spec.serialPort.clear();
+        GatewayLink link = defaults;
+        link.tcp = false;
+        link.host.clear();
+        link.serialPort.clear();
         auto fail = [&](const QString &what) {
             list.targets.clear();
             list.error = QStringLiteral("line %1: %2").arg(n + 1).arg(what);
@@ -162,12 +162,12 @@ TargetList parseTargetFile(const QByteArray &bytes, const GatewayLinkSpec &defau
             } else {
                 return fail(QStringLiteral("--%1 needs a value").arg(name));
             }
-            if (const std::optional<QString> e = applyLinkOption(spec, name, value))
+            if (const std::optional<QString> e = applyLinkOption(link, name, value))
                 return fail(*e);
         }
-        if (!spec.tcp && spec.serialPort.isEmpty())
+        if (!link.tcp && link.serialPort.isEmpty())
             return fail(QStringLiteral("no --tcp or --serial"));
-        list.targets.append(spec);
+        list.targets.append(link);
     }
     return list;
 }

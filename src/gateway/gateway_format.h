@@ -18,7 +18,7 @@
 namespace qvx {
 
 // How to reach one gateway.
-struct GatewayLinkSpec {
+struct GatewayLink {
     bool tcp = false;
     QString host;
     int port = 502;
@@ -38,18 +38,18 @@ struct GatewayLinkSpec {
 // other text or a value outside min..max.
 std::optional<qint64> parseNumber(const QString &text, qint64 min, qint64 max);
 
-// Applies one LINK option (name without dashes, value) to spec.  Returns the
+// Applies one LINK option (name without dashes, value) to link.  Returns the
 // message for a bad value or an unknown option.
-std::optional<QString> applyLinkOption(GatewayLinkSpec &spec, const QString &name, const QString &value);
+std::optional<QString> applyLinkOption(GatewayLink &link, const QString &name, const QString &value);
 
 // One target a line, written as LINK options; "#" starts a comment, blank
 // lines are skipped.  Each target starts from defaults.
 struct TargetList {
-    QVector<GatewayLinkSpec> targets;
+    QVector<GatewayLink> targets;
     // "line N: what" for the first bad line; targets is then empty.
     std::optional<QString> error;
 };
-TargetList parseTargetFile(const QByteArray &bytes, const GatewayLinkSpec &defaults);
+TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults);
 
 // --- scan ---------------------------------------------------------------------
 struct ScanProbe {

@@ -52,7 +52,7 @@ QStringList programMeterTable(GatewayClient &client, const MeterTable &table, co
 GatewayProfile readGatewayProfile(GatewayClient &client, const GatewayProgress &progress)
 {
     GatewayProfile p;
-    p.unit = client.spec().unit;
+    p.unit = client.linkSettings().unit;
     report(progress, 0, 1, QStringLiteral("reading settings"));
     p.info = client.readInfo();
     const bool sixteen = flagSet(p.info.flags, IdDigitsBit);
@@ -109,7 +109,7 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
         }
     }
     // Last of all: after it the gateway answers at the new address only.
-    if (address && client.spec().unit != file.unit) {
+    if (address && client.linkSettings().unit != file.unit) {
         step(QStringLiteral("unit address"));
         client.writeUnitAddress(file.unit);
     }
@@ -120,7 +120,7 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
 
 ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const GatewayProgress &progress)
 {
-    const bool tcp = client.spec().tcp;
+    const bool tcp = client.linkSettings().tcp;
     const QVector<ScanProbe> probes =
         tcp ? scanProbes({0}, {QString()}, plan.firstUnit, plan.lastUnit)
             : scanProbes(plan.bauds, plan.parities, plan.firstUnit, plan.lastUnit);

@@ -9,10 +9,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    const qvx::TargetList list = qvx::parseTargetFile(bytes, qvx::GatewayLinkSpec{});
+    const qvx::TargetList list = qvx::parseTargetFile(bytes, qvx::GatewayLink{});
     if (list.error && !list.targets.isEmpty())
         std::abort();
-    for (const qvx::GatewayLinkSpec &t : list.targets)
+    for (const qvx::GatewayLink &t : list.targets)
         if ((!t.tcp && t.serialPort.isEmpty()) || t.unit < 1 || t.unit > 247 || t.port < 1 || t.port > 65535)
             std::abort();
     return 0;
