@@ -33,7 +33,7 @@ int bitsPerChar(const Comm2::LineSettings &s)
 
 } // namespace
 
-IecReadoutRun::IecReadoutRun(Comm2 &comm, QObject *parent) : QObject(parent), m_comm(comm)
+IecReadoutRun::IecReadoutRun(Comm2 &comm, QObject *parent) : QObject(parent), m_comm(comm), m_commAlive(&comm)
 {
     for (QTimer *t : {&m_quiet, &m_max, &m_pause}) {
         t->setSingleShot(true);
@@ -58,7 +58,7 @@ IecReadoutRun::IecReadoutRun(Comm2 &comm, QObject *parent) : QObject(parent), m_
 IecReadoutRun::~IecReadoutRun()
 {
     // The port must not stay at a rate of a readout that is gone.
-    if (m_started)
+    if (m_started && m_commAlive)
         restoreLine();
 }
 

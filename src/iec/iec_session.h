@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 namespace qvx {
@@ -75,6 +76,9 @@ private:
     void restoreLine();
 
     Comm2 &m_comm;
+    // Cleared when the port goes first (the window's Session is destroyed
+    // before the tabs that hold a run).
+    QPointer<Comm2> m_commAlive;
     Options m_options;
     QByteArray m_capture;
     Outcome m_outcome = Outcome::Stopped;

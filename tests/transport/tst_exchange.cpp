@@ -93,7 +93,7 @@ private slots:
         rig.click("BitBtn14");
         QTRY_VERIFY_WITH_TIMEOUT(readAllDone(rig), 30000);
         // The waiting tick reads once, after the last list.
-        QTRY_COMPARE_WITH_TIMEOUT(rig.requests().size(), 34, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.requests().size() >= 34, 3000);
         rig.child<QCheckBox>("Check_autoRead")->setChecked(false);
         const QList<QByteArray> pdus = rig.requests();
         QCOMPARE(pdus.first(), hex("01 03 03 20 00 40"));
@@ -105,9 +105,10 @@ private slots:
             QCOMPARE(table.id(slot), QStringLiteral("%1").arg(20000000 + slot));
             QCOMPARE(table.code(slot, 1), QStringLiteral("1.8.0.0"));
         }
-        QTRY_COMPARE(std::count_if(rig.log.cbegin(), rig.log.cend(),
-                                   [](const QString &l) { return l.startsWith(Respond); }),
-                     34);
+        // Every window ended with its "Respond:" line (a regular tick may
+        // have read once more since).
+        QTRY_VERIFY(std::count_if(rig.log.cbegin(), rig.log.cend(),
+                                  [](const QString &l) { return l.startsWith(Respond); }) >= 34);
     }
 
     // A peer that answers with noise or under a stale transaction identifier
