@@ -1,9 +1,15 @@
 // qvxctl: the gateway from the command line.  One command on one gateway, or
 // on every target of a target file.  Every encoding and decoder is the
 // window's own (through the gateway runners), so both always agree.
+#include "core/errors.h"
 #include "gateway/gateway_client.h"
 #include "gateway/gateway_format.h"
 #include "gateway/gateway_runners.h"
+#include "iec/iec_lines.h"
+#include "iec/iec_parse.h"
+#include "iec/iec_protocol.h"
+#include "iec/iec_session.h"
+#include "iec/obis.h"
 #include "meters/meter_codec.h"
 #include "meters/meter_data_file.h"
 
@@ -92,6 +98,8 @@ const char *const Help = R"(Commands:
   profile diff FILE      what differs between the gateway and the profile
   profile apply FILE [--with-address] [--with-network]
                          write what differs, then read everything back
+  iec readout ADDRESS [--until-end] [--mode-c] [--start-300]
+                         read a meter directly over IEC 62056-21 (serial only)
 
 Many gateways: --targets FILE runs the command on every target (one a line, as
 LINK options such as "--tcp 10.0.0.5 --unit 3"; # comments), -j N at once.
@@ -123,6 +131,16 @@ const CommandHelp CommandHelps[] = {
                "The slot's collected values; with --every one reading per period until --count or Ctrl+C.\n"},
     {"profile", "qvxctl [LINK] profile save|diff FILE\nqvxctl [LINK] profile apply FILE [--with-address] "
                 "[--with-network]\nA gateway profile is one JSON file (\"format\": \"qvx-profile/1\").\n"},
+    {"iec", "qvxctl --serial PORT [--baud N] [--data-bits 7|8] [--parity P] iec readout ADDRESS\n"
+            "        [--until-end] [--mode-c] [--start-300]\n"
+            "Reads a meter on PORT: sends the sign-on for ADDRESS (\"\" for any meter) and captures\n"
+            "the answer for 10 s, or with --until-end until ETX and the block check character, 3 s\n"
+            "of silence or 5 minutes.  --mode-c acknowledges the identification line and switches\n"
+            "to the rate it announces; --start-300 sends the sign-on at 300 baud 7E1.  The line is\n"
+            "7 data bits with even parity unless --data-bits or --parity say otherwise.  Prints\n"
+            "the answer as received, or with --json the rows with names and units and the check.\n"
+            "Steps go to standard error.  Exit 1 when the meter did not answer, the check failed\n"
+            "or, with --until-end, the message did not end.\n"},
 };
 
 struct Options {
@@ -667,6 +685,178 @@ int runOne(Options &o)
     }
 }
 
+// --- iec readout ---------------------------------------------------------------
+
+// The meter's address as it goes into the sign-on "/?" address "!": up to 32
+// printable characters, none of them the sign-on's own delimiters.
+std::optional<QString> iecAddressError(const QString &address)
+{
+    if (address.size() > 32)
+        return QStringLiteral("ADDRESS: at most 32 characters");
+    for (const QChar c : address)
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E || c == QLatin1Char('/') || c == QLatin1Char('!') ||
+            c == QLatin1Char('?'))
+            return QStringLiteral("ADDRESS: \"%1\" cannot be sent in a sign-on").arg(c);
+    return std::nullopt;
+}
+
+// The data rows of a capture with what the OBIS table knows of each code.
+QJsonArray iecRowsJson(const QByteArray &capture)
+{
+    IecLines lines;
+    int index = 0;
+    lines.capture(capture, index);
+    QStringList text;
+    for (const QByteArray &l : lines.all())
+        text << QString::fromLatin1(l);
+    // The first line is the identification, as the readout table has it.
+    QJsonArray rows;
+    for (const IecRow &r : SplitIecLines(text)) {
+        QString code = r.obis;
+        code.remove(QChar(IecStx)).remove(QChar(IecEtx));
+        code = code.trimmed();
+        if (code.isEmpty() || code == QLatin1String("!"))
+            continue;
+        const int star = r.value.indexOf(QLatin1Char('*'));
+        const QString value = star < 0 ? r.value : r.value.left(star);
+        const QString unit = star < 0 ? QString() : r.value.mid(star + 1);
+        QJsonObject row{
+            {QStringLiteral("obis"), code}, {QStringLiteral("value"), value}, {QStringLiteral("unit"), unit}};
+        if (const ObisInfo *info = FindObisInfo(code)) {
+            row.insert(QStringLiteral("name"), QLatin1String(info->name));
+            if (unit.isEmpty() && *info->unit)
+                row.insert(QStringLiteral("unit"), QLatin1String(info->unit));
+        }
+        rows.append(row);
+    }
+    return rows;
+}
+
+QString outcomeName(IecReadoutRun::Outcome o)
+{
+    switch (o) {
+    case IecReadoutRun::Outcome::BccOk:
+    case IecReadoutRun::Outcome::BccError:
+        return QStringLiteral("complete");
+    case IecReadoutRun::Outcome::Quiet:
+        return QStringLiteral("quiet");
+    case IecReadoutRun::Outcome::MaxTime:
+        return QStringLiteral("max-time");
+    default:
+        return QStringLiteral("stopped");
+    }
+}
+
+// One readout of a meter on the serial link: the same run as the window's
+// readout tab, its steps on standard error, the answer on standard output.
+int runIecReadout(Options &o)
+{
+    const QCommandLineParser &p = *o.parser;
+    if (o.args.size() != 3 || o.args.at(1) != QLatin1String("readout"))
+        throw UsageError{QStringLiteral("usage: qvxctl --serial PORT iec readout ADDRESS [--until-end] "
+                                        "[--mode-c] [--start-300]")};
+    if (p.isSet(QStringLiteral("tcp")) || !p.isSet(QStringLiteral("serial")))
+        throw UsageError{QStringLiteral("iec readout: a meter is read on a serial port; give --serial PORT")};
+    const QString address = o.args.at(2);
+    if (const std::optional<QString> e = iecAddressError(address))
+        throw UsageError{*e};
+    // A meter's line is 7 data bits with even parity unless told otherwise.
+    if (!p.isSet(QStringLiteral("data-bits")))
+        o.link.dataBits = 7;
+
+    GatewayClient client;
+    try {
+        client.open(o.link);
+    } catch (const GatewayError &e) {
+        err(QStringLiteral("qvxctl: ") + e.message());
+        return ExitLink;
+    }
+    Session &session = client.session();
+    IecReadoutRun run(session.comm2());
+    QObject::connect(&run, &IecReadoutRun::logLine, [&o](const QString &line) {
+        if (!o.quiet)
+            err(line);
+    });
+    QObject::connect(&session, &Session::readoutBytes, &run, &IecReadoutRun::feed);
+    if (o.verbose)
+        QObject::connect(&session.comm2(), &Comm2::bytesReadTap, [](const QByteArray &b, qint64) {
+            err(QStringLiteral("%1 < %2").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")),
+                                              QString::fromLatin1(b.toHex(' ').toUpper())));
+        });
+
+    IecReadoutRun::Options options;
+    options.address = address;
+    options.untilEnd = p.isSet(QStringLiteral("until-end"));
+    options.acknowledge = p.isSet(QStringLiteral("mode-c"));
+    options.start300 = p.isSet(QStringLiteral("start-300"));
+    QEventLoop loop;
+    QObject::connect(&run, &IecReadoutRun::finished, &loop, &QEventLoop::quit);
+    // Without --until-end the capture lasts ten seconds, as the readout tab's.
+    QTimer window;
+    window.setSingleShot(true);
+    QObject::connect(&window, &QTimer::timeout, &run, &IecReadoutRun::stop);
+    QTimer interruptWatch;
+    bool interrupted = false;
+    QObject::connect(&interruptWatch, &QTimer::timeout, [&] {
+        if (g_interrupted && run.running()) {
+            interrupted = true;
+            run.stop();
+        }
+    });
+    interruptWatch.start(100);
+    try {
+        session.ReadoutCaptureActive = true;
+        run.start(options);
+    } catch (const QvxError &e) {
+        err(QStringLiteral("qvxctl: ") + e.message());
+        return ExitLink;
+    }
+    if (!options.untilEnd)
+        window.start(10000);
+    if (run.running())
+        loop.exec();
+    session.ReadoutCaptureActive = false;
+
+    const QByteArray capture = run.capture();
+    const IecMessageEnd end = FindIecMessageEnd(capture);
+    const IecReadoutRun::Outcome outcome = run.outcome();
+    if (o.json) {
+        const IecIdentification id = FindIecIdentification(capture);
+        QJsonObject r{{QStringLiteral("bytes"), int(capture.size())},
+                      {QStringLiteral("outcome"), outcomeName(outcome)},
+                      {QStringLiteral("identification"),
+                       id.found ? QJsonValue(QString::fromLatin1(id.line)) : QJsonValue()},
+                      {QStringLiteral("bcc"), !end.complete ? QStringLiteral("none")
+                                              : end.bccOk() ? QStringLiteral("ok")
+                                                            : QStringLiteral("error")},
+                      {QStringLiteral("rows"), iecRowsJson(capture)}};
+        if (end.complete) {
+            r.insert(QStringLiteral("bcc_computed"),
+                     QStringLiteral("%1").arg(end.computed, 2, 16, QLatin1Char('0')).toUpper());
+            r.insert(QStringLiteral("bcc_received"),
+                     QStringLiteral("%1").arg(end.received, 2, 16, QLatin1Char('0')).toUpper());
+        }
+        out(compact(r));
+    } else {
+        fwrite(capture.constData(), 1, size_t(capture.size()), stdout);
+        fflush(stdout);
+    }
+    if (interrupted) {
+        err(QStringLiteral("qvxctl: interrupted after %1 bytes").arg(capture.size()));
+        return 130;
+    }
+    if (capture.isEmpty()) {
+        err(QStringLiteral("qvxctl: the meter did not answer; check the port, the rate and the framing "
+                           "(meters use 7 data bits with even parity)"));
+        return ExitGateway;
+    }
+    if (end.complete && !end.bccOk())
+        return ExitGateway;
+    if (options.untilEnd && !end.complete)
+        return ExitGateway;
+    return ExitOk;
+}
+
 // One child process per target, up to jobs TCP targets at once; serial
 // targets one after another.
 int runTargets(Options &o, const QStringList &forward, const QVector<GatewayLink> &targets, int jobs)
@@ -806,6 +996,9 @@ int main(int argc, char *argv[])
         {{"count"}, "values: stop after N readings.", "N"},
         {{"with-address"}, "profile apply: write the unit address too (last).", nullptr},
         {{"with-network"}, "profile apply: write the IPv4 block too.", nullptr},
+        {{"until-end"}, "iec readout: until the end of the message (or 3 s quiet, 5 min).", nullptr},
+        {{"mode-c"}, "iec readout: acknowledge and switch to the announced rate.", nullptr},
+        {{"start-300"}, "iec readout: sign-on at 300 baud 7E1.", nullptr},
     };
     for (const Opt &o : opts)
         p.addOption(o.value ? QCommandLineOption(o.names, QLatin1String(o.help), QLatin1String(o.value))
@@ -846,6 +1039,12 @@ int main(int argc, char *argv[])
                     throw UsageError{*e};
         if (p.isSet(QStringLiteral("tcp")) && p.isSet(QStringLiteral("serial")))
             throw UsageError{QStringLiteral("--tcp and --serial: give one link")};
+        if (!o.args.isEmpty() && o.args.first() == QLatin1String("iec")) {
+            if (p.isSet(QStringLiteral("targets")))
+                throw UsageError{
+                    QStringLiteral("iec readout: one meter at a time; --targets does not apply")};
+            return runIecReadout(o);
+        }
         if (p.isSet(QStringLiteral("targets"))) {
             const int jobs = intOption(p, QStringLiteral("jobs"), 1, 256, 1);
             // The command is checked once, before any target is reached.

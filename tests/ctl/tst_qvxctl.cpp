@@ -104,6 +104,10 @@ private slots:
         QTest::newRow("missing file")
             << QStringList{"--tcp", "127.0.0.1:1", "meters", "write", "/nonexistent/x"} << 2
             << "/nonexistent/x:";
+        QTest::newRow("iec over tcp") << QStringList{"--tcp", "127.0.0.1:1", "iec", "readout", ""} << 2
+                                      << "a meter is read on a serial port";
+        QTest::newRow("iec address") << QStringList{"--serial", "/dev/null", "iec", "readout", "12!3"} << 2
+                                     << "ADDRESS: \"!\" cannot be sent";
     }
     void usageErrors()
     {
@@ -284,6 +288,65 @@ private slots:
         QCOMPARE(found.at(0).toObject().value("unit").toInt(), 3);
         // 9600 was tried first: four probes there, three at 19200.
         QCOMPARE(r.json().value("probes").toInt(), 7);
+    }
+
+    // A meter read to the end of its message: the answer as received, or its
+    // rows with names and the check; the exit status says whether it held.
+    void iecReadout_data()
+    {
+        QTest::addColumn<QStringList>("meter");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("bcc");
+        QTest::addColumn<QString>("step");
+        QTest::newRow("to the end") << QStringList{} << QStringList{"--json"} << 0 << "ok"
+                                    << "Readout complete: ";
+        QTest::newRow("wrong check") << QStringList{"--meter-bad-bcc"} << QStringList{"--json"} << 1
+                                     << "error"
+                                     << "BCC error (computed ";
+        QTest::newRow("mode C from 300") << QStringList{"--meter-mode-c", "--meter-ident", "/QVX5MODEC"}
+                                         << QStringList{"--json", "--mode-c", "--start-300"} << 0 << "ok"
+                                         << "Port switched to 9600 baud";
+        QTest::newRow("raw") << QStringList{} << QStringList{} << 0 << QString() << "BCC OK";
+        QTest::newRow("silent gateway line") << QStringList{"gateway"} << QStringList{"--json"} << 1 << "none"
+                                             << "the meter did not answer";
+    }
+    void iecReadout()
+    {
+        QFETCH(QStringList, meter);
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QString, bcc);
+        QFETCH(QString, step);
+        Simulator s;
+        const QString pty = dir.filePath(QStringLiteral("ttyMeter"));
+        // A gateway's line stays silent to a sign-on.
+        QVERIFY(s.start(meter.value(0) == QLatin1String("gateway")
+                            ? QStringList{"--tcp", "127.0.0.1:0", "--pty", pty}
+                            : QStringList{"--tcp", "127.0.0.1:0", "--meter-pty", pty} + meter));
+        const Run r =
+            ctl(QStringList{"--serial", pty, "iec", "readout", "12345678", "--until-end"} + options);
+        QCOMPARE(r.code, code);
+        QVERIFY2(r.err.contains(step.toUtf8()), r.err.constData());
+        if (bcc.isEmpty()) {
+            QVERIFY2(r.out.startsWith("/QVX5SIMMETER\r\n\x02"
+                                      "0.0.0(12345678)\r\n"),
+                     r.out.left(40).constData());
+            QVERIFY(r.out.contains("!\r\n\x03"));
+            return;
+        }
+        const QJsonObject o = r.json();
+        QCOMPARE(o.value("bcc").toString(), bcc);
+        if (bcc == QLatin1String("none"))
+            return;
+        QCOMPARE(o.value("identification").toString().left(5), QStringLiteral("/QVX5"));
+        QJsonObject energy;
+        for (const QJsonValue &row : o.value("rows").toArray())
+            if (row.toObject().value("obis") == QLatin1String("1.8.0"))
+                energy = row.toObject();
+        QCOMPARE(energy.value("unit").toString(), QStringLiteral("kWh"));
+        QVERIFY(energy.value("name").toString().startsWith(QStringLiteral("Active energy import")));
+        QVERIFY(energy.value("value").toString().toDouble() > 0);
     }
 
 private:
