@@ -26,6 +26,16 @@ QString plural(int n, const char *word)
     return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(word)).arg(n == 1 ? "" : "s");
 }
 
+bool unprogrammedId(const QString &id)
+{
+    return id.count(QLatin1Char('F')) == id.size();
+}
+
+bool unprogrammedCode(const QString &code)
+{
+    return code.isEmpty() || code.startsWith(QLatin1String("255."));
+}
+
 } // namespace
 
 QVector<ProfileSetting> profileSettings(const GatewayProfile &p)
@@ -88,13 +98,18 @@ QVector<int> usedSlots(const GatewayProfile &p)
 {
     QVector<int> out;
     for (int s = 1; s <= slotCount(p); ++s) {
-        bool used = !p.table.id(s).isEmpty();
-        for (int r = 1; r <= ObisListRows && !used; ++r)
-            used = !p.table.code(s, r).isEmpty();
-        if (used)
+        if (!unprogrammedId(p.table.id(s)) || lastProgrammedRow(p.table, s) > 0)
             out << s;
     }
     return out;
+}
+
+int lastProgrammedRow(const MeterTable &table, int slot)
+{
+    for (int r = ObisListRows; r >= 1; --r)
+        if (!unprogrammedCode(table.code(slot, r)))
+            return r;
+    return 0;
 }
 
 } // namespace qvx

@@ -44,7 +44,11 @@ struct ProfileComparison {
 ProfileComparison compareProfiles(const GatewayProfile &device, const GatewayProfile &file, bool network,
                                   bool unit);
 
-// Slots with an ID or a code, in order: the ones worth a tree node.
+// Slots with an ID or a code, in order: the ones worth a tree node.  The
+// gateway hands back an unprogrammed ID as all F and an unprogrammed entry
+// with 255 in its first group; these count as empty, as an empty text does.
 QVector<int> usedSlots(const GatewayProfile &profile);
+// The last row of slot with a code (0: none).
+int lastProgrammedRow(const MeterTable &table, int slot);
 
 } // namespace qvx

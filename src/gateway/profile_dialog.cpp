@@ -57,13 +57,14 @@ void mark(QTreeWidgetItem *item, int columns)
     }
 }
 
-int lastRowWithCode(const MeterTable &t, int slot)
+// Columns as wide as their texts, but a long firmware identification does
+// not push the profile's column out of sight.
+void fitColumns(QTreeWidget *tree)
 {
-    int last = 0;
-    for (int r = 1; r <= ObisListRows; ++r)
-        if (!t.code(slot, r).isEmpty())
-            last = r;
-    return last;
+    for (int c = 0; c < tree->columnCount(); ++c) {
+        tree->resizeColumnToContents(c);
+        tree->setColumnWidth(c, qMin(tree->columnWidth(c), 240));
+    }
 }
 
 } // namespace
@@ -445,11 +446,11 @@ void GatewayProfileDialog::showProfile(const QString &heading)
     for (int s : usedSlots(p)) {
         auto *slot = row(meters, {QStringLiteral("Slot %1").arg(s), p.table.id(s)});
         row(slot, {QStringLiteral("ID"), p.table.id(s)});
-        for (int r = 1; r <= lastRowWithCode(p.table, s); ++r)
+        for (int r = 1; r <= lastProgrammedRow(p.table, s); ++r)
             row(slot, {QStringLiteral("Row %1").arg(r), p.table.code(s, r)});
     }
     meters->setExpanded(true);
-    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    fitColumns(m_tree);
 }
 
 void GatewayProfileDialog::showComparison(const GatewayProfile &device, const ProfileComparison &c)
@@ -479,7 +480,10 @@ void GatewayProfileDialog::showComparison(const GatewayProfile &device, const Pr
         QTreeWidgetItem *id = row(slot, {QStringLiteral("ID"), device.table.id(s), file.table.id(s)});
         if (c.rows.contains({s, 0}))
             mark(id, Columns);
-        const int last = qMax(lastRowWithCode(device.table, s), lastRowWithCode(file.table, s));
+        int last = qMax(lastProgrammedRow(device.table, s), lastProgrammedRow(file.table, s));
+        for (const QPair<int, int> &differing : c.rows)
+            if (differing.first == s)
+                last = qMax(last, differing.second);
         for (int r = 1; r <= last; ++r) {
             QTreeWidgetItem *item =
                 row(slot, {QStringLiteral("Row %1").arg(r), device.table.code(s, r), file.table.code(s, r)});
@@ -489,7 +493,7 @@ void GatewayProfileDialog::showComparison(const GatewayProfile &device, const Pr
     }
     settings->setExpanded(true);
     meters->setExpanded(true);
-    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    fitColumns(m_tree);
 }
 
 } // namespace qvx
