@@ -25,7 +25,7 @@ constexpr int WaitMs = 60000;
 struct Rig : qvxtest::WindowRig {
     GatewayProfileDialog *dialog = nullptr;
 
-    Rig() : WindowRig({.link = Link::Tcp})
+    explicit Rig(Link link = Link::Tcp) : WindowRig({.link = link})
     {
         child<QAction>("GatewayProfile1")->trigger();
         dialog = child<GatewayProfileDialog>("GatewayProfile");
@@ -172,20 +172,24 @@ private slots:
     // once, the link stays as it was found, and the next job runs.
     void cancel_data()
     {
+        QTest::addColumn<Link>("link");
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("cancelAt");
         QTest::addColumn<QString>("ended");
-        QTest::newRow("read") << "Butt_profileRead" << "Gateway profile: reading slot 5"
-                              << "Gateway profile: read cancelled";
-        QTest::newRow("apply") << "Butt_profileApply" << "Gateway profile: writing slot 3"
-                               << "Gateway profile: apply cancelled";
+        QTest::newRow("read, TCP") << Link::Tcp << "Butt_profileRead" << "Gateway profile: reading slot 5"
+                                   << "Gateway profile: read cancelled";
+        QTest::newRow("apply, TCP") << Link::Tcp << "Butt_profileApply" << "Gateway profile: writing slot 3"
+                                    << "Gateway profile: apply cancelled";
+        QTest::newRow("read, RTU") << Link::Rtu << "Butt_profileRead" << "Gateway profile: reading slot 5"
+                                   << "Gateway profile: read cancelled";
     }
     void cancel()
     {
+        QFETCH(Link, link);
         QFETCH(QString, button);
         QFETCH(QString, cancelAt);
         QFETCH(QString, ended);
-        Rig r;
+        Rig r(link);
         GatewayProfile p = factory();
         for (int s = 2; s <= 6; ++s)
             p.table.setId(s, QStringLiteral("1000000%1").arg(s));
@@ -203,7 +207,7 @@ private slots:
         QVERIFY(r.indexOfPrefix(ended, from) >= 0);
         QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: reading slot 6"), from) < 0);
         QCOMPARE(r.device.meterId(6), QString());
-        QVERIFY(r.tcpConnected());
+        QVERIFY(r.linked());
         QCOMPARE(r.session().exchange().settings().endOnCompleteReply, found.endOnCompleteReply);
         QCOMPARE(r.session().exchange().settings().timeoutMs, found.timeoutMs);
         QCOMPARE(r.session().exchange().settings().unit, found.unit);
