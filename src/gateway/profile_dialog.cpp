@@ -193,6 +193,12 @@ void GatewayProfileDialog::runJob(const QString &what, const Runner &runner, con
 {
     if (running() || !m_session.checkLink())
         return;
+    // One reader at a time on the link: a sequence of a tab (the read of all
+    // meters, "Read settings ") has the reply windows until it ends.
+    if (m_session.exchange().sequenceRunning()) {
+        logLine(QStringLiteral("a read of the window is running; %1 when it has ended").arg(what));
+        return;
+    }
     m_jobName = what;
     m_done = done;
     RequestSettings &settings = m_session.exchange().settings();
