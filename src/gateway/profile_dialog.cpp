@@ -227,8 +227,9 @@ void GatewayProfileDialog::jobEnded(bool ok, const QString &error)
     m_job = nullptr;
     m_client = nullptr;
 
-    RequestSettings &settings = m_session.exchange().settings();
-    settings = m_found;
+    // The client set the unit and time-out the fields hold; only the ending
+    // of the windows was the job's own.
+    m_session.exchange().settings().endOnCompleteReply = m_found.endOnCompleteReply;
     if (unitNow != m_found.unit)
         followUnit(unitNow);
     if (!cancelled) {
