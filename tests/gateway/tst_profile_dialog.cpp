@@ -101,6 +101,7 @@ private slots:
         QCOMPARE(r.dialog->profile()->table.id(3), QStringLiteral("87654321"));
         r.dialogs.dialogs.fileAnswers.enqueue(r.path("site.json"));
         r.click("Butt_profileSave");
+        QCOMPARE(r.dialogs.dialogs.raised.last().file.defaultSuffix, QStringLiteral("json"));
         QVERIFY(QFile::exists(r.path("site.json")));
 
         qvxsim::Device other{QString()};
@@ -143,6 +144,21 @@ private slots:
         QCOMPARE(r.device.unitAddress(), uint8_t(7));
         QCOMPARE(r.child<QSpinBox>("UDmodbusAddress")->value(), 7);
         QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
+    }
+
+    // A file that is no profile is refused in a message and the log.
+    void openRefused()
+    {
+        Rig r;
+        QFile f(r.path("notes.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("{\"format\": \"something else\"}");
+        f.close();
+        r.openFile(r.path("notes.json"));
+        QCOMPARE(r.dialogs.dialogs.raised.last().kind, QStringLiteral("message"));
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: can not open")) >= 0);
+        QVERIFY(!r.dialog->profile());
+        QVERIFY(!r.child<QAbstractButton>("Butt_profileApply")->isEnabled());
     }
 
     // The profile's meter table goes into the meter tab; nothing is sent.
