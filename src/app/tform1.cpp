@@ -20,6 +20,7 @@
 #include "monitor/traffic_monitor_window.h"
 #include "monitor/traffic_tap.h"
 #include "monitor/value_trends_window.h"
+#include "gateway/profile_dialog.h"
 #include "widgets/serial_panel.h"
 
 #include <QAbstractSpinBox>
@@ -199,6 +200,9 @@ void TForm1::buildMenu()
     QAction *trends = m_tools->addAction(QStringLiteral("Value trends"), this,
                                          [this, showWindow] { showWindow(m_valueTrends); });
     trends->setObjectName(QStringLiteral("ValueTrends1"));
+    QAction *profile =
+        m_tools->addAction(QStringLiteral("Gateway profile..."), this, &TForm1::GatewayProfile1Click);
+    profile->setObjectName(QStringLiteral("GatewayProfile1"));
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));
@@ -317,6 +321,17 @@ void TForm1::closeEvent(QCloseEvent *event)
         return;
     }
     event->accept();
+}
+
+void TForm1::GatewayProfile1Click()
+{
+    // Made on first use and kept: a profile read stays open between visits.
+    auto *dialog = findChild<GatewayProfileDialog *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!dialog)
+        dialog = new GatewayProfileDialog(m_session, *m_metersTab, this);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
 }
 
 void TForm1::Options1Click()

@@ -66,6 +66,7 @@ public slots:
     void About1Click();      // Help > About
     void Usermanual1Click(); // Help > User manual
     void Options1Click();    // Tools > Options...
+    void GatewayProfile1Click(); // Tools > Gateway profile...
     void ApplyCaptions();
 
 signals:

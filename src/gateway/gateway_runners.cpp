@@ -115,6 +115,7 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
     }
     const GatewayProfile after = readGatewayProfile(client);
     result.differences = profileDifferences(after, file, network, address);
+    result.device = after;
     return result;
 }
 

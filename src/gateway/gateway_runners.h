@@ -37,6 +37,8 @@ struct ProfileApplyResult {
     int writes = 0;
     // What still differs after the read-back (empty: applied).
     QStringList differences;
+    // The gateway as read back.
+    GatewayProfile device;
 };
 // Writes only what differs (flags, readout period, IEC line, meter table;
 // the IPv4 block with network, the unit address with address, last of all),

@@ -1,0 +1,506 @@
+#include "gateway/profile_dialog.h"
+
+#include "gateway/gateway_runners.h"
+#include "meters/meter_codec.h"
+#include "meters/meters_tab.h"
+#include "transport/session.h"
+#include "widgets/dialogs.h"
+#include "widgets/file_feedback.h"
+#include "widgets/guard.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSpinBox>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <memory>
+
+namespace qvx {
+namespace {
+
+const QString Caption = QStringLiteral("Gateway profile");
+const QString Filter = QStringLiteral("Gateway profiles (*.json)");
+const QColor DiffersColour(255, 214, 214);
+
+constexpr int IdDigitsBit = 5;
+constexpr int LongObisBit = 6;
+
+QPushButton *button(const char *name, const QString &text, QWidget *parent)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(name));
+    return b;
+}
+
+QTreeWidgetItem *row(QTreeWidgetItem *parent, const QStringList &texts)
+{
+    return new QTreeWidgetItem(parent, texts);
+}
+
+// Marks a row and the nodes above it as differing.
+void mark(QTreeWidgetItem *item, int columns)
+{
+    for (; item; item = item->parent()) {
+        item->setText(columns - 1, QStringLiteral("differs"));
+        for (int c = 0; c < columns; ++c)
+            item->setBackground(c, DiffersColour);
+        item->setExpanded(true);
+    }
+}
+
+// Columns as wide as their texts, but a long firmware identification does
+// not push the profile's column out of sight.
+void fitColumns(QTreeWidget *tree)
+{
+    for (int c = 0; c < tree->columnCount(); ++c) {
+        tree->resizeColumnToContents(c);
+        tree->setColumnWidth(c, qMin(tree->columnWidth(c), 240));
+    }
+}
+
+} // namespace
+
+GatewayProfileDialog::GatewayProfileDialog(Session &session, MetersTab &meters, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_session(session), m_meters(meters)
+{
+    setObjectName(QStringLiteral("GatewayProfile"));
+    setWindowTitle(Caption);
+
+    m_read = button("Butt_profileRead", QStringLiteral("Read from gateway"), this);
+    m_open = button("Butt_profileOpen", QStringLiteral("Open..."), this);
+    m_save = button("Butt_profileSave", QStringLiteral("Save..."), this);
+    m_compare = button("Butt_profileCompare", QStringLiteral("Compare with gateway"), this);
+    m_apply = button("Butt_profileApply", QStringLiteral("Apply to gateway"), this);
+    m_loadMeters =
+        button("Butt_profileLoadMeters", QStringLiteral("Load meter table into the meter tab"), this);
+    m_cancel = button("Butt_profileCancel", QStringLiteral("Cancel"), this);
+    m_network = new QCheckBox(QStringLiteral("Network block (IP address, gateway, mask, TCP idle time)"), this);
+    m_network->setObjectName(QStringLiteral("Check_profileNetwork"));
+    m_unit = new QCheckBox(QStringLiteral("Unit address (written last)"), this);
+    m_unit->setObjectName(QStringLiteral("Check_profileUnit"));
+
+    auto *treeLabel = new QLabel(QStringLiteral("Profile"), this);
+    m_heading = new QLabel(QStringLiteral("No profile read or opened yet"), this);
+    m_heading->setObjectName(QStringLiteral("Label_profileHeading"));
+    m_tree = new QTreeWidget(this);
+    m_tree->setObjectName(QStringLiteral("Tree_profile"));
+    m_tree->setAlternatingRowColors(true);
+    treeLabel->setBuddy(m_tree);
+    // Item views take no name from a buddy label.
+    m_tree->setAccessibleName(treeLabel->text());
+
+    auto *barLabel = new QLabel(QStringLiteral("Progress"), this);
+    m_bar = new QProgressBar(this);
+    m_bar->setObjectName(QStringLiteral("Progress_profile"));
+    m_bar->setRange(0, 1);
+    m_bar->setValue(0);
+    barLabel->setBuddy(m_bar);
+    m_stepText = new QLabel(this);
+    m_stepText->setObjectName(QStringLiteral("Label_profileStep"));
+
+    auto *files = new QHBoxLayout;
+    files->addWidget(m_read);
+    files->addWidget(m_open);
+    files->addWidget(m_save);
+    files->addWidget(m_loadMeters);
+    files->addStretch(1);
+    auto *gateway = new QHBoxLayout;
+    gateway->addWidget(m_compare);
+    gateway->addWidget(m_apply);
+    gateway->addWidget(m_network);
+    gateway->addWidget(m_unit);
+    gateway->addStretch(1);
+    auto *progress = new QHBoxLayout;
+    progress->addWidget(barLabel);
+    progress->addWidget(m_bar, 1);
+    progress->addWidget(m_cancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(files);
+    layout->addLayout(gateway);
+    layout->addWidget(treeLabel);
+    layout->addWidget(m_heading);
+    layout->addWidget(m_tree, 1);
+    layout->addLayout(progress);
+    layout->addWidget(m_stepText);
+
+    connect(m_read, &QPushButton::clicked, this, &GatewayProfileDialog::ReadClick);
+    connect(m_open, &QPushButton::clicked, this, &GatewayProfileDialog::OpenClick);
+    connect(m_save, &QPushButton::clicked, this, &GatewayProfileDialog::SaveClick);
+    connect(m_compare, &QPushButton::clicked, this, &GatewayProfileDialog::CompareClick);
+    connect(m_apply, &QPushButton::clicked, this, &GatewayProfileDialog::ApplyClick);
+    connect(m_loadMeters, &QPushButton::clicked, this, &GatewayProfileDialog::LoadMetersClick);
+    connect(m_cancel, &QPushButton::clicked, this, &GatewayProfileDialog::CancelClick);
+
+    setRunning(false);
+    resize(760, 620);
+}
+
+GatewayProfileDialog::~GatewayProfileDialog()
+{
+    if (m_job)
+        m_job->cancel();
+}
+
+void GatewayProfileDialog::closeEvent(QCloseEvent *event)
+{
+    // Closing is a cancel: nothing keeps talking to the gateway unseen.
+    if (m_job)
+        m_job->cancel();
+    QWidget::closeEvent(event);
+}
+
+void GatewayProfileDialog::logLine(const QString &text)
+{
+    m_session.log(QStringLiteral("Gateway profile: ") + text);
+}
+
+void GatewayProfileDialog::setRunning(bool running)
+{
+    for (QWidget *w : {static_cast<QWidget *>(m_read), static_cast<QWidget *>(m_open),
+                       static_cast<QWidget *>(m_network), static_cast<QWidget *>(m_unit)})
+        w->setEnabled(!running);
+    m_save->setEnabled(!running && m_profile);
+    m_compare->setEnabled(!running && m_profile);
+    m_apply->setEnabled(!running && m_profile);
+    m_loadMeters->setEnabled(!running && m_profile);
+    m_cancel->setEnabled(running);
+}
+
+void GatewayProfileDialog::step(int done, int total, const QString &what)
+{
+    if (total > 0) {
+        m_bar->setRange(0, total);
+        m_bar->setValue(done);
+    } else {
+        m_bar->setRange(0, 0); // the number of steps is not known beforehand
+    }
+    if (what.isEmpty())
+        return;
+    m_stepText->setText(m_jobName + QStringLiteral(": ") + what);
+    logLine(what);
+}
+
+void GatewayProfileDialog::runJob(const QString &what, const Runner &runner, const Done &done)
+{
+    if (running() || !m_session.checkLink())
+        return;
+    // One reader at a time on the link: a sequence of a tab (the read of all
+    // meters, "Read settings ") has the reply windows until it ends.
+    if (m_session.exchange().sequenceRunning()) {
+        logLine(QStringLiteral("a read of the window is running; %1 when it has ended").arg(what));
+        return;
+    }
+    m_jobName = what;
+    m_done = done;
+    RequestSettings &settings = m_session.exchange().settings();
+    m_found = settings;
+    // Each job has a client of its own: a cancelled client stays cancelled.
+    m_client = new GatewayClient(m_session, this);
+    m_client->setUnit(settings.unit);
+    m_client->setTimeoutMs(settings.timeoutMs);
+    // Dozens of requests: each ends on its whole reply, not after the full window.
+    settings.endOnCompleteReply = true;
+    m_job = new GatewayJob(*m_client, runner, this);
+    connect(m_job, &GatewayJob::progress, this, &GatewayProfileDialog::step);
+    connect(m_job, &GatewayJob::finished, this, &GatewayProfileDialog::jobEnded);
+    setRunning(true);
+    m_stepText->setText(what);
+    m_bar->setRange(0, 0);
+    m_job->start();
+}
+
+void GatewayProfileDialog::jobEnded(bool ok, const QString &error)
+{
+    const bool cancelled = m_job->errorKind() == GatewayError::Cancelled;
+    const int unitNow = m_client->linkSettings().unit;
+    m_job->deleteLater();
+    m_client->deleteLater();
+    m_job = nullptr;
+    m_client = nullptr;
+
+    // The client set the unit and time-out the fields hold; only the ending
+    // of the windows was the job's own.
+    m_session.exchange().settings().endOnCompleteReply = m_found.endOnCompleteReply;
+    if (unitNow != m_found.unit)
+        followUnit(unitNow);
+    if (!cancelled) {
+        finishJob(ok, false, error);
+        return;
+    }
+    // The request that was cut short may still be answered: its reply must
+    // not be taken for the answer to the next request on this link.  One
+    // time-out later the buffers are emptied and the dialog is free again.
+    m_settling = true;
+    m_cancel->setEnabled(false);
+    m_stepText->setText(m_jobName + QStringLiteral(": cancelling"));
+    QTimer::singleShot(m_found.timeoutMs, this, [this] {
+        m_session.clearBuffers();
+        m_session.purge();
+        m_settling = false;
+        finishJob(false, true, QString());
+    });
+}
+
+void GatewayProfileDialog::finishJob(bool ok, bool cancelled, const QString &error)
+{
+    m_bar->setRange(0, 1);
+    m_bar->setValue(ok ? 1 : 0);
+    if (cancelled) {
+        m_stepText->setText(m_jobName + QStringLiteral(": cancelled"));
+        logLine(m_jobName + QStringLiteral(" cancelled"));
+    } else if (!ok) {
+        m_stepText->setText(m_jobName + QStringLiteral(": ") + error);
+        logLine(QStringLiteral("%1 stopped: %2").arg(m_jobName, error));
+    }
+    const Done done = std::move(m_done);
+    m_done = nullptr;
+    if (done)
+        done(ok);
+    setRunning(false);
+}
+
+void GatewayProfileDialog::followUnit(int unit)
+{
+    m_session.exchange().settings().unit = static_cast<uint8_t>(unit);
+    // The field that holds the request settings' unit, found by its name as
+    // the settings file finds it.
+    if (QWidget *top = parentWidget())
+        if (auto *field = top->findChild<QSpinBox *>(QStringLiteral("UDmodbusAddress")))
+            field->setValue(unit);
+    logLine(QStringLiteral("the gateway answers at unit %1 now; the unit address field follows").arg(unit));
+}
+
+void GatewayProfileDialog::ReadClick()
+{
+    auto read = std::make_shared<GatewayProfile>();
+    runJob(
+        QStringLiteral("read"),
+        [read](GatewayClient &c, GatewayJob &job) {
+            *read = readGatewayProfile(c, [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
+        },
+        [this, read](bool ok) {
+            if (!ok)
+                return;
+            m_profile = *read;
+            const QString text = QStringLiteral("read from unit %1, %2 slots programmed")
+                                     .arg(read->unit)
+                                     .arg(usedSlots(*read).size());
+            logLine(text);
+            m_stepText->setText(QStringLiteral("read: done"));
+            showProfile(QStringLiteral("Profile ") + text);
+        });
+}
+
+void GatewayProfileDialog::CompareClick()
+{
+    if (!m_profile)
+        return;
+    auto device = std::make_shared<GatewayProfile>();
+    runJob(
+        QStringLiteral("compare"),
+        [device](GatewayClient &c, GatewayJob &job) {
+            *device =
+                readGatewayProfile(c, [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
+        },
+        [this, device, network = m_network->isChecked(), unit = m_unit->isChecked()](bool ok) {
+            if (!ok)
+                return;
+            const ProfileComparison c = compareProfiles(*device, *m_profile, network, unit);
+            logLine(c.heading());
+            m_stepText->setText(QStringLiteral("compare: done"));
+            showComparison(*device, c);
+        });
+}
+
+void GatewayProfileDialog::ApplyClick()
+{
+    if (!m_profile)
+        return;
+    const bool network = m_network->isChecked(), unit = m_unit->isChecked();
+    auto result = std::make_shared<ProfileApplyResult>();
+    runJob(
+        QStringLiteral("apply"),
+        [result, file = *m_profile, network, unit](GatewayClient &c, GatewayJob &job) {
+            job.reportProgress(0, 0, QStringLiteral("reading the gateway"));
+            *result = applyGatewayProfile(c, file, network, unit, [&job](int d, int, const QString &w) {
+                job.reportProgress(d, 0, QStringLiteral("writing ") + w);
+            });
+        },
+        [this, result, network, unit](bool ok) {
+            if (!ok)
+                return;
+            const ProfileComparison c = compareProfiles(result->device, *m_profile, network, unit);
+            logLine(QStringLiteral("%1 change(s) written; read back: %2").arg(result->writes).arg(c.heading()));
+            m_stepText->setText(QStringLiteral("apply: done"));
+            showComparison(result->device, c);
+        });
+}
+
+void GatewayProfileDialog::CancelClick()
+{
+    if (m_job)
+        m_job->cancel();
+}
+
+void GatewayProfileDialog::OpenClick()
+{
+    guard(
+        [this] {
+            const QString path = dialogs().openFileName(
+                this, {QStringLiteral("Open gateway profile"), m_lastFolder, QString(), Filter, QStringLiteral("json")});
+            if (path.isEmpty())
+                return;
+            m_lastFolder = QFileInfo(path).absolutePath();
+            QFile f(path);
+            QString error;
+            QByteArray bytes;
+            if (!f.open(QIODevice::ReadOnly))
+                error = f.errorString();
+            else
+                bytes = f.readAll();
+            ProfileParse parsed;
+            if (error.isEmpty()) {
+                parsed = parseProfile(bytes);
+                error = parsed.error;
+            }
+            if (!parsed.profile) {
+                logLine(QStringLiteral("can not open %1: %2").arg(path, error));
+                dialogs().message(this, DialogIcon::Error, Caption,
+                                  QStringLiteral("Can not open %1: %2").arg(path, error));
+                return;
+            }
+            m_profile = parsed.profile;
+            reportFileDone(m_session, FileAction::Read, bytes.count('\n'), path);
+            logLine(QStringLiteral("opened %1").arg(path));
+            showProfile(QStringLiteral("Profile from %1").arg(QFileInfo(path).fileName()));
+            setRunning(false);
+        },
+        this);
+}
+
+void GatewayProfileDialog::SaveClick()
+{
+    if (!m_profile)
+        return;
+    guard(
+        [this] {
+            const QString path =
+                dialogs().saveFileName(this, {QStringLiteral("Save gateway profile"), m_lastFolder,
+                                              QStringLiteral("profile.json"), Filter, QStringLiteral("json")});
+            if (path.isEmpty())
+                return;
+            m_lastFolder = QFileInfo(path).absolutePath();
+            const QByteArray bytes = profileToJson(*m_profile);
+            QSaveFile file(path);
+            // flush() before commit(): a disk that fills while the buffer is
+            // written must not leave a cut-off profile over the old one.
+            const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
+                                 file.flush() && file.commit();
+            if (!written) {
+                logLine(QStringLiteral("can not save %1: %2").arg(path, file.errorString()));
+                reportFileFailure(m_session, path, false, file.errorString());
+                return;
+            }
+            logLine(QStringLiteral("saved %1").arg(path));
+            reportFileDone(m_session, FileAction::Saved, bytes.count('\n'), path);
+        },
+        this);
+}
+
+void GatewayProfileDialog::LoadMetersClick()
+{
+    if (!m_profile)
+        return;
+    const GatewayProfile &p = *m_profile;
+    const bool sixteen = flagSet(p.info.flags, IdDigitsBit);
+    // The tab writes in the profile's formats when the operator writes a slot.
+    m_meters.check16digit()->setChecked(sixteen);
+    m_meters.checkLongObis()->setChecked(flagSet(p.info.flags, LongObisBit));
+    for (int s = 1; s <= (sixteen ? 30 : 32); ++s) {
+        QStringList codes;
+        for (int r = 1; r <= ObisListRows; ++r)
+            codes << p.table.code(s, r);
+        m_meters.fillSlot(s, p.table.id(s), codes);
+    }
+    const QVector<int> used = usedSlots(p);
+    if (!used.isEmpty())
+        m_meters.udMeterNumber()->setValue(used.first()); // shows it
+    logLine(QStringLiteral("meter table loaded into the meter tab, %1 slots programmed (nothing written)")
+                .arg(used.size()));
+}
+
+void GatewayProfileDialog::showProfile(const QString &heading)
+{
+    m_heading->setText(heading);
+    m_tree->clear();
+    m_tree->setColumnCount(2);
+    m_tree->setHeaderLabels({QStringLiteral("Item"), QStringLiteral("Value")});
+    const GatewayProfile &p = *m_profile;
+    auto *settings = new QTreeWidgetItem(m_tree, {QStringLiteral("Settings")});
+    for (const ProfileSetting &s : profileSettings(p))
+        row(settings, {s.key, s.value});
+    settings->setExpanded(true);
+    auto *meters = new QTreeWidgetItem(m_tree, {QStringLiteral("Meter table")});
+    for (int s : usedSlots(p)) {
+        auto *slot = row(meters, {QStringLiteral("Slot %1").arg(s), p.table.id(s)});
+        row(slot, {QStringLiteral("ID"), p.table.id(s)});
+        for (int r = 1; r <= lastProgrammedRow(p.table, s); ++r)
+            row(slot, {QStringLiteral("Row %1").arg(r), p.table.code(s, r)});
+    }
+    meters->setExpanded(true);
+    fitColumns(m_tree);
+}
+
+void GatewayProfileDialog::showComparison(const GatewayProfile &device, const ProfileComparison &c)
+{
+    const GatewayProfile file = normalizedProfile(*m_profile);
+    constexpr int Columns = 4;
+    m_heading->setText(c.heading());
+    m_tree->clear();
+    m_tree->setColumnCount(Columns);
+    m_tree->setHeaderLabels(
+        {QStringLiteral("Item"), QStringLiteral("Gateway"), QStringLiteral("Profile"), QStringLiteral("Differs")});
+    auto *settings = new QTreeWidgetItem(m_tree, {QStringLiteral("Settings")});
+    const QVector<ProfileSetting> ds = profileSettings(device), fs = profileSettings(file);
+    for (qsizetype i = 0; i < ds.size(); ++i) {
+        QTreeWidgetItem *item = row(settings, {ds[i].key, ds[i].value, fs[i].value});
+        if (c.settings.contains(ds[i].key))
+            mark(item, Columns);
+    }
+    auto *meters = new QTreeWidgetItem(m_tree, {QStringLiteral("Meter table")});
+    QVector<int> slotNums = usedSlots(device);
+    for (int s : usedSlots(file))
+        if (!slotNums.contains(s))
+            slotNums << s;
+    std::sort(slotNums.begin(), slotNums.end());
+    for (int s : slotNums) {
+        auto *slot = row(meters, {QStringLiteral("Slot %1").arg(s), device.table.id(s), file.table.id(s)});
+        QTreeWidgetItem *id = row(slot, {QStringLiteral("ID"), device.table.id(s), file.table.id(s)});
+        if (c.rows.contains({s, 0}))
+            mark(id, Columns);
+        int last = qMax(lastProgrammedRow(device.table, s), lastProgrammedRow(file.table, s));
+        for (const QPair<int, int> &differing : c.rows)
+            if (differing.first == s)
+                last = qMax(last, differing.second);
+        for (int r = 1; r <= last; ++r) {
+            QTreeWidgetItem *item =
+                row(slot, {QStringLiteral("Row %1").arg(r), device.table.code(s, r), file.table.code(s, r)});
+            if (c.rows.contains({s, r}))
+                mark(item, Columns);
+        }
+    }
+    settings->setExpanded(true);
+    meters->setExpanded(true);
+    fitColumns(m_tree);
+}
+
+} // namespace qvx

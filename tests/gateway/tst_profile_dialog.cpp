@@ -1,0 +1,285 @@
+// Tools > "Gateway profile..." through the real main window, against two
+// simulated gateways run in-process over Modbus TCP on 127.0.0.1: the rig's
+// own and a second one the window switches to, as a technician moves from
+// one gateway to the next.
+#include "common/window_rig.h"
+#include "gateway/profile_dialog.h"
+#include "meters/meters_tab.h"
+#include "widgets/string_grid.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QTimer>
+#include <QTreeWidget>
+
+using namespace qvx;
+using qvxtest::Link;
+
+namespace {
+
+constexpr int WaitMs = 60000;
+
+struct Rig : qvxtest::WindowRig {
+    GatewayProfileDialog *dialog = nullptr;
+
+    explicit Rig(Link link = Link::Tcp) : WindowRig({.link = link})
+    {
+        child<QAction>("GatewayProfile1")->trigger();
+        dialog = child<GatewayProfileDialog>("GatewayProfile");
+    }
+    // Clicks a button of the dialog and waits until its job has ended.
+    bool run(const char *button)
+    {
+        click(button);
+        return QTest::qWaitFor([this] { return !dialog->running(); }, WaitMs);
+    }
+    ~Rig()
+    {
+        if (QTest::currentTestFailed())
+            qDebug().noquote() << log.join(QLatin1Char('\n'));
+    }
+    QString heading() { return child<QLabel>("Label_profileHeading")->text(); }
+    QString path(const char *name) { return dir.filePath(QLatin1String(name)); }
+    // The differs column of the settings row key in the comparison.
+    QString differs(const QString &key)
+    {
+        const auto found = dialog->tree()->findItems(key, Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? QStringLiteral("(no row)") : found.first()->text(3);
+    }
+    void openFile(const QString &file)
+    {
+        dialogs.dialogs.fileAnswers.enqueue(file);
+        click("Butt_profileOpen");
+    }
+};
+
+// A gateway set up unlike the factory: three settings and two slots away
+// from a fresh one (network block and address aside).
+void setUpSource(qvxsim::Device &d)
+{
+    d.setFlag(qvxsim::FlagContinuousRead, false);
+    d.setFlag(qvxsim::Flag64BitValues, true);
+    d.setHolding(qvxsim::Device::RegReadoutMinutes, 30);
+    d.programMeter(3, QStringLiteral("87654321"), {QStringLiteral("1.8.0"), QStringLiteral("2.8.0")});
+}
+
+// A profile of the factory's settings (network block and address aside) and
+// no meters.
+GatewayProfile factory()
+{
+    GatewayProfile p;
+    p.info.flags = 1 << 7; // continuous read
+    p.info.readoutMinutes = 15;
+    p.info.iecLine = 0x50; // 9600 7E
+    return p;
+}
+
+void writeProfile(const QString &path, const GatewayProfile &p)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(profileToJson(p));
+}
+
+} // namespace
+
+class TstProfileDialog : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Read from one gateway, saved, opened on another: the comparison counts
+    // what differs, the apply writes it, and the read-back compares clean.
+    void copyToAnotherGateway()
+    {
+        Rig r;
+        setUpSource(r.device);
+        QVERIFY(r.run("Butt_profileRead"));
+        QVERIFY(r.dialog->profile());
+        QCOMPARE(r.dialog->profile()->table.id(3), QStringLiteral("87654321"));
+        r.dialogs.dialogs.fileAnswers.enqueue(r.path("site.json"));
+        r.click("Butt_profileSave");
+        QCOMPARE(r.dialogs.dialogs.raised.last().file.defaultSuffix, QStringLiteral("json"));
+        QVERIFY(QFile::exists(r.path("site.json")));
+
+        qvxsim::Device other{QString()};
+        other.setHolding(qvxsim::Device::RegIpAddress, 0x0A00); // 10.0.0.9: not compared unticked
+        other.setHolding(qvxsim::Device::RegIpAddress + 1, 0x0009);
+        qvxsim::TcpServer server(other);
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        r.click("Butt_ethernetDisconnect");
+        QVERIFY(r.connectTcp(server.serverPort()));
+        r.openFile(r.path("site.json"));
+
+        QVERIFY(r.run("Butt_profileCompare"));
+        QCOMPARE(r.heading(), QStringLiteral("3 settings and 2 slots differ"));
+        QCOMPARE(r.differs(QStringLiteral("readout_minutes")), QStringLiteral("differs"));
+        QCOMPARE(r.differs(QStringLiteral("ip")), QString());
+        QCOMPARE(r.differs(QStringLiteral("Slot 3")), QStringLiteral("differs"));
+
+        const qsizetype from = r.log.size();
+        QVERIFY(r.run("Butt_profileApply"));
+        QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: writing slot 3"), from) >= 0);
+        QCOMPARE(other.meterId(3), QStringLiteral("87654321"));
+        QCOMPARE(other.readoutMinutes(), 30);
+        QCOMPARE(other.holding(qvxsim::Device::RegIpAddress), uint16_t(0x0A00));
+        QVERIFY(r.run("Butt_profileCompare"));
+        QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
+    }
+
+    // The unit address moves only when ticked, last, and the window's unit
+    // field follows it so the window keeps talking to the gateway.
+    void unitAddressFollows()
+    {
+        Rig r;
+        GatewayProfile p = factory();
+        p.unit = 7;
+        writeProfile(r.path("unit7.json"), p);
+        r.openFile(r.path("unit7.json"));
+        r.child<QCheckBox>("Check_profileUnit")->setChecked(true);
+        QVERIFY(r.run("Butt_profileApply"));
+        QCOMPARE(r.device.unitAddress(), uint8_t(7));
+        QCOMPARE(r.child<QSpinBox>("UDmodbusAddress")->value(), 7);
+        QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
+    }
+
+    // A file that is no profile is refused in a message and the log.
+    void openRefused()
+    {
+        Rig r;
+        QFile f(r.path("notes.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("{\"format\": \"something else\"}");
+        f.close();
+        r.openFile(r.path("notes.json"));
+        QCOMPARE(r.dialogs.dialogs.raised.last().kind, QStringLiteral("message"));
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: can not open")) >= 0);
+        QVERIFY(!r.dialog->profile());
+        QVERIFY(!r.child<QAbstractButton>("Butt_profileApply")->isEnabled());
+    }
+
+    // The profile's meter table goes into the meter tab; nothing is sent.
+    void loadIntoMeterTab()
+    {
+        Rig r;
+        GatewayProfile p = factory();
+        p.info.flags |= 1 << 5; // 16-digit IDs
+        p.table.setId(4, QStringLiteral("1234567890123456"));
+        p.table.setCode(4, 1, QStringLiteral("1.8.0"));
+        p.table.setCode(4, 2, QStringLiteral("32.7.0"));
+        writeProfile(r.path("meters.json"), p);
+        r.openFile(r.path("meters.json"));
+        const qsizetype sent = r.received.size();
+        r.click("Butt_profileLoadMeters");
+        MetersTab *tab = r.form->metersTab();
+        QCOMPARE(tab->meterTable().id(4), QStringLiteral("1234567890123456"));
+        QCOMPARE(tab->meterTable().id(1), QString()); // the demo meter's slot is emptied
+        QVERIFY(tab->check16digit()->isChecked());
+        QCOMPARE(tab->meterNumber(), 4);
+        QCOMPARE(tab->gridRegisters()->cell(1, 2), QStringLiteral("32.7.0"));
+        QTest::qWait(200);
+        QCOMPARE(r.received.size(), sent);
+    }
+
+    // Cancel in the middle of a read and of an apply: the job stops at
+    // once, the link stays as it was found, and the next job runs.
+    void cancel_data()
+    {
+        QTest::addColumn<Link>("link");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("cancelAt");
+        QTest::addColumn<QString>("ended");
+        QTest::newRow("read, TCP") << Link::Tcp << "Butt_profileRead" << "Gateway profile: reading slot 5"
+                                   << "Gateway profile: read cancelled";
+        QTest::newRow("apply, TCP") << Link::Tcp << "Butt_profileApply" << "Gateway profile: writing slot 3"
+                                    << "Gateway profile: apply cancelled";
+        QTest::newRow("read, RTU") << Link::Rtu << "Butt_profileRead" << "Gateway profile: reading slot 5"
+                                   << "Gateway profile: read cancelled";
+    }
+    void cancel()
+    {
+        QFETCH(Link, link);
+        QFETCH(QString, button);
+        QFETCH(QString, cancelAt);
+        QFETCH(QString, ended);
+        Rig r(link);
+        GatewayProfile p = factory();
+        for (int s = 2; s <= 6; ++s)
+            p.table.setId(s, QStringLiteral("1000000%1").arg(s));
+        writeProfile(r.path("five.json"), p);
+        r.openFile(r.path("five.json"));
+        const RequestSettings found = r.session().exchange().settings();
+        bool once = false;
+        QObject::connect(&r.session(), &Session::logLine, r.dialog, [&](const QString &l) {
+            // As the operator's click: an event handled while the request is out.
+            if (l == cancelAt && !std::exchange(once, true))
+                QTimer::singleShot(0, r.child<QAbstractButton>("Butt_profileCancel"), &QAbstractButton::click);
+        });
+        const qsizetype from = r.log.size();
+        QVERIFY(r.run(button.toLatin1().constData()));
+        QVERIFY(r.indexOfPrefix(ended, from) >= 0);
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: reading slot 6"), from) < 0);
+        QCOMPARE(r.device.meterId(6), QString());
+        QVERIFY(r.linked());
+        QCOMPARE(r.session().exchange().settings().endOnCompleteReply, found.endOnCompleteReply);
+        QCOMPARE(r.session().exchange().settings().timeoutMs, found.timeoutMs);
+        QCOMPARE(r.session().exchange().settings().unit, found.unit);
+        QVERIFY(r.run("Butt_profileRead"));
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: read from unit 1"), from) >= 0);
+    }
+
+    // Every control is reached through the accessibility interface by its
+    // visible label.
+    void labels_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("label");
+        const char *rows[][2] = {{"Butt_profileRead", "Read from gateway"},
+                                 {"Butt_profileOpen", "Open..."},
+                                 {"Butt_profileSave", "Save..."},
+                                 {"Butt_profileLoadMeters", "Load meter table into the meter tab"},
+                                 {"Butt_profileCompare", "Compare with gateway"},
+                                 {"Butt_profileApply", "Apply to gateway"},
+                                 {"Check_profileNetwork",
+                                  "Network block (IP address, gateway, mask, TCP idle time)"},
+                                 {"Check_profileUnit", "Unit address (written last)"},
+                                 {"Tree_profile", "Profile"},
+                                 {"Progress_profile", "Progress"},
+                                 {"Butt_profileCancel", "Cancel"}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << row[0] << row[1];
+    }
+    void labels()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, label);
+        Rig r;
+        QAccessibleInterface *a =
+            QAccessible::queryAccessibleInterface(r.child<QWidget>(name.toLatin1().constData()));
+        QVERIFY(a);
+        QCOMPARE(a->text(QAccessible::Name), label);
+    }
+
+    // With QVX_SCREENSHOT_DIR set, the comparison is saved as a picture for
+    // the manual.
+    void screenshots()
+    {
+        const QString out = qEnvironmentVariable("QVX_SCREENSHOT_DIR");
+        if (out.isEmpty())
+            QSKIP("QVX_SCREENSHOT_DIR not set");
+        Rig r;
+        setUpSource(r.device);
+        QVERIFY(r.run("Butt_profileRead"));
+        r.device.setHolding(qvxsim::Device::RegReadoutMinutes, 15);
+        r.device.programMeter(3, QStringLiteral("87654321"), {QStringLiteral("1.8.0"), QStringLiteral("4.8.0")});
+        QVERIFY(r.run("Butt_profileCompare"));
+        r.dialog->resize(760, 560);
+        QVERIFY(r.dialog->grab().save(out + QStringLiteral("/gateway_profile.png")));
+    }
+};
+
+QTEST_MAIN(TstProfileDialog)
+#include "tst_profile_dialog.moc"
