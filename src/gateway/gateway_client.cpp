@@ -437,6 +437,8 @@ void GatewayJob::cancel()
 
 void GatewayJob::run()
 {
+    // The window's auto-read must not slip its requests between the job's.
+    const Exchange::Hold hold(m_client.session().exchange());
     try {
         m_runner(m_client, *this);
         m_ok = true;

@@ -104,6 +104,19 @@ public:
     // --- sequences ---------------------------------------------------------------------
     bool sequenceRunning() const { return m_runningSequences > 0; }
 
+    // A run of requests that is not a Sequence (a gateway tool's job) holds
+    // periodic reads off for its lifetime, as a running sequence does.
+    class Hold {
+    public:
+        explicit Hold(Exchange &exchange) : m_exchange(exchange) { m_exchange.sequenceStarted(); }
+        ~Hold() { m_exchange.sequenceEnded(); }
+        Hold(const Hold &) = delete;
+        Hold &operator=(const Hold &) = delete;
+
+    private:
+        Exchange &m_exchange;
+    };
+
 signals:
     // The last running sequence has ended: a periodic read that waited may go.
     void sequenceFinished();

@@ -186,6 +186,24 @@ private slots:
 
     // Cancel in the middle of a read and of an apply: the job stops at
     // once, the link stays as it was found, and the next job runs.
+    // A job on the window's link holds the auto-read off as a sequence does,
+    // and lets the one waiting read go when it ends.
+    void jobHoldsPeriodicReads()
+    {
+        Rig r;
+        GatewayClient client(r.session());
+        bool held = false;
+        int released = 0;
+        connect(&r.session().exchange(), &Exchange::sequenceFinished, [&] { ++released; });
+        GatewayJob::runSync(client, [&](GatewayClient &c, GatewayJob &) {
+            held = c.session().exchange().sequenceRunning();
+            c.readFirmware();
+        });
+        QVERIFY(held);
+        QVERIFY(!r.session().exchange().sequenceRunning());
+        QCOMPARE(released, 1);
+    }
+
     void cancel_data()
     {
         QTest::addColumn<Link>("link");
