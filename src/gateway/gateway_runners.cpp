@@ -74,28 +74,29 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
     for (int s = 1; s <= slotCount(sixteen); ++s)
         all << s;
     normalizeMeterTable(file.table, all, sixteen, longObis);
+    report(progress, 0, 0, QStringLiteral("reading the gateway"));
     const GatewayProfile device = readGatewayProfile(client);
 
-    ProfileApplyResult result;
-    auto step = [&](const QString &what) { report(progress, result.writes++, 0, what); };
+    // The writes are listed first, so that progress can count them.
+    struct Write {
+        QString what;
+        std::function<void()> run;
+    };
+    QVector<Write> writes;
     for (const GatewayFlag &f : gatewayFlags())
-        if (flagSet(device.info.flags, f.bit) != flagSet(file.info.flags, f.bit)) {
-            step(QStringLiteral("flag %1").arg(QLatin1String(f.key)));
-            client.writeFlag(f.bit, flagSet(file.info.flags, f.bit));
-        }
-    if (device.info.readoutMinutes != file.info.readoutMinutes) {
-        step(QStringLiteral("readout period"));
-        client.writeReadoutMinutes(file.info.readoutMinutes);
-    }
-    if (device.info.iecLine != file.info.iecLine) {
-        step(QStringLiteral("IEC line"));
-        client.writeIecLine(file.info.iecLine);
-    }
+        if (flagSet(device.info.flags, f.bit) != flagSet(file.info.flags, f.bit))
+            writes.append(
+                {QStringLiteral("flag %1").arg(QLatin1String(f.key)),
+                 [&client, &file, bit = f.bit] { client.writeFlag(bit, flagSet(file.info.flags, bit)); }});
+    if (device.info.readoutMinutes != file.info.readoutMinutes)
+        writes.append({QStringLiteral("readout period"),
+                       [&client, &file] { client.writeReadoutMinutes(file.info.readoutMinutes); }});
+    if (device.info.iecLine != file.info.iecLine)
+        writes.append(
+            {QStringLiteral("IEC line"), [&client, &file] { client.writeIecLine(file.info.iecLine); }});
     if (network && (device.info.ip != file.info.ip || device.info.gateway != file.info.gateway ||
-                    device.info.mask != file.info.mask || device.info.tcpIdleMs != file.info.tcpIdleMs)) {
-        step(QStringLiteral("IPv4 block"));
-        client.writeNetwork(file.info);
-    }
+                    device.info.mask != file.info.mask || device.info.tcpIdleMs != file.info.tcpIdleMs))
+        writes.append({QStringLiteral("IPv4 block"), [&client, &file] { client.writeNetwork(file.info); }});
     // A change of the ID format moves every ID: the whole table is written then.
     const bool formatChanged = flagSet(device.info.flags, IdDigitsBit) != sixteen ||
                                flagSet(device.info.flags, LongObisBit) != longObis;
@@ -103,19 +104,27 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
         bool differs = formatChanged || device.table.id(s) != file.table.id(s);
         for (int r = 1; r <= ObisListRows && !differs; ++r)
             differs = device.table.code(s, r) != file.table.code(s, r);
-        if (differs) {
-            step(QStringLiteral("slot %1").arg(s));
-            client.writeMeterSlot(file.table, s, sixteen, longObis);
-        }
+        if (differs)
+            writes.append({QStringLiteral("slot %1").arg(s), [&client, &file, s, sixteen, longObis] {
+                               client.writeMeterSlot(file.table, s, sixteen, longObis);
+                           }});
     }
     // Last of all: after it the gateway answers at the new address only.
-    if (address && client.linkSettings().unit != file.unit) {
-        step(QStringLiteral("unit address"));
-        client.writeUnitAddress(file.unit);
+    if (address && client.linkSettings().unit != file.unit)
+        writes.append(
+            {QStringLiteral("unit address"), [&client, &file] { client.writeUnitAddress(file.unit); }});
+
+    ProfileApplyResult result;
+    const int total = int(writes.size()) + 1;
+    for (const Write &w : writes) {
+        report(progress, result.writes++, total, w.what);
+        w.run();
     }
+    report(progress, total - 1, total, QStringLiteral("reading back"));
     const GatewayProfile after = readGatewayProfile(client);
     result.differences = profileDifferences(after, file, network, address);
     result.device = after;
+    report(progress, total, total, QString());
     return result;
 }
 
