@@ -9,6 +9,8 @@
 #include "core/settings_keys.h"
 #include "widgets/string_grid.h"
 #include "app/options_dialog.h"
+#include "gateway/change_line_dialog.h"
+#include "gateway/find_device_dialog.h"
 #include "app/tfabout.h"
 #include "config/settings_readout.h"
 #include "config/settings_tab.h"
@@ -199,6 +201,18 @@ void TForm1::buildMenu()
     QAction *trends = m_tools->addAction(QStringLiteral("Value trends"), this,
                                          [this, showWindow] { showWindow(m_valueTrends); });
     trends->setObjectName(QStringLiteral("ValueTrends1"));
+    // The gateway tools: made with the window and kept (a busy line's
+    // rates are remembered between sweeps).
+    auto *findDevice = new FindDeviceDialog(m_session, this);
+    findDevice->hide();
+    QAction *find = m_tools->addAction(QStringLiteral("Find device..."), this,
+                                       [findDevice, showWindow] { showWindow(findDevice); });
+    find->setObjectName(QStringLiteral("FindDevice1"));
+    auto *changeLine = new ChangeLineDialog(m_session, this, findDevice);
+    changeLine->hide();
+    QAction *change = m_tools->addAction(QStringLiteral("Change address or baud safely..."), this,
+                                         [changeLine, showWindow] { showWindow(changeLine); });
+    change->setObjectName(QStringLiteral("ChangeLine1"));
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));
