@@ -79,6 +79,7 @@ ChangeLineDialog::ChangeLineDialog(Session &session, QWidget *window, FindDevice
     m_status->setObjectName(QStringLiteral("Label_changeStatus"));
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     auto *form = new QFormLayout;
     addLabelled(form, QStringLiteral("Now"), m_current);

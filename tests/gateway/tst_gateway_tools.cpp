@@ -279,6 +279,32 @@ private slots:
         QVERIFY(!r.child<QCheckBox>("Check_findParityNone")->isChecked());
     }
 
+    // With QVX_SCREENSHOT_DIR set, both dialogs after a run are saved as
+    // pictures for the manual.
+    void screenshots()
+    {
+        const QString out = qEnvironmentVariable("QVX_SCREENSHOT_DIR");
+        if (out.isEmpty())
+            QSKIP("QVX_SCREENSHOT_DIR not set");
+        {
+            PtyRig r(38400, 17, true);
+            QWidget *find = openTool(r, "FindDevice1", "FindDeviceDialog");
+            QVERIFY(find);
+            narrowFind(r, 15, 20);
+            r.click("Butt_findStart");
+            QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 60000);
+            QVERIFY(find->grab().save(out + QStringLiteral("/find_device.png")));
+        }
+        PtyRig r(9600, 1, true);
+        QWidget *change = openTool(r, "ChangeLine1", "ChangeLineDialog");
+        QVERIFY(change);
+        r.child<QSpinBox>("UD_changeUnit")->setValue(5);
+        r.child<QComboBox>("Combo_changeBaud")->setCurrentText(QStringLiteral("19200"));
+        r.click("Butt_changeStart");
+        QTRY_VERIFY_WITH_TIMEOUT(r.child<QAbstractButton>("Butt_changeStart")->isEnabled(), 60000);
+        QVERIFY(change->grab().save(out + QStringLiteral("/change_line.png")));
+    }
+
     void accessibleLabels_data()
     {
         QTest::addColumn<QString>("action");
