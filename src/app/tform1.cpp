@@ -213,6 +213,9 @@ void TForm1::buildMenu()
     QAction *change = m_tools->addAction(QStringLiteral("Change address or baud safely..."), this,
                                          [changeLine, showWindow] { showWindow(changeLine); });
     change->setObjectName(QStringLiteral("ChangeLine1"));
+    // Closing the window ends a run at its next request.
+    connect(this, &TForm1::closed, findDevice, &FindDeviceDialog::cancel);
+    connect(this, &TForm1::closed, changeLine, &ChangeLineDialog::cancel);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));

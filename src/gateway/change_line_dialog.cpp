@@ -150,6 +150,10 @@ void ChangeLineDialog::start()
 {
     if (m_job)
         return;
+    if (m_find && m_find->running()) {
+        m_status->setText(QStringLiteral("Wait until \"Find device...\" has ended."));
+        return;
+    }
     if (!m_session.linkOpen()) {
         m_status->setText(QStringLiteral("Open the serial port or connect over TCP first."));
         m_session.log(QStringLiteral("Change address or baud: no link open"));

@@ -1,5 +1,6 @@
 #include "gateway/find_device_dialog.h"
 
+#include "gateway/change_line_dialog.h"
 #include "transport/session.h"
 
 #include <QCheckBox>
@@ -181,6 +182,12 @@ void FindDeviceDialog::start()
 {
     if (m_job)
         return;
+    // One gateway tool at a time: both drive the same link.
+    for (const ChangeLineDialog *other : parentWidget()->findChildren<ChangeLineDialog *>())
+        if (other->running()) {
+            m_status->setText(QStringLiteral("Wait until the change of address or baud has ended."));
+            return;
+        }
     const bool tcp = m_session.TransportMode == TransportModeKind::Tcp;
     QVector<int> bauds;
     for (int baud : scanBaudOrder())
@@ -280,7 +287,7 @@ void FindDeviceDialog::finish(bool ok, const QString &error)
     try {
         if (m_openedPort) {
             m_client->close();
-        } else {
+        } else if (m_session.linkOpen()) {
             if (!m_found.tcp)
                 m_client->setSerialLine(m_found.baud, m_found.parity);
             m_client->setUnit(m_found.unit);

@@ -154,6 +154,9 @@ ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const Gatew
         if (timeLeft)
             timeLeft(scanRemainingMs(probes, result.probes, plan.timeoutMs, tcp));
         ++result.probes;
+        // A port closed under the sweep (by the window) is not reopened here.
+        if (!client.session().linkOpen())
+            throw GatewayError(GatewayError::LinkFailed, QStringLiteral("the link is closed"));
         if (!tcp) {
             client.setSerialLine(probe.baud, probe.parity);
             client.setTimeoutMs(scanProbeMs(probe.baud, plan.timeoutMs));

@@ -171,26 +171,39 @@ private slots:
         QVERIFY(r.child<QLabel>("Label_findActivity")->text().contains(QStringLiteral("at 19200")));
     }
 
-    // Cancel in the middle of a full sweep: it stops, says so and leaves the
-    // port at its own rate.
-    void findCancel()
+    void findInterrupted_data()
     {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("portOpen");
+        QTest::newRow("cancel") << "Butt_findCancel" << "Cancelled after" << true;
+        QTest::newRow("port closed") << "Butt_open_port2" << "Stopped: the link is closed" << false;
+    }
+    // Cancel, or the port closed, in the middle of a full sweep: it stops,
+    // says so and leaves the port as it is then (at its own rate).
+    void findInterrupted()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, status);
+        QFETCH(bool, portOpen);
         PtyRig r(115200, 200, true);
         QVERIFY(openTool(r, "FindDevice1", "FindDeviceDialog"));
         // The sweep runs in the event loop: the click comes as the
         // operator's would, from there.
         auto *bar = r.child<QProgressBar>("ProgressBar_find");
-        connect(bar, &QProgressBar::valueChanged, bar, [&r, bar](int value) {
+        connect(bar, &QProgressBar::valueChanged, bar, [&r, bar, button](int value) {
             if (value == 3 && bar->maximum() > 3)
-                r.click("Butt_findCancel");
+                r.click(button.toLatin1().constData());
         });
         r.click("Butt_findStart");
         QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 60000);
-        QVERIFY(r.child<QLabel>("Label_findStatus")->text().startsWith(QStringLiteral("Cancelled")));
-        QVERIFY(r.indexOfPrefix(QStringLiteral("Find device: Cancelled after")) >= 0);
+        QVERIFY2(r.child<QLabel>("Label_findStatus")->text().startsWith(status),
+                 qPrintable(r.child<QLabel>("Label_findStatus")->text()));
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Find device: ") + status) >= 0);
         QCOMPARE(r.child<QTableWidget>("Grid_findResults")->rowCount(), 0);
-        QCOMPARE(r.session().comm2().lineSettings().baudRate, 9600);
-        QVERIFY(r.session().SerialPortOpen);
+        QCOMPARE(r.session().SerialPortOpen, portOpen);
+        if (portOpen)
+            QCOMPARE(r.session().comm2().lineSettings().baudRate, 9600);
     }
 
     void changeLine_data()
