@@ -70,6 +70,12 @@ ChangeLineDialog::ChangeLineDialog(Session &session, QWidget *window, FindDevice
     m_cancel = button("Butt_changeCancel", QStringLiteral("Cancel"), this);
     m_findButton = button("Butt_changeFind", QStringLiteral("Find device..."), this);
     auto *close = button("Butt_changeClose", QStringLiteral("Close"), this);
+    // Each says what it waits for while it is disabled.
+    m_start->setToolTip(QStringLiteral("Writes the new settings and talks to the gateway there (not while a "
+                                       "change runs)"));
+    m_cancel->setToolTip(QStringLiteral("Stops the change at its next request (while one runs)"));
+    m_findButton->setToolTip(QStringLiteral("Searches for the gateway with the new and the old settings "
+                                            "(offered when a change lost it)"));
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("ProgressBar_change"));

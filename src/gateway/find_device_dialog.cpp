@@ -103,6 +103,11 @@ FindDeviceDialog::FindDeviceDialog(Session &session, QWidget *window)
     m_cancel = button("Butt_findCancel", QStringLiteral("Cancel"), this);
     m_use = button("Butt_findUse", QStringLiteral("Use"), this);
     auto *close = button("Butt_findClose", QStringLiteral("Close"), this);
+    // Each says what it waits for while it is disabled.
+    m_start->setToolTip(QStringLiteral("Starts a search (not while one runs)"));
+    m_cancel->setToolTip(QStringLiteral("Stops the search within one probe (while one runs)"));
+    m_use->setToolTip(QStringLiteral("Puts the selected gateway's settings into the window's link fields "
+                                     "(once a search has found one)"));
     auto *buttons = new QHBoxLayout;
     for (QPushButton *b : {m_start, m_cancel, m_use, close})
         buttons->addWidget(b);
