@@ -166,6 +166,7 @@ void ChangeLineDialog::start()
         return;
     }
     m_before = m_fields.current(m_session);
+    m_settingsBefore = m_session.exchange().settings();
     m_change = {};
     m_change.unit = m_unit->value();
     if (!m_before.tcp) {
@@ -210,8 +211,13 @@ void ChangeLineDialog::finish(bool ok, const QString &error)
     now.serialPort = m_before.serialPort;
     now.host = m_before.host;
     now.port = m_before.port;
-    m_client->setTimeoutMs(m_before.timeoutMs);
+    // The window's own time-out and option again; the unit is the one the
+    // gateway answers at, through the unit field.
+    RequestSettings &settings = m_session.exchange().settings();
+    settings.timeoutMs = m_settingsBefore.timeoutMs;
+    settings.endOnCompleteReply = m_settingsBefore.endOnCompleteReply;
     m_fields.show(now);
+    settings.unit = uint8_t(now.unit);
     GatewayLink wanted = m_before;
     wanted.unit = m_change.unit;
     if (!m_before.tcp) {

@@ -7,6 +7,7 @@
 
 #include "gateway/gateway_runners.h"
 #include "gateway/link_fields.h"
+#include "transport/exchange.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -69,6 +70,7 @@ private:
     LineChange m_change;
     LineChangeResult m_result;
     GatewayLink m_before;
+    RequestSettings m_settingsBefore;
     QStringList m_steps;
 };
 

@@ -207,6 +207,7 @@ void FindDeviceDialog::start()
         return;
     }
     m_found = m_fields.current(m_session);
+    m_settingsBefore = m_session.exchange().settings();
     m_portName = tcp ? QStringLiteral("%1:%2").arg(m_found.host).arg(m_found.port) : m_found.serialPort;
     m_client = new GatewayClient(m_session, this);
     m_openedPort = false;
@@ -295,12 +296,11 @@ void FindDeviceDialog::finish(bool ok, const QString &error)
         } else if (m_session.linkOpen()) {
             if (!m_found.tcp)
                 m_client->setSerialLine(m_found.baud, m_found.parity);
-            m_client->setUnit(m_found.unit);
-            m_client->setTimeoutMs(m_found.timeoutMs);
         }
     } catch (const GatewayError &e) {
         m_session.log(QStringLiteral("Find device: the port could not be set back: %1").arg(e.message()));
     }
+    m_session.exchange().settings() = m_settingsBefore;
     m_hits = m_result.found;
     for (const ScanHit &h : std::as_const(m_hits)) {
         const int row = m_results->rowCount();

@@ -7,6 +7,7 @@
 
 #include "gateway/gateway_runners.h"
 #include "gateway/link_fields.h"
+#include "transport/exchange.h"
 
 #include <QMap>
 #include <QPointer>
@@ -70,6 +71,9 @@ private:
     QPointer<GatewayClient> m_client;
     QPointer<GatewayJob> m_job;
     GatewayLink m_found;
+    // The window's request settings (unit, window, "End reply windows on a
+    // complete reply"), given back as they were.
+    RequestSettings m_settingsBefore;
     bool m_openedPort = false;
     ScanResult m_result;
     qint64 m_msLeft = 0;

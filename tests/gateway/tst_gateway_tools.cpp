@@ -128,6 +128,8 @@ private slots:
         QCOMPARE(r.session().SerialPortOpen, portOpen);
         if (portOpen)
             QCOMPARE(r.session().comm2().lineSettings().baudRate, rateBefore);
+        QCOMPARE(int(r.session().exchange().settings().unit), 1);
+        QVERIFY(!r.session().exchange().settings().endOnCompleteReply);
 
         r.click("Butt_findUse");
         QCOMPARE(r.child<QSpinBox>("UDmodbusAddress")->value(), 17);
