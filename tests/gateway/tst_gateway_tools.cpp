@@ -266,6 +266,32 @@ private slots:
         readFlags(r, 5);
     }
 
+    // A gateway that falls silent after the change: the tool goes back to
+    // the old settings, says it answers nowhere that was tried and offers
+    // the search.
+    void changeLost()
+    {
+        PtyRig r(9600, 1, true);
+        r.child<QSpinBox>("UD_modbusTimeout")->setValue(300);
+        QVERIFY(openTool(r, "ChangeLine1", "ChangeLineDialog"));
+        r.child<QSpinBox>("UD_changeVerify")->setValue(1);
+        r.child<QSpinBox>("UD_changeUnit")->setValue(5);
+        r.child<QComboBox>("Combo_changeBaud")->setCurrentText(QStringLiteral("19200"));
+        connect(&r.session(), &Session::logLine, r.form.get(), [&r](const QString &line) {
+            if (line.startsWith(QStringLiteral("Change address or baud: Talking to the gateway")))
+                r.setFaults({.dropReplies = true});
+        });
+        r.click("Butt_changeStart");
+        QTRY_VERIFY_WITH_TIMEOUT(r.child<QAbstractButton>("Butt_changeStart")->isEnabled(), 60000);
+        const QString status = r.child<QLabel>("Label_changeStatus")->text();
+        QVERIFY2(status.startsWith(QStringLiteral("The gateway answers nowhere that was tried")), qPrintable(status));
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Change address or baud: Trying unit 5 at 9600 even")) >= 0);
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Change address or baud: Trying unit 1 at 19200 even")) >= 0);
+        QCOMPARE(r.child<QSpinBox>("UDmodbusAddress")->value(), 1);
+        QCOMPARE(r.session().comm2().lineSettings().baudRate, 9600);
+        QVERIFY(r.child<QAbstractButton>("Butt_changeFind")->isEnabled());
+    }
+
     // Cancel while the gateway is sought at its new settings: the dialog
     // says what was done and offers "Find device..." with both settings.
     void changeCancel()
