@@ -228,8 +228,9 @@ void ChangeLineDialog::finish(bool ok, const QString &error)
     bool lost = false;
     if (!ok) {
         const bool cancelled = m_job->errorKind() == GatewayError::Cancelled;
-        const QString done = m_steps.isEmpty() ? QStringLiteral("nothing was written")
-                                               : QStringLiteral("done so far: ") + m_steps.join(QStringLiteral("; "));
+        const QString done = m_steps.isEmpty()
+                                 ? QStringLiteral("nothing was written")
+                                 : QStringLiteral("done so far: ") + m_steps.join(QStringLiteral("; "));
         text = QStringLiteral("%1 (%2). The tool now uses %3.")
                    .arg(cancelled ? QStringLiteral("Cancelled") : QStringLiteral("Stopped: ") + error, done,
                         where(now));
@@ -271,8 +272,8 @@ void ChangeLineDialog::openFind()
         wanted.baud = m_change.baud;
         wanted.parity = m_change.parity;
     }
-    m_find->preset({wanted.baud, m_before.baud}, {wanted.parity, m_before.parity}, qMin(wanted.unit, m_before.unit),
-                   qMax(wanted.unit, m_before.unit));
+    m_find->preset({wanted.baud, m_before.baud}, {wanted.parity, m_before.parity},
+                   qMin(wanted.unit, m_before.unit), qMax(wanted.unit, m_before.unit));
     m_find->show();
     m_find->raise();
     m_find->activateWindow();

@@ -235,7 +235,8 @@ void FindDeviceDialog::start()
     m_result = {};
     m_hits.clear();
     m_results->setRowCount(0);
-    const int probes = int(tcp ? 1 : plan.bauds.size() * plan.parities.size()) * (plan.lastUnit - plan.firstUnit + 1);
+    const int probes =
+        int(tcp ? 1 : plan.bauds.size() * plan.parities.size()) * (plan.lastUnit - plan.firstUnit + 1);
     m_session.log(tcp ? QStringLiteral("Find device: units %1-%2 on %3, %4 probes")
                             .arg(plan.firstUnit)
                             .arg(plan.lastUnit)

@@ -138,11 +138,11 @@ ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const Gatew
     // Bytes of each probe's window: when no gateway answered the probe they
     // were someone else's traffic.
     int heard = 0;
-    const QMetaObject::Connection tap = QObject::connect(
-        &client, &GatewayClient::frame, &client, [&heard](bool sent, const QByteArray &bytes) {
-            if (!sent)
-                heard += int(bytes.size());
-        });
+    const QMetaObject::Connection tap = QObject::connect(&client, &GatewayClient::frame, &client,
+                                                         [&heard](bool sent, const QByteArray &bytes) {
+                                                             if (!sent)
+                                                                 heard += int(bytes.size());
+                                                         });
     struct Disconnect {
         QMetaObject::Connection c;
         ~Disconnect() { QObject::disconnect(c); }
@@ -268,7 +268,9 @@ LineChangeResult changeGatewayLine(GatewayClient &client, const LineChange &chan
     }
     if (newUnit) {
         client.writeUnitAddress(change.unit);
-        say(QStringLiteral("New unit address %1 written at unit %2").arg(change.unit).arg(result.before.unit));
+        say(QStringLiteral("New unit address %1 written at unit %2")
+                .arg(change.unit)
+                .arg(result.before.unit));
     }
     if (newLine) {
         const int code = baudRateCode(QString::number(change.baud));
@@ -300,7 +302,8 @@ LineChangeResult changeGatewayLine(GatewayClient &client, const LineChange &chan
     newLineOldUnit.unit = result.before.unit;
     for (const GatewayLink &l : {oldLineNewUnit, newLineOldUnit})
         if (l.unit != result.before.unit || l.baud != result.before.baud || l.parity != result.before.parity)
-            if (l.unit != result.wanted.unit || l.baud != result.wanted.baud || l.parity != result.wanted.parity)
+            if (l.unit != result.wanted.unit || l.baud != result.wanted.baud ||
+                l.parity != result.wanted.parity)
                 fallbacks << l;
     for (const GatewayLink &l : fallbacks) {
         say(QStringLiteral("Trying %1").arg(lineText(l)));

@@ -129,7 +129,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 60000);
         QCOMPARE(r.child<QTableWidget>("Grid_findResults")->rowCount(), 1);
         const QStringList row = resultRow(r, 0);
-        QCOMPARE(row.at(0), tcp ? QStringLiteral("127.0.0.1:%1").arg(r.tcp->serverPort()) : r.pty->slavePath());
+        QCOMPARE(row.at(0),
+                 tcp ? QStringLiteral("127.0.0.1:%1").arg(r.tcp->serverPort()) : r.pty->slavePath());
         QCOMPARE(row.at(1), tcp ? QString() : QStringLiteral("38400"));
         QCOMPARE(row.at(2), tcp ? QString() : QStringLiteral("Even"));
         QCOMPARE(row.at(3), QStringLiteral("17"));
@@ -188,8 +189,10 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("portOpen");
-        QTest::newRow("cancel") << "Butt_findCancel" << "Cancelled after" << true;
-        QTest::newRow("port closed") << "Butt_open_port2" << "Stopped: the link is closed" << false;
+        QTest::newRow("cancel") << "Butt_findCancel"
+                                << "Cancelled after" << true;
+        QTest::newRow("port closed") << "Butt_open_port2"
+                                     << "Stopped: the link is closed" << false;
     }
     // Cancel, or the port closed, in the middle of a full sweep: it stops,
     // says so and leaves the port as it is then (at its own rate).
@@ -254,8 +257,9 @@ private slots:
         QCOMPARE(r.child<QComboBox>("Combo_com2_speed")->currentText(), QString::number(rate));
         QCOMPARE(r.session().comm2().lineSettings().baudRate, rate);
         const QString status = r.child<QLabel>("Label_changeStatus")->text();
-        QVERIFY2(status.startsWith(ignoresRate ? QStringLiteral("The gateway did not answer at unit 5 at 19200")
-                                               : QStringLiteral("The gateway answers at unit 5 at 19200")),
+        QVERIFY2(status.startsWith(ignoresRate
+                                       ? QStringLiteral("The gateway did not answer at unit 5 at 19200")
+                                       : QStringLiteral("The gateway answers at unit 5 at 19200")),
                  qPrintable(status));
         if (ignoresRate)
             QVERIFY(status.contains(QStringLiteral("It answers at unit 5 at 9600 Even")));
@@ -284,7 +288,8 @@ private slots:
         r.click("Butt_changeStart");
         QTRY_VERIFY_WITH_TIMEOUT(r.child<QAbstractButton>("Butt_changeStart")->isEnabled(), 60000);
         const QString status = r.child<QLabel>("Label_changeStatus")->text();
-        QVERIFY2(status.startsWith(QStringLiteral("The gateway answers nowhere that was tried")), qPrintable(status));
+        QVERIFY2(status.startsWith(QStringLiteral("The gateway answers nowhere that was tried")),
+                 qPrintable(status));
         QVERIFY(r.indexOfPrefix(QStringLiteral("Change address or baud: Trying unit 5 at 9600 even")) >= 0);
         QVERIFY(r.indexOfPrefix(QStringLiteral("Change address or baud: Trying unit 1 at 19200 even")) >= 0);
         QCOMPARE(r.child<QSpinBox>("UDmodbusAddress")->value(), 1);
@@ -313,7 +318,8 @@ private slots:
         const QString status = r.child<QLabel>("Label_changeStatus")->text();
         QVERIFY2(status.startsWith(QStringLiteral("Cancelled (done so far: ")), qPrintable(status));
         QVERIFY(status.contains(QStringLiteral("New unit address 5 written")));
-        QVERIFY(status.endsWith(QStringLiteral("The tool now uses unit 5 at 19200 Even on %1.").arg(r.pty->slavePath())));
+        QVERIFY(status.endsWith(
+            QStringLiteral("The tool now uses unit 5 at 19200 Even on %1.").arg(r.pty->slavePath())));
 
         r.click("Butt_changeFind");
         QVERIFY(r.child<QWidget>("FindDeviceDialog")->isVisible());
