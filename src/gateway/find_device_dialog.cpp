@@ -273,13 +273,13 @@ void FindDeviceDialog::start()
 
 void FindDeviceDialog::showProgress(int done, int total, const QString &what)
 {
-    m_progress->setRange(0, qMax(1, total));
-    m_progress->setValue(done);
     m_status->setText(QStringLiteral("Trying %1 (%2 of %3), about %4 left")
                           .arg(what)
                           .arg(done + 1)
                           .arg(total)
                           .arg(timeText(m_msLeft)));
+    m_progress->setRange(0, qMax(1, total));
+    m_progress->setValue(done);
 }
 
 void FindDeviceDialog::cancel()

@@ -148,11 +148,12 @@ ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const Gatew
         ~Disconnect() { QObject::disconnect(c); }
     } untap{tap};
     for (const ScanProbe &probe : probes) {
+        // The time left first: a window shows it with the progress.
+        if (timeLeft)
+            timeLeft(scanRemainingMs(probes, result.probes, plan.timeoutMs, tcp));
         report(progress, result.probes, int(probes.size()),
                tcp ? QStringLiteral("unit %1").arg(probe.unit)
                    : QStringLiteral("%1 %2 unit %3").arg(probe.baud).arg(probe.parity).arg(probe.unit));
-        if (timeLeft)
-            timeLeft(scanRemainingMs(probes, result.probes, plan.timeoutMs, tcp));
         ++result.probes;
         // A port closed under the sweep (by the window) is not reopened here.
         if (!client.session().linkOpen())

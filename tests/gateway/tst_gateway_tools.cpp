@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -125,6 +126,13 @@ private slots:
         QVERIFY(openTool(r, "FindDevice1", "FindDeviceDialog"));
         narrowFind(r, 15, 20);
         r.child<QSpinBox>("UD_findTimeout")->setValue(100);
+        // What the line under the bar says while the second probe runs.
+        QString trying;
+        auto *bar = r.child<QProgressBar>("ProgressBar_find");
+        connect(bar, &QProgressBar::valueChanged, bar, [&r, &trying](int value) {
+            if (value == 1)
+                trying = r.child<QLabel>("Label_findStatus")->text();
+        });
         r.click("Butt_findStart");
         QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 60000);
         QCOMPARE(r.child<QTableWidget>("Grid_findResults")->rowCount(), 1);
@@ -136,6 +144,12 @@ private slots:
         QCOMPARE(row.at(3), QStringLiteral("17"));
         QVERIFY(!row.at(4).isEmpty());
         QVERIFY(r.indexOfPrefix(QStringLiteral("Find device: unit 17 answers")) >= 0);
+        QVERIFY2(QRegularExpression(
+                     tcp ? QStringLiteral("^Trying unit 16 \\(2 of 6\\), about \\d+ s left$")
+                         : QStringLiteral("^Trying 9600 even unit 16 \\(2 of 162\\), about \\d+ s left$"))
+                     .match(trying)
+                     .hasMatch(),
+                 qPrintable(trying));
         // As it was found: the port open or closed, at its own rate.
         QCOMPARE(r.session().SerialPortOpen, portOpen);
         if (portOpen)
