@@ -9,6 +9,8 @@
 #include "core/settings_keys.h"
 #include "widgets/string_grid.h"
 #include "app/options_dialog.h"
+#include "gateway/change_line_dialog.h"
+#include "gateway/find_device_dialog.h"
 #include "app/tfabout.h"
 #include "config/settings_readout.h"
 #include "config/settings_tab.h"
@@ -200,6 +202,21 @@ void TForm1::buildMenu()
     QAction *trends = m_tools->addAction(QStringLiteral("Value trends"), this,
                                          [this, showWindow] { showWindow(m_valueTrends); });
     trends->setObjectName(QStringLiteral("ValueTrends1"));
+    // The gateway tools: made with the window and kept (a busy line's
+    // rates are remembered between sweeps).
+    auto *findDevice = new FindDeviceDialog(m_session, this);
+    findDevice->hide();
+    QAction *find = m_tools->addAction(QStringLiteral("Find device..."), this,
+                                       [findDevice, showWindow] { showWindow(findDevice); });
+    find->setObjectName(QStringLiteral("FindDevice1"));
+    auto *changeLine = new ChangeLineDialog(m_session, this, findDevice);
+    changeLine->hide();
+    QAction *change = m_tools->addAction(QStringLiteral("Change address or baud safely..."), this,
+                                         [changeLine, showWindow] { showWindow(changeLine); });
+    change->setObjectName(QStringLiteral("ChangeLine1"));
+    // Closing the window ends a run at its next request.
+    connect(this, &TForm1::closed, findDevice, &FindDeviceDialog::cancel);
+    connect(this, &TForm1::closed, changeLine, &ChangeLineDialog::cancel);
     QAction *profile =
         m_tools->addAction(QStringLiteral("Gateway profile..."), this, &TForm1::GatewayProfile1Click);
     profile->setObjectName(QStringLiteral("GatewayProfile1"));

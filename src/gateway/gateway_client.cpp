@@ -152,6 +152,14 @@ void GatewayClient::close()
     }
 }
 
+void GatewayClient::adoptLink(const GatewayLink &link)
+{
+    m_link = link;
+    m_cancelled = false;
+    setUnit(link.unit);
+    setTimeoutMs(link.timeoutMs);
+}
+
 void GatewayClient::setSerialLine(int baud, const QString &parity)
 {
     m_link.baud = baud;

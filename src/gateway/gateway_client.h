@@ -64,6 +64,10 @@ public:
     // time-out, windows end on a complete reply).  Raises LinkFailed.
     void open(const GatewayLink &link);
     void close();
+    // On a shared Session: takes link as the description of the link the
+    // window's panels opened (the line, the unit, the time-out), without
+    // opening anything.
+    void adoptLink(const GatewayLink &link);
     // The serial line's settings while open (scan changes them).
     void setSerialLine(int baud, const QString &parity);
     void setUnit(int unit);

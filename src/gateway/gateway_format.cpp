@@ -3,6 +3,7 @@
 #include "config/device_codec.h"
 #include "meters/meter_codec.h"
 
+#include <algorithm>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -193,6 +194,22 @@ int scanProbeMs(int baud, int timeoutMs)
     // 8 request bytes and a 5-byte exception or short reply, 11 bits each.
     const int bits = (8 + 7) * 11;
     return (bits * 1000 + baud - 1) / qMax(1, baud) + timeoutMs;
+}
+
+qint64 scanRemainingMs(const QVector<ScanProbe> &probes, int from, int timeoutMs, bool tcp)
+{
+    qint64 ms = 0;
+    for (qsizetype i = qMax(0, from); i < probes.size(); ++i)
+        ms += tcp ? timeoutMs : scanProbeMs(probes.at(i).baud, timeoutMs);
+    return ms;
+}
+
+QVector<int> scanBaudsPreferring(const QVector<int> &bauds, const QMap<int, int> &activity)
+{
+    QVector<int> out = bauds;
+    std::stable_sort(out.begin(), out.end(),
+                     [&activity](int a, int b) { return activity.value(a) > activity.value(b); });
+    return out;
 }
 
 QVector<GatewayFlag> gatewayFlags()

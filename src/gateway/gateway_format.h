@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -67,6 +68,13 @@ QVector<ScanProbe> scanProbes(const QVector<int> &bauds, const QStringList &pari
 // Milliseconds one probe needs on a serial line: the wire time of an 8-byte
 // request and a short reply at baud (11 bits a character) plus the time-out.
 int scanProbeMs(int baud, int timeoutMs);
+// What the probes from index from on still take, in milliseconds (over TCP
+// the time-out alone: there is no wire time to add).
+qint64 scanRemainingMs(const QVector<ScanProbe> &probes, int from, int timeoutMs, bool tcp);
+// bauds with the rates that heard line activity first (the busiest first),
+// then the others in their own order: a busy line is where a gateway is most
+// likely to be.
+QVector<int> scanBaudsPreferring(const QVector<int> &bauds, const QMap<int, int> &activity);
 
 // --- what "info" reads ----------------------------------------------------------
 struct GatewayInfo {

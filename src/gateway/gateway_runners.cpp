@@ -1,12 +1,21 @@
 #include "gateway/gateway_runners.h"
 
+#include "config/device_codec.h"
 #include "meters/meter_codec.h"
+
+#include <QDeadlineTimer>
+#include <algorithm>
 
 namespace qvx {
 namespace {
 
 constexpr int IdDigitsBit = 5;
 constexpr int LongObisBit = 6;
+constexpr int ChangeBaudAfterAckBit = 3;
+// The "Reset" command is flag number 17, which writeFlag takes as bit 16.
+constexpr int ResetFlagBit = 16;
+constexpr int DeviceFlagsRegister = DeviceRegister::Flags;
+constexpr int DeviceRtuLineRegister = DeviceRegister::RtuLine;
 
 int slotCount(bool sixteenDigits)
 {
@@ -128,18 +137,37 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
     return result;
 }
 
-ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const GatewayProgress &progress)
+ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const GatewayProgress &progress,
+                        const std::function<void(qint64 ms)> &timeLeft)
 {
     const bool tcp = client.linkSettings().tcp;
     const QVector<ScanProbe> probes =
         tcp ? scanProbes({0}, {QString()}, plan.firstUnit, plan.lastUnit)
             : scanProbes(plan.bauds, plan.parities, plan.firstUnit, plan.lastUnit);
     ScanResult result;
+    // Bytes of each probe's window: when no gateway answered the probe they
+    // were someone else's traffic.
+    int heard = 0;
+    const QMetaObject::Connection tap = QObject::connect(&client, &GatewayClient::frame, &client,
+                                                         [&heard](bool sent, const QByteArray &bytes) {
+                                                             if (!sent)
+                                                                 heard += int(bytes.size());
+                                                         });
+    struct Disconnect {
+        QMetaObject::Connection c;
+        ~Disconnect() { QObject::disconnect(c); }
+    } untap{tap};
     for (const ScanProbe &probe : probes) {
+        // The time left first: a window shows it with the progress.
+        if (timeLeft)
+            timeLeft(scanRemainingMs(probes, result.probes, plan.timeoutMs, tcp));
         report(progress, result.probes, int(probes.size()),
                tcp ? QStringLiteral("unit %1").arg(probe.unit)
                    : QStringLiteral("%1 %2 unit %3").arg(probe.baud).arg(probe.parity).arg(probe.unit));
         ++result.probes;
+        // A port closed under the sweep (by the window) is not reopened here.
+        if (!client.session().linkOpen())
+            throw GatewayError(GatewayError::LinkFailed, QStringLiteral("the link is closed"));
         if (!tcp) {
             client.setSerialLine(probe.baud, probe.parity);
             client.setTimeoutMs(scanProbeMs(probe.baud, plan.timeoutMs));
@@ -148,6 +176,7 @@ ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const Gatew
         }
         client.setUnit(probe.unit);
         bool present = false;
+        heard = 0;
         try {
             client.readRegisters(false, 7, 1);
             present = true;
@@ -156,8 +185,11 @@ ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const Gatew
                 throw;
             present = e.kind() == GatewayError::Exception;
         }
-        if (!present)
+        if (!present) {
+            if (heard > 0)
+                result.activity[tcp ? 0 : probe.baud] += heard;
             continue;
+        }
         ScanHit hit{tcp ? 0 : probe.baud, probe.parity, probe.unit, QString()};
         // The identification is longer than a probe's reply: a full window.
         client.setTimeoutMs(qMax(plan.timeoutMs, 1000));
@@ -171,6 +203,133 @@ ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const Gatew
         if (!plan.all)
             break;
     }
+    if (timeLeft)
+        timeLeft(0);
+    return result;
+}
+
+namespace {
+
+QString lineText(const GatewayLink &l)
+{
+    return l.tcp ? QStringLiteral("unit %1").arg(l.unit)
+                 : QStringLiteral("unit %1 at %2 %3").arg(l.unit).arg(l.baud).arg(l.parity);
+}
+
+// The parity as the gateway's line register codes it: even 0, odd 1, none 2.
+int parityRegisterCode(const QString &parity)
+{
+    return parity == QLatin1String("odd") ? 1 : parity == QLatin1String("none") ? 2 : 0;
+}
+
+// Register 7 read at link until deadline; true once it answered.
+bool reachable(GatewayClient &client, const GatewayLink &link, QDeadlineTimer deadline, int windowMs)
+{
+    if (!link.tcp)
+        client.setSerialLine(link.baud, link.parity);
+    client.setUnit(link.unit);
+    do {
+        client.setTimeoutMs(int(std::clamp<qint64>(deadline.remainingTime(), 50, windowMs)));
+        try {
+            client.readRegisters(false, DeviceFlagsRegister, 1);
+            return true;
+        } catch (const GatewayError &e) {
+            if (e.kind() == GatewayError::Cancelled || e.kind() == GatewayError::LinkFailed)
+                throw;
+            if (e.kind() == GatewayError::NoAnswer && !client.session().linkOpen())
+                throw;
+        }
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+} // namespace
+
+LineChangeResult changeGatewayLine(GatewayClient &client, const LineChange &change,
+                                   const std::function<void(const QString &)> &step)
+{
+    auto say = [&step](const QString &line) {
+        if (step)
+            step(line);
+    };
+    LineChangeResult result;
+    result.before = client.linkSettings();
+    result.wanted = result.before;
+    const int windowMs = result.before.timeoutMs;
+    const bool newUnit = change.unit > 0 && change.unit != result.before.unit;
+    const bool newLine = !result.before.tcp && change.baud > 0 &&
+                         (change.baud != result.before.baud || change.parity != result.before.parity);
+    if (newUnit)
+        result.wanted.unit = change.unit;
+    if (newLine) {
+        result.wanted.baud = change.baud;
+        result.wanted.parity = change.parity;
+    }
+    if (!newUnit && !newLine) {
+        say(QStringLiteral("Nothing to change: the gateway stays at %1").arg(lineText(result.before)));
+        result.verified = true;
+        result.answersAt = result.before;
+        return result;
+    }
+    bool changeAfterAck = false;
+    if (newLine) {
+        const uint16_t flags = client.readRegisters(false, DeviceFlagsRegister, 1).at(0);
+        changeAfterAck = flagSet(uint8_t(flags & 0xFF), ChangeBaudAfterAckBit);
+        say(QStringLiteral("\"Change baud after ACK\" is %1").arg(changeAfterAck ? "on" : "off"));
+    }
+    if (newUnit) {
+        client.writeUnitAddress(change.unit);
+        say(QStringLiteral("New unit address %1 written at unit %2")
+                .arg(change.unit)
+                .arg(result.before.unit));
+    }
+    if (newLine) {
+        const int code = baudRateCode(QString::number(change.baud));
+        if (code < 0)
+            throw GatewayError(GatewayError::Exception,
+                               QStringLiteral("%1 is not a rate of the gateway").arg(change.baud));
+        client.writeRegisters(DeviceRtuLineRegister,
+                              {lineSettingsByte(code, parityRegisterCode(change.parity))});
+        say(QStringLiteral("New RTU line %1 %2 written").arg(change.baud).arg(change.parity));
+        if (!changeAfterAck) {
+            client.writeFlag(ResetFlagBit, false);
+            say(QStringLiteral("\"Reset\" sent so that the new RTU line takes effect"));
+        }
+    }
+    say(QStringLiteral("Talking to the gateway at %1").arg(lineText(result.wanted)));
+    if (reachable(client, result.wanted, QDeadlineTimer(change.verifyMs), windowMs)) {
+        client.setTimeoutMs(windowMs);
+        say(QStringLiteral("The gateway answers at %1").arg(lineText(result.wanted)));
+        result.verified = true;
+        result.answersAt = result.wanted;
+        return result;
+    }
+    say(QStringLiteral("No answer at %1 within %2 ms").arg(lineText(result.wanted)).arg(change.verifyMs));
+    // Where else it may be: the old settings first, then the halves of the change.
+    QVector<GatewayLink> fallbacks{result.before};
+    GatewayLink oldLineNewUnit = result.before;
+    oldLineNewUnit.unit = result.wanted.unit;
+    GatewayLink newLineOldUnit = result.wanted;
+    newLineOldUnit.unit = result.before.unit;
+    for (const GatewayLink &l : {oldLineNewUnit, newLineOldUnit})
+        if (l.unit != result.before.unit || l.baud != result.before.baud || l.parity != result.before.parity)
+            if (l.unit != result.wanted.unit || l.baud != result.wanted.baud ||
+                l.parity != result.wanted.parity)
+                fallbacks << l;
+    for (const GatewayLink &l : fallbacks) {
+        say(QStringLiteral("Trying %1").arg(lineText(l)));
+        if (reachable(client, l, QDeadlineTimer(2 * windowMs), windowMs)) {
+            client.setTimeoutMs(windowMs);
+            say(QStringLiteral("The gateway answers at %1").arg(lineText(l)));
+            result.answersAt = l;
+            return result;
+        }
+    }
+    if (!result.before.tcp)
+        client.setSerialLine(result.before.baud, result.before.parity);
+    client.setUnit(result.before.unit);
+    client.setTimeoutMs(windowMs);
+    say(QStringLiteral("The gateway answers nowhere that was tried"));
     return result;
 }
 

@@ -9,9 +9,11 @@
 #include "gateway/gateway_format.h"
 
 #include <QJsonObject>
+#include <QMap>
 #include <QStringList>
 #include <QVector>
 #include <functional>
+#include <optional>
 
 namespace qvx {
 
@@ -65,7 +67,39 @@ struct ScanHit {
 struct ScanResult {
     QVector<ScanHit> found;
     int probes = 0;
+    // Bytes heard at each rate that were no reply to the probe: someone else
+    // talks on the line at that rate (over TCP the rate is 0).
+    QMap<int, int> activity;
 };
-ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const GatewayProgress &progress = {});
+// timeLeft, when given, is called before each probe with what the rest of
+// the sweep takes in ms, and with 0 at the end.
+ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const GatewayProgress &progress = {},
+                        const std::function<void(qint64 ms)> &timeLeft = {});
+
+// A change of the gateway's unit address and RTU line that keeps talking to
+// it: the writes (unit address first, it takes effect after its reply; then
+// the RTU line and, without "Change baud after ACK", the "Reset" command),
+// then register 7 read at the new settings until verifyMs has passed.  When
+// that fails the old settings are tried, then the mixed ones; the client is
+// left where the gateway answered.
+struct LineChange {
+    int unit = 0;     // 0 keeps the unit address
+    int baud = 0;     // 0 keeps the RTU line (rate and parity together)
+    QString parity;   // "none", "even" or "odd"
+    int verifyMs = 5000;
+};
+struct LineChangeResult {
+    GatewayLink before;
+    GatewayLink wanted;
+    // The gateway answered at wanted within verifyMs.
+    bool verified = false;
+    // Where it answered in the end; nothing when it answered nowhere tried
+    // (the client is then back at before).
+    std::optional<GatewayLink> answersAt;
+};
+// step gets one line for each step taken.  Raises as the client does while
+// writing; a verification that fails is a result, not an error.
+LineChangeResult changeGatewayLine(GatewayClient &client, const LineChange &change,
+                                   const std::function<void(const QString &)> &step = {});
 
 } // namespace qvx

@@ -185,7 +185,8 @@ uint32_t Device::tcpIdleMs() const
 
 void Device::restart()
 {
-    rtuLine_ = rtuLineWritten();
+    if (!ignoreRtuChange_)
+        rtuLine_ = rtuLineWritten();
     for (int a = ObisBase; a < ValuesEnd; ++a)
         input_[a] = 0xFFFF;
     readoutDue_ = true;
@@ -394,7 +395,7 @@ void Device::applyWrite(int a, uint16_t v)
         holding_[a] = v;
         // With "Change baud after ACK" the port switches as soon as this
         // write is acknowledged; otherwise at the next restart.
-        if (flag(FlagChangeBaudAfterAck))
+        if (flag(FlagChangeBaudAfterAck) && !ignoreRtuChange_)
             rtuLine_ = rtuLineWritten();
         touch();
         return;

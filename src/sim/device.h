@@ -129,6 +129,10 @@ public:
     // Restart after the "Reset" command: pending RTU settings take effect, the
     // collected values are cleared and read again.
     void restart();
+    // A gateway that acknowledges a new RTU line but never switches to it
+    // (neither at "Reset" nor with "Change baud after ACK"): register 32786
+    // reads back the new value while the port keeps the old one.
+    void setIgnoreRtuChange(bool ignore) { ignoreRtuChange_ = ignore; }
     // Number of restarts so far (the "Reset" command or restart()).
     int restarts() const { return restarts_; }
 
@@ -187,6 +191,7 @@ private:
     qint64 lastReadoutMs_ = 0;
     bool readoutDue_ = true;
     int restarts_ = 0;
+    bool ignoreRtuChange_ = false;
     quint64 revision_ = 0;
 };
 

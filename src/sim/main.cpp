@@ -295,6 +295,10 @@ int main(int argc, char *argv[])
         opt(QStringLiteral("match-baud"),
             QStringLiteral("On a pseudo-terminal answer only a client whose baud rate is the gateway's own "
                            "RTU rate (register 32786), as a real line would; parity is not matched."));
+    const auto oIgnoreBaud =
+        opt(QStringLiteral("ignore-baud-change"),
+            QStringLiteral("Acknowledge a new RTU line (register 32786) but keep answering at the old one, "
+                           "also after \"Reset\" and with \"Change baud after ACK\"."));
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument %1").arg(p.positionalArguments().first()));
@@ -322,6 +326,8 @@ int main(int argc, char *argv[])
             line.parity = parseParity(p.value(oParity));
         device.setRtuLine(line);
     }
+
+    device.setIgnoreRtuChange(p.isSet(oIgnoreBaud));
 
     LinkOptions link;
     Faults &f = link.faults;
