@@ -151,9 +151,10 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
                                       "\"Devices programmed in modbus\" tab"));
 
     m_lineLabel->setObjectName(QStringLiteral("Label_readoutLine"));
-    m_lineLabel->setToolTip(QStringLiteral("The serial port and line the readout uses: change them on the "
-                                           "\"Settings\" tab"));
     m_lineLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A line of its own under "Readout"; a long /dev/serial/by-id name must
+    // not widen the window (the tool tip has the whole text).
+    m_lineLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     connect(m_modeC, &QCheckBox::toggled, this, &ReadoutTab::updateLineLabel);
     connect(m_start300, &QCheckBox::toggled, this, &ReadoutTab::updateLineLabel);
     // Opening and closing the port is told through the serial status panel.
@@ -165,7 +166,6 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     addressRow->addWidget(m_address);
     addressRow->addWidget(readout);
     addressRow->addWidget(m_stop);
-    addressRow->addWidget(m_lineLabel);
     addressRow->addStretch(1);
     auto *optionRow = new QHBoxLayout;
     optionRow->addWidget(m_untilEnd);
@@ -186,6 +186,7 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     auto *left = new QVBoxLayout;
     left->addLayout(intro);
     left->addLayout(addressRow);
+    left->addWidget(m_lineLabel);
     left->addLayout(optionRow);
     left->addWidget(m_memo, 1);
     left->addLayout(memoButtons);
@@ -263,8 +264,12 @@ Comm2::LineSettings ReadoutTab::usedLine() const
 
 void ReadoutTab::updateLineLabel()
 {
-    m_lineLabel->setText(
-        readoutLineText(usedPort(), usedLine(), m_modeC->isChecked(), m_start300->isChecked()));
+    const QString text =
+        readoutLineText(usedPort(), usedLine(), m_modeC->isChecked(), m_start300->isChecked());
+    m_lineLabel->setText(text);
+    m_lineLabel->setToolTip(QStringLiteral("The readout uses %1: change the port and line on the "
+                                           "\"Settings\" tab")
+                                .arg(text));
 }
 
 void ReadoutTab::showProgress(qint64 bytes, int seconds)

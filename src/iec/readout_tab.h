@@ -42,7 +42,7 @@ public:
     ReadoutTab(Session &session, QWidget *parent = nullptr);
 
     // The port toggle that opens a closed port with the Settings tab's values.
-    // The label beside "Readout" follows its boxes.
+    // The label under "Readout" follows its boxes.
     void setSerialPanel(SerialPanel *panel);
     // The meter tab that "Copy codes to meter slot..." fills.
     void setMetersTab(MetersTab *tab);
@@ -62,7 +62,7 @@ public:
     static QByteArray signOnRequest(const QString &address);
     // How a line reads on the label and in hints: "9600 7E1".
     static QString lineText(const Comm2::LineSettings &line);
-    // The label beside "Readout": "/dev/ttyUSB0, 9600 7E1", and the ticked
+    // The label under "Readout": "/dev/ttyUSB0, 9600 7E1", and the ticked
     // ways of starting.
     static QString readoutLineText(const QString &port, const Comm2::LineSettings &line, bool modeC,
                                    bool start300);

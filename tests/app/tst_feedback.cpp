@@ -245,45 +245,30 @@ private slots:
                  qPrintable(shown(r)));
     }
 
-    // Beside "Readout": the port and line the readout will use.
+    // Under "Readout": the port and line the readout will use.
     void readoutLineLabel_data()
     {
-        QTest::addColumn<QString>("speed");
-        QTest::addColumn<QString>("parity");
-        QTest::addColumn<QString>("bits");
-        QTest::addColumn<QString>("stop");
+        QTest::addColumn<QStringList>("boxes"); // speed, parity, data bits, stop bits
         QTest::addColumn<bool>("modeC");
         QTest::addColumn<bool>("start300");
         QTest::addColumn<QString>("label");
-        QTest::newRow("IEC line") << "9600"
-                                  << "Even"
-                                  << "7"
-                                  << "1" << false << false << "/dev/ttyUSB0, 9600 7E1";
-        QTest::newRow("Modbus line") << "19200"
-                                     << "None"
-                                     << "8"
-                                     << "2" << false << false << "/dev/ttyUSB0, 19200 8N2";
-        QTest::newRow("probe, mode C")
-            << "9600"
-            << "Even"
-            << "7"
-            << "1" << true << true << "/dev/ttyUSB0, 9600 7E1, sign-on at 300 7E1, mode C";
+        QTest::newRow("IEC line") << QStringList{"9600", "Even", "7", "1"} << false << false
+                                  << "/dev/ttyUSB0, 9600 7E1";
+        QTest::newRow("Modbus line") << QStringList{"19200", "None", "8", "2"} << false << false
+                                     << "/dev/ttyUSB0, 19200 8N2";
+        QTest::newRow("probe, mode C") << QStringList{"9600", "Even", "7", "1"} << true << true
+                                       << "/dev/ttyUSB0, 9600 7E1, sign-on at 300 7E1, mode C";
     }
     void readoutLineLabel()
     {
-        QFETCH(QString, speed);
-        QFETCH(QString, parity);
-        QFETCH(QString, bits);
-        QFETCH(QString, stop);
+        QFETCH(QStringList, boxes);
         QFETCH(bool, modeC);
         QFETCH(bool, start300);
         QFETCH(QString, label);
         WindowRig r;
         r.setText("Combo_com2_name", QStringLiteral("/dev/ttyUSB0"));
-        r.setText("Combo_com2_speed", speed);
-        r.setText("Combo_com2_parity", parity);
-        r.setText("Combo_dbits", bits);
-        r.setText("Combo_com2_stop", stop);
+        for (const char *box : {"Combo_com2_speed", "Combo_com2_parity", "Combo_dbits", "Combo_com2_stop"})
+            r.setText(box, boxes.takeFirst());
         r.child<QCheckBox>("CheckBox_modeC")->setChecked(modeC);
         r.child<QCheckBox>("CheckBox_start300")->setChecked(start300);
         QCOMPARE(r.child<QLabel>("Label_readoutLine")->text(), label);

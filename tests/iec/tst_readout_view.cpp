@@ -37,8 +37,6 @@ private slots:
         QTest::newRow("STX") << '\x02' << '\x03';
         QTest::newRow("ETX") << '\x03' << '\x02';
         QTest::newRow("CR") << '\r' << '\x02';
-        QTest::newRow("SOH") << '\x01' << '\x03';
-        QTest::newRow("ACK") << '\x06' << '\x15';
         QTest::newRow("NAK") << '\x15' << '\x06';
         QTest::newRow("DEL") << '\x7F' << '\x04';
     }
