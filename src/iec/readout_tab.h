@@ -13,10 +13,17 @@
 // the announced rate; "Start at 300 baud" signs on at 300 baud 7E1 for an
 // optical probe.  The table's codes can be copied into a meter slot of the
 // meter tab.
+//
+// The tab says what it will do and what happened: a label under "Readout"
+// names the port and line the readout will use, the status bar panel counts
+// the ten-second window down (or shows bytes and seconds until the end of
+// the message), and a capture that ends without a byte says in the status
+// bar that the meter did not answer and what to check.
 #pragma once
 
 #include "iec/iec_session.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QCheckBox;
