@@ -40,8 +40,6 @@ public:
     QString lastLine() const { return m_lines.last(); }
     QStringList lines() const { return m_lines.all(); }
     const LogLines &store() const { return m_lines; }
-    // The "New lines below" button (object name Button_newLinesBelow).
-    QToolButton *newLinesMarker() const { return m_marker; }
     // Scrolls to the last line; the marker goes.
     void scrollToEnd();
 
@@ -64,6 +62,7 @@ private:
     void announceInsert(qsizetype at, const QString &inserted);
 
     LogLines m_lines;
+    // "New lines below" (Button_newLinesBelow), shown while scrolled up.
     QToolButton *m_marker;
 };
 

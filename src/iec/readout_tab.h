@@ -73,7 +73,6 @@ public:
     // ways of starting.
     static QString readoutLineText(const QString &port, const Comm2::LineSettings &line, bool modeC,
                                    bool start300);
-    QLabel *lineLabel() const { return m_lineLabel; }
 
     // Line of Memo_readout that receives the next captured bytes.
     int ReadoutLineIndex = 0;
