@@ -11,10 +11,16 @@
 // Screen readers and other accessibility clients read the log as one text
 // (the lines joined by line feeds) under the name "Log", and are told of
 // every appended line as an insertion at the end of that text.
+//
+// While the operator has scrolled up to read, new lines leave the view where
+// it is and a "New lines below" button shows over its bottom edge; pressing
+// it (or scrolling to the end) brings the tail back and hides it.
 #pragma once
 
 #include "console/log_lines.h"
 #include "widgets/line_list_view.h"
+
+class QToolButton;
 
 namespace qvx {
 
@@ -34,6 +40,8 @@ public:
     QString lastLine() const { return m_lines.last(); }
     QStringList lines() const { return m_lines.all(); }
     const LogLines &store() const { return m_lines; }
+    // Scrolls to the last line; the marker goes.
+    void scrollToEnd();
 
     // --- the lines as LineListView reads them: offsets from the store's index
     QString displayText(qsizetype i) const override { return m_lines.line(i); }
@@ -45,12 +53,17 @@ public:
 
 protected:
     qsizetype longestLine() const override { return m_lines.longest(); }
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void placeMarker();
+
     // Tells accessibility clients what changed, when any listens.
     void announceInsert(qsizetype at, const QString &inserted);
 
     LogLines m_lines;
+    // "New lines below" (Button_newLinesBelow), shown while scrolled up.
+    QToolButton *m_marker;
 };
 
 } // namespace qvx

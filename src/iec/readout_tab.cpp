@@ -13,6 +13,7 @@
 #include "iec/readout_view.h"
 #include "transport/reply_timer.h"
 #include "widgets/serial_panel.h"
+#include "widgets/file_feedback.h"
 #include "transport/session.h"
 
 #include <QCheckBox>
@@ -59,7 +60,7 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
       m_modeC(new QCheckBox(QStringLiteral("Acknowledge (mode C)"), this)),
       m_start300(new QCheckBox(QStringLiteral("Start at 300 baud"), this)), m_popupIEC(new QMenu(this)),
       m_stop(button("Button_stopReadout", QStringLiteral("Stop readout"), this)),
-      m_progress(new QLabel(this)), m_run(session.comm2())
+      m_progress(new QLabel(this)), m_lineLabel(new QLabel(this)), m_run(session.comm2())
 {
     m_untilEnd->setObjectName(QStringLiteral("CheckBox_untilEnd"));
     m_untilEnd->setToolTip(QStringLiteral("Capture until ETX and the block check character, until no byte "
@@ -76,10 +77,7 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     m_progress->setFrameShape(QFrame::StyledPanel);
     m_progress->setMinimumWidth(170);
     m_progress->hide();
-    connect(&m_run, &IecReadoutRun::progress, this, [this](qint64 bytes, int seconds) {
-        m_progress->setText(QStringLiteral("Readout: %1 bytes, %2 s").arg(bytes).arg(seconds));
-        m_progress->show();
-    });
+    connect(&m_run, &IecReadoutRun::progress, this, &ReadoutTab::showProgress);
     connect(&m_run, &IecReadoutRun::finished, this, &ReadoutTab::readoutFinished);
     m_stop->setEnabled(false);
     // Says why it is disabled as much as what it does.
@@ -152,6 +150,17 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     import->setToolTip(QStringLiteral("Not available in this version: program meters on the "
                                       "\"Devices programmed in modbus\" tab"));
 
+    m_lineLabel->setObjectName(QStringLiteral("Label_readoutLine"));
+    m_lineLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A line of its own under "Readout"; a long /dev/serial/by-id name must
+    // not widen the window (the tool tip has the whole text).
+    m_lineLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    connect(m_modeC, &QCheckBox::toggled, this, &ReadoutTab::updateLineLabel);
+    connect(m_start300, &QCheckBox::toggled, this, &ReadoutTab::updateLineLabel);
+    // Opening and closing the port is told through the serial status panel.
+    connect(&m_session, &Session::statusChanged, this, &ReadoutTab::updateLineLabel);
+    updateLineLabel();
+
     auto *addressRow = new QHBoxLayout;
     addressRow->addWidget(addressLabel);
     addressRow->addWidget(m_address);
@@ -177,6 +186,7 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     auto *left = new QVBoxLayout;
     left->addLayout(intro);
     left->addLayout(addressRow);
+    left->addWidget(m_lineLabel);
     left->addLayout(optionRow);
     left->addWidget(m_memo, 1);
     left->addLayout(memoButtons);
@@ -192,6 +202,85 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->addLayout(left, 3);
     layout->addLayout(right, 2);
+}
+
+void ReadoutTab::setSerialPanel(SerialPanel *panel)
+{
+    m_serial = panel;
+    if (panel)
+        connect(panel, &SerialPanel::lineChanged, this, &ReadoutTab::updateLineLabel);
+    updateLineLabel();
+}
+
+QString ReadoutTab::lineText(const Comm2::LineSettings &line)
+{
+    char parity = 'E';
+    switch (line.parity) {
+    case QSerialPort::NoParity:
+        parity = 'N';
+        break;
+    case QSerialPort::OddParity:
+        parity = 'O';
+        break;
+    case QSerialPort::MarkParity:
+        parity = 'M';
+        break;
+    case QSerialPort::SpaceParity:
+        parity = 'S';
+        break;
+    default:
+        break;
+    }
+    return QStringLiteral("%1 %2%3%4")
+        .arg(line.baudRate)
+        .arg(static_cast<int>(line.dataBits))
+        .arg(QLatin1Char(parity))
+        .arg(line.stopBits == QSerialPort::TwoStop ? 2 : 1);
+}
+
+QString ReadoutTab::readoutLineText(const QString &port, const Comm2::LineSettings &line, bool modeC,
+                                    bool start300)
+{
+    QString text = port + QStringLiteral(", ") + lineText(line);
+    if (start300)
+        text += QStringLiteral(", sign-on at 300 7E1");
+    if (modeC)
+        text += QStringLiteral(", mode C");
+    return text;
+}
+
+QString ReadoutTab::usedPort() const
+{
+    return m_serial ? m_serial->portName() : m_session.comm2().devicePath();
+}
+
+Comm2::LineSettings ReadoutTab::usedLine() const
+{
+    // An open port keeps the line it was opened with, whatever the boxes
+    // that stay enabled show meanwhile.
+    return m_serial && !m_session.SerialPortOpen ? m_serial->lineSettings()
+                                                 : m_session.comm2().lineSettings();
+}
+
+void ReadoutTab::updateLineLabel()
+{
+    const QString text =
+        readoutLineText(usedPort(), usedLine(), m_modeC->isChecked(), m_start300->isChecked());
+    m_lineLabel->setText(text);
+    m_lineLabel->setToolTip(QStringLiteral("The readout uses %1: change the port and line on the "
+                                           "\"Settings\" tab")
+                                .arg(text));
+}
+
+void ReadoutTab::showProgress(qint64 bytes, int seconds)
+{
+    if (m_window.isValid()) {
+        const qint64 left = qMax<qint64>(0, (CaptureMs - m_window.elapsed() + 999) / 1000);
+        m_progress->setText(QStringLiteral("Readout: %1 bytes, %2 s left").arg(bytes).arg(left));
+    } else {
+        m_progress->setText(QStringLiteral("Readout: %1 bytes, %2 s").arg(bytes).arg(seconds));
+    }
+    m_progress->show();
 }
 
 void ReadoutTab::setMetersTab(MetersTab *tab)
@@ -233,6 +322,11 @@ void ReadoutTab::startReadout()
     options.untilEnd = m_untilEnd->isChecked();
     options.acknowledge = m_modeC->isChecked();
     options.start300 = m_start300->isChecked();
+    m_stoppedByOperator = false;
+    if (options.untilEnd)
+        m_window.invalidate();
+    else if (!m_timerDirectRead->isEnabled())
+        m_window.start();
     // The run purges the port and writes the sign-on.  No receive event is
     // handled between this write and the flag: both run in this handler.
     m_run.start(options);
@@ -263,6 +357,7 @@ void ReadoutTab::ButtonStopReadoutClick()
             if (!m_run.running())
                 return;
             m_session.log(QStringLiteral("Readout stopped (%1 bytes)").arg(m_run.capture().size()));
+            m_stoppedByOperator = true;
             m_run.stop();
         },
         this);
@@ -275,6 +370,16 @@ void ReadoutTab::readoutFinished()
     m_session.ReadoutCaptureActive = false;
     m_progress->hide();
     m_progress->clear();
+    m_window.invalidate();
+    // Silence is the commonest first failure: wrong port, rate or framing.
+    if (m_run.capture().isEmpty() && !m_stoppedByOperator) {
+        const Comm2::LineSettings line = usedLine();
+        m_session.notify(QStringLiteral("The meter did not answer: check the port (%1), the rate (%2 baud) "
+                                        "and 7 data bits with even parity (now %3)")
+                             .arg(usedPort())
+                             .arg(line.baudRate)
+                             .arg(lineText(line)));
+    }
 }
 
 void ReadoutTab::captureBytes(const QByteArray &bytes)
@@ -378,11 +483,16 @@ void ReadoutTab::Button6Click()
             const QByteArray bytes = m_memo->store().fileBytes();
             // Written beside and renamed over the old file when complete: a
             // full disk leaves the old log, never a cut one.
-            QSaveFile file(m_session.ProgramDir + QStringLiteral("logIEC.txt"));
+            const QString path = m_session.ProgramDir + QStringLiteral("logIEC.txt");
+            QSaveFile file(path);
             const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
                                  file.flush() && file.commit();
-            if (!written)
+            if (!written) {
                 m_session.log(QStringLiteral("Can not write file, no rights..."));
+                reportFileFailure(m_session, path, false, file.errorString());
+            } else {
+                reportFileDone(m_session, FileAction::Saved, m_memo->lineCount(), path);
+            }
         },
         this);
 }
@@ -417,7 +527,8 @@ void ReadoutTab::BitBtn20Click()
 
 void ReadoutTab::BitBtn21Click()
 {
-    guard([this] { ExportGridCsv(*m_gridIEC, QStringLiteral("iecgrid.csv"), m_session.WorkDir); }, this);
+    guard([this] { ExportGridCsv(*m_gridIEC, QStringLiteral("iecgrid.csv"), m_session.WorkDir, &m_session); },
+          this);
 }
 
 } // namespace qvx

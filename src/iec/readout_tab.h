@@ -13,10 +13,17 @@
 // the announced rate; "Start at 300 baud" signs on at 300 baud 7E1 for an
 // optical probe.  The table's codes can be copied into a meter slot of the
 // meter tab.
+//
+// The tab says what it will do and what happened: a label under "Readout"
+// names the port and line the readout will use, the status bar panel counts
+// the ten-second window down (or shows bytes and seconds until the end of
+// the message), and a capture that ends without a byte says in the status
+// bar that the meter did not answer and what to check.
 #pragma once
 
 #include "iec/iec_session.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QCheckBox;
@@ -42,7 +49,8 @@ public:
     ReadoutTab(Session &session, QWidget *parent = nullptr);
 
     // The port toggle that opens a closed port with the Settings tab's values.
-    void setSerialPanel(SerialPanel *panel) { m_serial = panel; }
+    // The label under "Readout" follows its boxes.
+    void setSerialPanel(SerialPanel *panel);
     // The meter tab that "Copy codes to meter slot..." fills.
     void setMetersTab(MetersTab *tab);
 
@@ -59,6 +67,12 @@ public:
 
     // The sign-on request for a meter address: "/?" address "!" CR LF.
     static QByteArray signOnRequest(const QString &address);
+    // How a line reads on the label and in hints: "9600 7E1".
+    static QString lineText(const Comm2::LineSettings &line);
+    // The label under "Readout": "/dev/ttyUSB0, 9600 7E1", and the ticked
+    // ways of starting.
+    static QString readoutLineText(const QString &port, const Comm2::LineSettings &line, bool modeC,
+                                   bool start300);
 
     // Line of Memo_readout that receives the next captured bytes.
     int ReadoutLineIndex = 0;
@@ -81,6 +95,11 @@ public slots:
 private:
     void startReadout();
     void readoutFinished();
+    void showProgress(qint64 bytes, int seconds);
+    // The port and line a readout started now would use.
+    QString usedPort() const;
+    Comm2::LineSettings usedLine() const;
+    void updateLineLabel();
 
     Session &m_session;
     SerialPanel *m_serial = nullptr;
@@ -95,7 +114,12 @@ private:
     QMenu *m_popupIEC;
     QPushButton *m_stop;
     QLabel *m_progress;
+    QLabel *m_lineLabel;
     IecReadoutRun m_run;
+    // Since the ten-second window opened; invalid while the readout runs to
+    // the end of the message.
+    QElapsedTimer m_window;
+    bool m_stoppedByOperator = false;
 };
 
 } // namespace qvx

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <algorithm>
 
 namespace qvx {
 
@@ -44,14 +45,88 @@ qsizetype ReadoutView::lineLength(qsizetype i) const
     return i < 0 || i >= m_lines.size() ? 0 : m_lines.line(i).size();
 }
 
+qsizetype ReadoutView::columnOf(qsizetype i, qsizetype index) const
+{
+    const QByteArray &line = m_lines.line(i);
+    index = qBound<qsizetype>(0, index, line.size());
+    if (m_lines.controls(i) == 0)
+        return index;
+    return index + (IecControlColumns - 1) * std::count_if(line.begin(), line.begin() + index, iecIsControl);
+}
+
+QRect ReadoutView::byteRect(qsizetype i, qsizetype index) const
+{
+    if (i < 0 || i >= m_lines.size() || index < 0 || index >= m_lines.line(i).size())
+        return {};
+    const int cw = charWidth();
+    const int x = 4 + static_cast<int>(columnOf(i, index)) * cw - horizontalScrollBar()->value();
+    const int width = iecIsControl(m_lines.line(i).at(index)) ? IecControlColumns * cw : cw;
+    const QRect row = lineRect(i);
+    return QRect(x, row.top(), width, row.height());
+}
+
 void ReadoutView::drawLine(QPainter &painter, qsizetype i, int baseline) const
 {
+    const QByteArray &line = m_lines.line(i);
     const int cw = charWidth();
     const int scrollX = horizontalScrollBar()->value();
-    const qsizetype firstCol = qMax(0, scrollX / cw - 1);
-    const qsizetype cols = viewport()->width() / cw + 3;
-    const int x = 4 + static_cast<int>(firstCol) * cw - scrollX;
-    painter.drawText(x, baseline, iecDisplayText(m_lines.line(i), firstCol, cols));
+    // Only the columns in sight, and a name's width more on either side.
+    const qsizetype firstCol = qMax(0, scrollX / cw - IecControlColumns);
+    const qsizetype endCol = firstCol + viewport()->width() / cw + 2 * IecControlColumns + 2;
+    auto xOf = [&](qsizetype col) { return 4 + static_cast<int>(col) * cw - scrollX; };
+
+    // The first byte that reaches into sight.  A line without controls has
+    // one column a byte; otherwise the bytes before it are walked.
+    qsizetype b = 0;
+    qsizetype col = 0;
+    if (m_lines.controls(i) == 0) {
+        b = col = qMin(firstCol, line.size());
+    } else {
+        for (; b < line.size(); ++b) {
+            const qsizetype width = iecIsControl(line[b]) ? IecControlColumns : 1;
+            if (col + width > firstCol)
+                break;
+            col += width;
+        }
+    }
+    while (b < line.size() && col < endCol) {
+        if (iecIsControl(line[b])) {
+            drawControl(painter, line[b], xOf(col), baseline);
+            col += IecControlColumns;
+            ++b;
+            continue;
+        }
+        qsizetype e = b;
+        while (e < line.size() && !iecIsControl(line[e]) && col + (e - b) < endCol)
+            ++e;
+        painter.drawText(xOf(col), baseline, iecDisplayText(line, b, e - b));
+        col += e - b;
+        b = e;
+    }
+}
+
+void ReadoutView::drawControl(QPainter &painter, char byte, int x, int baseline) const
+{
+    const int cw = charWidth();
+    const QFontMetrics fm = fontMetrics();
+    if (m_nameFontFor != cw) {
+        // The view's font, as large as three letters fit inside the frame.
+        m_nameFont = font();
+        int px = qMax(6, fm.height() * 3 / 4);
+        for (;; --px) {
+            m_nameFont.setPixelSize(px);
+            if (px <= 6 || QFontMetrics(m_nameFont).horizontalAdvance(QStringLiteral("DC4")) <=
+                               IecControlColumns * cw - 4)
+                break;
+        }
+        m_nameFontFor = cw;
+    }
+    const QRect frame(x + 1, baseline - fm.ascent() + 1, IecControlColumns * cw - 2, fm.height() - 2);
+    const QFont saved = painter.font();
+    painter.drawRect(frame.adjusted(0, 0, -1, -1));
+    painter.setFont(m_nameFont);
+    painter.drawText(frame, Qt::AlignCenter, QString(iecControlName(byte)));
+    painter.setFont(saved);
 }
 
 void ReadoutView::keyPressEvent(QKeyEvent *event)

@@ -4,9 +4,12 @@
 // one megabyte-long line, as to an empty view (a text document relays out
 // the whole line it appends to, and its work grows with the text).
 //
-// Control characters stay in the lines as they arrived and are drawn as
-// visible marks (iecDisplayChar): the STX before the first data line, the
-// CR at the end of every line, the ETX and the block check character.
+// Control characters stay in the lines as they arrived and are drawn as small
+// framed names in the view's font ("STX" before the first data line, "CR" at
+// the end of every line, "ETX"), each over IecControlColumns columns: no
+// font of a stock desktop has the Unicode control pictures, which would show
+// as empty boxes.  The accessible text still names them by those pictures
+// (iecDisplayChar), one character a byte.
 //
 // The operator selects whole lines with the mouse or the keyboard
 // (Shift+arrows, Ctrl+A) and copies them with Ctrl+C (the characters as they
@@ -18,6 +21,7 @@
 #include "iec/iec_lines.h"
 #include "widgets/line_list_view.h"
 
+#include <QFont>
 #include <QStringList>
 
 namespace qvx {
@@ -46,19 +50,30 @@ public:
     // Every byte shows as one character.
     qsizetype lineLength(qsizetype i) const override;
     bool accessibleValueIsText() const override { return true; }
+    // Where byte index of line i is drawn, in viewport coordinates.
+    QRect byteRect(qsizetype i, qsizetype index) const;
 
     // Adds text (as Latin-1) below the last line, line feeds ending lines.
     void paste(const QString &text);
     void removeSelectedLines();
 
 protected:
-    qsizetype longestLine() const override { return m_lines.longest(); }
+    // In columns: a control's name is wider than a character.
+    qsizetype longestLine() const override { return m_lines.widest(); }
     // Only the columns in sight, one more on either side.
     void drawLine(QPainter &painter, qsizetype i, int baseline) const override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // The column where byte index of line i starts.
+    qsizetype columnOf(qsizetype i, qsizetype index) const;
+    void drawControl(QPainter &painter, char byte, int x, int baseline) const;
+
     IecLines m_lines;
+    // The font of the names, fitted to IecControlColumns columns of the
+    // view's font; made again when that font's width changes.
+    mutable QFont m_nameFont;
+    mutable int m_nameFontFor = -1;
 };
 
 } // namespace qvx

@@ -86,6 +86,9 @@ SerialPanel::SerialPanel(Session &session, QWidget *parent)
     connect(m_open, &QPushButton::clicked, this, &SerialPanel::Butt_open_port2Click);
     connect(&m_session.comm2(), &Comm2::deviceLost, this, &SerialPanel::Comm2DeviceLost);
 
+    for (QComboBox *box : {m_name, m_speed, m_parity, m_dataBits, m_stopBits})
+        connect(box, &QComboBox::currentTextChanged, this, &SerialPanel::lineChanged);
+
     auto *form = new QFormLayout(this);
     addLabelled(form, QStringLiteral("Name"), m_name);
     addLabelled(form, QStringLiteral("Speed"), m_speed);
@@ -95,6 +98,17 @@ SerialPanel::SerialPanel(Session &session, QWidget *parent)
     addLabelled(form, QStringLiteral("Bytes timeout"), m_bytesTimeout);
     form->addRow(m_autoOpen);
     form->addRow(m_open);
+}
+
+QString SerialPanel::portName() const
+{
+    return m_name->currentText();
+}
+
+Comm2::LineSettings SerialPanel::lineSettings() const
+{
+    return lineSettingsFromTexts(m_speed->currentText(), m_parity->currentText(), m_dataBits->currentText(),
+                                 m_stopBits->currentText());
 }
 
 void SerialPanel::Butt_open_port2Click()
@@ -161,8 +175,7 @@ void SerialPanel::openPort()
         m_session.setStatus(StatusPanel, path + QStringLiteral(" is closed"));
         return;
     }
-    comm.setLineSettings(lineSettingsFromTexts(m_speed->currentText(), m_parity->currentText(),
-                                               m_dataBits->currentText(), m_stopBits->currentText()));
+    comm.setLineSettings(lineSettings());
     comm.open(); // raises; nothing below runs then
 
     // The texts as the boxes show them, typed values included; the stop bits

@@ -2,6 +2,8 @@
 // "Connect to port" toggle and the serial status panel.
 #pragma once
 
+#include "transport/comm2.h"
+
 #include <QGroupBox>
 
 class QCheckBox;
@@ -17,6 +19,14 @@ class SerialPanel : public QGroupBox {
     Q_OBJECT
 public:
     SerialPanel(Session &session, QWidget *parent = nullptr);
+
+    // The port and line the boxes describe, as opening the port takes them.
+    QString portName() const;
+    Comm2::LineSettings lineSettings() const;
+
+signals:
+    // A box of the port or its line changed (typed or chosen).
+    void lineChanged();
 
 public slots:
     // Refuses while a TCP connection exists, otherwise toggles the port.

@@ -1,12 +1,17 @@
 // Every action says what happened: the status bar after saves and loads
 // (path and size, or the plain cause of a failure), the settings readout's
 // progress, the register table kept in view, the tool tips and the manual's
-// box where no document launcher exists.  Through the real window, against
-// the simulated gateway over Modbus TCP on 127.0.0.1.
+// box where no document launcher exists; the readout's line label, its
+// countdown and the word when the meter stays silent.  Through the real
+// window, against the simulated gateway over Modbus TCP on 127.0.0.1, or a
+// silent meter on a pseudo-terminal.
 #include "app/document_launcher.h"
+#include "common/pty_pair.h"
 #include "common/window_rig.h"
 #include "core/file_outcome.h"
+#include "iec/readout_tab.h"
 #include "meters/meters_tab.h"
+#include "transport/reply_timer.h"
 #include "widgets/dialogs.h"
 #include "widgets/string_grid.h"
 
@@ -16,7 +21,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
 
@@ -211,6 +219,84 @@ private slots:
                     .data(Qt::ToolTipRole)
                     .toString()
                     .contains(QStringLiteral("1.8.0")));
+    }
+
+    // The readout's own files: logIEC.txt in the program folder and the
+    // table's CSV export.
+    void readoutFilesAreReported_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("logIEC.txt") << "Button6"
+                                    << "logIEC.txt";
+        QTest::newRow("table CSV") << "BitBtn21"
+                                   << "iec.csv";
+    }
+    void readoutFilesAreReported()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, file);
+        WindowRig r;
+        const QString path = r.dir.filePath(file);
+        r.dialogs.dialogs.fileAnswers << path;
+        r.click(qPrintable(button));
+        QVERIFY2(shown(r).startsWith(QStringLiteral("Saved ")) &&
+                     shown(r).contains(QStringLiteral(" to %1 (").arg(native(path))),
+                 qPrintable(shown(r)));
+    }
+
+    // Under "Readout": the port and line the readout will use.
+    void readoutLineLabel_data()
+    {
+        QTest::addColumn<QStringList>("boxes"); // speed, parity, data bits, stop bits
+        QTest::addColumn<bool>("modeC");
+        QTest::addColumn<bool>("start300");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("IEC line") << QStringList{"9600", "Even", "7", "1"} << false << false
+                                  << "/dev/ttyUSB0, 9600 7E1";
+        QTest::newRow("Modbus line") << QStringList{"19200", "None", "8", "2"} << false << false
+                                     << "/dev/ttyUSB0, 19200 8N2";
+        QTest::newRow("probe, mode C") << QStringList{"9600", "Even", "7", "1"} << true << true
+                                       << "/dev/ttyUSB0, 9600 7E1, sign-on at 300 7E1, mode C";
+    }
+    void readoutLineLabel()
+    {
+        QFETCH(QStringList, boxes);
+        QFETCH(bool, modeC);
+        QFETCH(bool, start300);
+        QFETCH(QString, label);
+        WindowRig r;
+        r.setText("Combo_com2_name", QStringLiteral("/dev/ttyUSB0"));
+        for (const char *box : {"Combo_com2_speed", "Combo_com2_parity", "Combo_dbits", "Combo_com2_stop"})
+            r.setText(box, boxes.takeFirst());
+        r.child<QCheckBox>("CheckBox_modeC")->setChecked(modeC);
+        r.child<QCheckBox>("CheckBox_start300")->setChecked(start300);
+        QCOMPARE(r.child<QLabel>("Label_readoutLine")->text(), label);
+    }
+
+    // A meter that never answers: the panel counts the window down, and its
+    // end says what to check.
+    void silentMeter()
+    {
+        WindowRig r;
+        qvxtest::PtyPair pty;
+        r.setText("Combo_com2_name", pty.slavePath());
+        r.click("Button4");
+        QVERIFY(r.portOpen());
+        auto *panel = r.child<QLabel>("StatusPanelReadout");
+        const QRegularExpression left(QStringLiteral("^Readout: 0 bytes, (\\d+) s left$"));
+        auto secondsLeft = [&] {
+            const QRegularExpressionMatch m = left.match(panel->text());
+            return m.hasMatch() ? m.captured(1).toInt() : -1;
+        };
+        const int first = secondsLeft();
+        QVERIFY2(first > 0 && first <= ReadoutTab::CaptureMs / 1000, qPrintable(panel->text()));
+        QTRY_VERIFY_WITH_TIMEOUT(secondsLeft() >= 0 && secondsLeft() < first, 8000);
+        r.form->readoutTab()->timerDirectRead().fireNow();
+        QVERIFY(panel->isHidden());
+        for (const QString &words : {QStringLiteral("The meter did not answer"), pty.slavePath(),
+                                     QStringLiteral("7 data bits with even parity")})
+            QVERIFY2(shown(r).contains(words), qPrintable(shown(r)));
     }
 
     // No document launcher: a box through the dialog seam says where the PDF is.

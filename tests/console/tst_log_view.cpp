@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 #ifdef QVX_HAVE_QPA_ACCESSIBILITY
 #include <QtGui/private/qguiapplication_p.h>
@@ -28,6 +29,7 @@ private slots:
     void offsetsAcrossChunks();
 
     void viewFollowsTheTailUnlessScrolledUp();
+    void newLinesMarkerWhileScrolledUp();
     void horizontalRangeCoversTheLongestLine();
     void selectedLinesAreCopied();
     void clearLogButtonEmptiesTheLog();
@@ -156,6 +158,38 @@ void TestLogView::viewFollowsTheTailUnlessScrolledUp()
     const int max = v->maximum();
     QTRY_VERIFY(v->maximum() > max);
     QCOMPARE(v->value(), 10);
+}
+
+// Lines that arrive out of sight are pointed at; the pointer brings the tail
+// back and goes, and at the end the view follows again without it.
+void TestLogView::newLinesMarkerWhileScrolledUp()
+{
+    LogView view;
+    view.resize(400, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    auto *marker = view.findChild<QToolButton *>(QStringLiteral("Button_newLinesBelow"));
+    QVERIFY(marker);
+    QCOMPARE(marker->accessibleName(), marker->text());
+    QCOMPARE(marker->text(), QStringLiteral("New lines below"));
+    for (int i = 0; i < 200; ++i)
+        view.appendLine(QStringLiteral("line %1").arg(i));
+    QScrollBar *v = view.verticalScrollBar();
+    QTRY_VERIFY(v->maximum() > 0);
+    QVERIFY(marker->isHidden());
+
+    v->setValue(10);
+    view.appendLine(QStringLiteral("below"));
+    QVERIFY(marker->isVisible());
+    QVERIFY(view.viewport()->geometry().contains(marker->geometry()));
+    QTest::mouseClick(marker, Qt::LeftButton);
+    QCOMPARE(view.lineAtViewportY(view.lineRect(view.lineCount() - 1).center().y()), view.lineCount() - 1);
+    QVERIFY(marker->isHidden());
+
+    view.appendLine(QStringLiteral("followed"));
+    QTRY_COMPARE(view.lineAtViewportY(view.lineRect(view.lineCount() - 1).center().y()),
+                 view.lineCount() - 1);
+    QVERIFY(marker->isHidden());
 }
 
 void TestLogView::horizontalRangeCoversTheLongestLine()

@@ -104,6 +104,36 @@ private slots:
         QCOMPARE(index, 1);
     }
 
+    // A control's name takes IecControlColumns columns on screen; the widest
+    // line sets the view's horizontal range, also after lines are removed.
+    void columnsCountNamesWide_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<qsizetype>("widest");
+        QTest::addColumn<qsizetype>("widestAfterFirstRemoved");
+        constexpr qsizetype W = IecControlColumns;
+        QTest::newRow("no controls") << QByteArray("abcd\nab") << qsizetype(4) << qsizetype(2);
+        QTest::newRow("STX ETX CR") << QByteArray("\x02"
+                                                  "A\x03\r\nabcde")
+                                    << 1 + 3 * W << qsizetype(5);
+        QTest::newRow("DEL, C1 byte is one column") << QByteArray("x\nx\x7f\x80") << 2 + W << 2 + W;
+    }
+    void columnsCountNamesWide()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(qsizetype, widest);
+        QFETCH(qsizetype, widestAfterFirstRemoved);
+        IecLines store;
+        int index = 0;
+        // Split, as receive events split a line.
+        store.capture(bytes.left(3), index);
+        store.capture(bytes.mid(3), index);
+        QCOMPARE(store.widest(), widest);
+        store.removeLines(0, 0);
+        QCOMPARE(store.widest(), widestAfterFirstRemoved);
+        QCOMPARE(store.columns(0), widestAfterFirstRemoved);
+    }
+
     void displayShowsEveryByte_data()
     {
         QTest::addColumn<QByteArray>("bytes");
