@@ -156,12 +156,12 @@ void Exchange::sequenceEnded()
 // --- Sequence ---------------------------------------------------------------------------
 
 Sequence::Sequence(Exchange &exchange, ReplyTimer &window, QObject *parent)
-    : QObject(parent), m_exchange(exchange), m_window(window)
+    : QObject(parent), m_exchange(exchange), m_exchangeAlive(&exchange), m_window(window)
 {}
 
 Sequence::~Sequence()
 {
-    if (m_running)
+    if (m_running && m_exchangeAlive)
         m_exchange.sequenceEnded();
 }
 

@@ -108,13 +108,18 @@ public:
     // periodic reads off for its lifetime, as a running sequence does.
     class Hold {
     public:
-        explicit Hold(Exchange &exchange) : m_exchange(exchange) { m_exchange.sequenceStarted(); }
-        ~Hold() { m_exchange.sequenceEnded(); }
+        explicit Hold(Exchange &exchange) : m_exchange(&exchange) { exchange.sequenceStarted(); }
+        ~Hold()
+        {
+            if (m_exchange)
+                m_exchange->sequenceEnded();
+        }
         Hold(const Hold &) = delete;
         Hold &operator=(const Hold &) = delete;
 
     private:
-        Exchange &m_exchange;
+        // Cleared when the window's Session goes first.
+        QPointer<Exchange> m_exchange;
     };
 
 signals:
@@ -190,6 +195,9 @@ private:
     void setRunning(bool on);
 
     Exchange &m_exchange;
+    // Cleared when the Session goes before the tab that holds the sequence
+    // (the main window's members are destroyed before its child widgets).
+    QPointer<Exchange> m_exchangeAlive;
     ReplyTimer &m_window;
     QVector<SequenceStep> m_steps;
     int m_index = -1;

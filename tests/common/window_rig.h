@@ -68,7 +68,11 @@ public:
             log.clear();
         }
     }
-    ~WindowRig() { form->close(); }
+    ~WindowRig()
+    {
+        if (form)
+            form->close();
+    }
 
     qvx::Session &session() { return form->session(); }
     template <typename T> T *child(const char *name)

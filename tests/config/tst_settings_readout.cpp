@@ -208,6 +208,18 @@ private slots:
         QCOMPARE(rig.log,
                  (FactoryLines.mid(0, 2) + QStringList{"Serial port for modbus closed", FactoryLines.at(2)}));
     }
+
+    // The window closed while the sequence runs: its tabs go after the link
+    // session and nothing they hold may reach back into it.
+    void windowDestroyedDuringTheSequence()
+    {
+        WindowRig rig({.link = Link::Tcp, .timeoutMs = SlowWindowMs});
+        rig.click("Butt_status");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.received.size(), 2, 5000);
+        rig.form.reset();
+        QTest::qWait(10);
+        QCOMPARE(rig.received.size(), 2);
+    }
 };
 
 QTEST_MAIN(TstSettingsReadout)
