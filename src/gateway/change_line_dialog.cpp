@@ -160,6 +160,11 @@ void ChangeLineDialog::start()
         m_status->setText(QStringLiteral("Wait until \"Find device...\" has ended."));
         return;
     }
+    // A read sequence of a tab or another tool's job has the link until it ends.
+    if (m_session.exchange().sequenceRunning()) {
+        m_status->setText(QStringLiteral("Wait until the read or tool that uses the link has ended."));
+        return;
+    }
     if (!m_session.linkOpen()) {
         m_status->setText(QStringLiteral("Open the serial port or connect over TCP first."));
         m_session.log(QStringLiteral("Change address or baud: no link open"));

@@ -193,6 +193,11 @@ void FindDeviceDialog::start()
             m_status->setText(QStringLiteral("Wait until the change of address or baud has ended."));
             return;
         }
+    // A read sequence of a tab or another tool's job has the link until it ends.
+    if (m_session.exchange().sequenceRunning()) {
+        m_status->setText(QStringLiteral("Wait until the read or tool that uses the link has ended."));
+        return;
+    }
     const bool tcp = m_session.TransportMode == TransportModeKind::Tcp;
     QVector<int> bauds;
     for (int baud : scanBaudOrder())
