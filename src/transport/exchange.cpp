@@ -20,6 +20,13 @@ Exchange::~Exchange() = default;
 
 bool Exchange::checkLink()
 {
+    // A tool's job sends its own requests on this link; one more from a tab
+    // would take the reply the job waits for.
+    if (m_holds > 0 && m_session.linkOpen()) {
+        m_session.log(
+            QStringLiteral("A gateway tool is using the link: wait until it has ended, or cancel it"));
+        return false;
+    }
     return m_session.checkLink();
 }
 

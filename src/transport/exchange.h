@@ -108,11 +108,17 @@ public:
     // periodic reads off for its lifetime, as a running sequence does.
     class Hold {
     public:
-        explicit Hold(Exchange &exchange) : m_exchange(&exchange) { exchange.sequenceStarted(); }
+        explicit Hold(Exchange &exchange) : m_exchange(&exchange)
+        {
+            ++exchange.m_holds;
+            exchange.sequenceStarted();
+        }
         ~Hold()
         {
-            if (m_exchange)
+            if (m_exchange) {
+                --m_exchange->m_holds;
                 m_exchange->sequenceEnded();
+            }
         }
         Hold(const Hold &) = delete;
         Hold &operator=(const Hold &) = delete;
@@ -147,6 +153,8 @@ private:
     QPointer<ReplyTimer> m_latest;
     quint64 m_generation = 0;
     int m_runningSequences = 0;
+    // Holds of gateway tools' jobs: the tabs' operations wait for them.
+    int m_holds = 0;
 };
 
 // One step of a sequence: the request it sends (none: the step only waits

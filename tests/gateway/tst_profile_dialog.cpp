@@ -197,9 +197,13 @@ private slots:
         connect(&r.session().exchange(), &Exchange::sequenceFinished, [&] { ++released; });
         GatewayJob::runSync(client, [&](GatewayClient &c, GatewayJob &) {
             held = c.session().exchange().sequenceRunning();
+            r.click("BitBtn3"); // a tab's read waits for the job
             c.readFirmware();
         });
         QVERIFY(held);
+        QCOMPARE(r.received.size(), 1);
+        QVERIFY(r.log.contains(
+            QStringLiteral("A gateway tool is using the link: wait until it has ended, or cancel it")));
         QVERIFY(!r.session().exchange().sequenceRunning());
         QCOMPARE(released, 1);
     }
