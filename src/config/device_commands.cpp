@@ -7,6 +7,7 @@
 #include "config/settings_readout.h"
 #include "transport/reply_timer.h"
 #include "transport/session.h"
+#include "widgets/named_button.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,13 +21,6 @@
 namespace qvx {
 
 namespace {
-
-QPushButton *button(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    return b;
-}
 
 // An edit whose label is its buddy, so that the label names it for
 // assistive technology too.
@@ -90,30 +84,31 @@ void DeviceCommands::buildCommands()
 
     auto *addressLabel = caption(QStringLiteral("New Address:"), g);
     m_editAddress = labelledEdit(QStringLiteral("Edit_address"), QStringLiteral("1"), 3, addressLabel, g);
-    auto *setAddress = button(QStringLiteral("BitBtn12"), QStringLiteral("Set new modbus address"), g);
+    auto *setAddress = namedButton(QStringLiteral("BitBtn12"), QStringLiteral("Set new modbus address"), g);
 
     auto *baudLabel = caption(QStringLiteral("Set new Baud:"), g);
     m_comboBaud = labelledCombo(QStringLiteral("Combo_baud"), baudRateTexts(), baudLabel, g);
     auto *parityLabel = caption(QStringLiteral("Set new parity:"), g);
     m_comboParity = labelledCombo(QStringLiteral("Combo_parity"), parityTexts(), parityLabel, g);
-    auto *setRtu = button(QStringLiteral("BitBtn11"), QStringLiteral("Set Baud RTU"), g);
-    auto *setIec = button(QStringLiteral("Button1"), QStringLiteral("Set Baud for IEC"), g);
+    auto *setRtu = namedButton(QStringLiteral("BitBtn11"), QStringLiteral("Set Baud RTU"), g);
+    auto *setIec = namedButton(QStringLiteral("Button1"), QStringLiteral("Set Baud for IEC"), g);
 
     auto *minutesLabel = caption(QStringLiteral("Network read timeout (minutes)"), g);
     m_editMinutes = labelledEdit(QStringLiteral("Edit_minutes"), QStringLiteral("2"), 4, minutesLabel, g);
-    auto *setMinutes = button(QStringLiteral("BitBtn13"), QStringLiteral("Set Readout time (2-1440 min)"), g);
+    auto *setMinutes =
+        namedButton(QStringLiteral("BitBtn13"), QStringLiteral("Set Readout time (2-1440 min)"), g);
 
     auto *flagLabel = caption(QStringLiteral("Select what Flag to Set/Clear"), g);
     m_comboFlag = labelledCombo(QStringLiteral("Combo_selectFlag"), flagItems(), flagLabel, g);
     m_checkFlag = new QCheckBox(QStringLiteral("Set/Clear flag"), g);
     m_checkFlag->setObjectName(QStringLiteral("Check_flag01"));
-    auto *sendFlag = button(QStringLiteral("Button7"), QStringLiteral("Send to QVX-24S"), g);
+    auto *sendFlag = namedButton(QStringLiteral("Button7"), QStringLiteral("Send to QVX-24S"), g);
 
     auto *valueLabel = caption(QStringLiteral("Write custom value in custom register (16-bit):"), g);
     m_editSingleValue = labelledEdit(QStringLiteral("Edit_single_value"), QString(), 5, valueLabel, g);
-    auto *writeSingle = button(QStringLiteral("Button2"), QStringLiteral("Write single reg."), g);
+    auto *writeSingle = namedButton(QStringLiteral("Button2"), QStringLiteral("Write single reg."), g);
 
-    auto *firmware = button(QStringLiteral("Button8"), QStringLiteral("Read firmware version"), g);
+    auto *firmware = namedButton(QStringLiteral("Button8"), QStringLiteral("Read firmware version"), g);
     QPushButton *status = m_readout.button();
     status->setParent(g);
 
@@ -191,7 +186,7 @@ void DeviceCommands::buildTcpSettings()
         auto *label = caption(QLatin1String(row.label), g);
         QLineEdit *edit = labelledEdit(QLatin1String(row.edit), QString(), 15, label, g);
         *row.field = edit;
-        auto *set = button(QLatin1String(row.button), QStringLiteral("Set"), g);
+        auto *set = namedButton(QLatin1String(row.button), QStringLiteral("Set"), g);
         // "Set" needs far less than a standard button's width; the address
         // fields take the room, wide enough for "255.255.255.255".
         set->setMaximumWidth(set->fontMetrics().horizontalAdvance(set->text()) + 18);

@@ -8,6 +8,7 @@
 #include "transport/modbus.h"
 #include "transport/reply_timer.h"
 #include "transport/session.h"
+#include "widgets/named_button.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -101,13 +102,6 @@ QLineEdit *lineEdit(const QString &name, const QString &label, const QString &te
     return edit;
 }
 
-QPushButton *button(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    return b;
-}
-
 } // namespace
 
 RegisterBrowser::RegisterBrowser(Session &session, QWidget *parent)
@@ -123,7 +117,7 @@ RegisterBrowser::RegisterBrowser(Session &session, QWidget *parent)
         lineEdit(QStringLiteral("EditInputAddress"), QStringLiteral("Address"), QStringLiteral("1"), 5, this);
     m_editInputCount =
         lineEdit(QStringLiteral("EditInputCount"), QStringLiteral("Count"), QStringLiteral("125"), 3, this);
-    m_readButton = button(QStringLiteral("BitBtn3"), QStringLiteral("Read registers"), this);
+    m_readButton = namedButton(QStringLiteral("BitBtn3"), QStringLiteral("Read registers"), this);
 
     m_grid = new StringGrid(6, 2, this);
     m_grid->setObjectName(QStringLiteral("gridInputRegisters"));
@@ -140,8 +134,8 @@ RegisterBrowser::RegisterBrowser(Session &session, QWidget *parent)
     for (int c = 0; c < headers.size(); ++c)
         m_grid->setCell(c, 0, headers.at(c));
 
-    m_clearButton = button(QStringLiteral("BitBtn4"), QStringLiteral("Clear grid"), this);
-    m_exportButton = button(QStringLiteral("BitBtn8"), QStringLiteral("Export"), this);
+    m_clearButton = namedButton(QStringLiteral("BitBtn4"), QStringLiteral("Clear grid"), this);
+    m_exportButton = namedButton(QStringLiteral("BitBtn8"), QStringLiteral("Export"), this);
 
     m_udTimeout = upDown(QStringLiteral("UD_modbusTimeout"), QStringLiteral("EditTimeoutModbus"),
                          QStringLiteral("Timeout, ms"), 50, 20000, 50, 50, this);

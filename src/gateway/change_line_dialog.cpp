@@ -2,6 +2,7 @@
 
 #include "gateway/find_device_dialog.h"
 #include "transport/session.h"
+#include "widgets/named_button.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -14,13 +15,6 @@
 
 namespace qvx {
 namespace {
-
-QPushButton *button(const char *name, const QString &text, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
 
 void addLabelled(QFormLayout *form, const QString &label, QWidget *field)
 {
@@ -66,10 +60,10 @@ ChangeLineDialog::ChangeLineDialog(Session &session, QWidget *window, FindDevice
     m_verify->setValue(5);
     m_verify->setSuffix(QStringLiteral(" s"));
 
-    m_start = button("Butt_changeStart", QStringLiteral("Change"), this);
-    m_cancel = button("Butt_changeCancel", QStringLiteral("Cancel"), this);
-    m_findButton = button("Butt_changeFind", QStringLiteral("Find device..."), this);
-    auto *close = button("Butt_changeClose", QStringLiteral("Close"), this);
+    m_start = namedButton("Butt_changeStart", QStringLiteral("Change"), this);
+    m_cancel = namedButton("Butt_changeCancel", QStringLiteral("Cancel"), this);
+    m_findButton = namedButton("Butt_changeFind", QStringLiteral("Find device..."), this);
+    auto *close = namedButton("Butt_changeClose", QStringLiteral("Close"), this);
     // Each says what it waits for while it is disabled.
     m_start->setToolTip(QStringLiteral("Writes the new settings and talks to the gateway there (not while a "
                                        "change runs)"));

@@ -2,6 +2,7 @@
 
 #include "gateway/change_line_dialog.h"
 #include "transport/session.h"
+#include "widgets/named_button.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,13 +36,6 @@ QLabel *labelFor(const QString &text, QWidget *field)
     l->setBuddy(field);
     field->setAccessibleName(text);
     return l;
-}
-
-QPushButton *button(const char *name, const QString &text, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
 }
 
 QString timeText(qint64 ms)
@@ -99,10 +93,10 @@ FindDeviceDialog::FindDeviceDialog(Session &session, QWidget *window)
     options->addWidget(m_all);
     options->addStretch(1);
 
-    m_start = button("Butt_findStart", QStringLiteral("Find"), this);
-    m_cancel = button("Butt_findCancel", QStringLiteral("Cancel"), this);
-    m_use = button("Butt_findUse", QStringLiteral("Use"), this);
-    auto *close = button("Butt_findClose", QStringLiteral("Close"), this);
+    m_start = namedButton("Butt_findStart", QStringLiteral("Find"), this);
+    m_cancel = namedButton("Butt_findCancel", QStringLiteral("Cancel"), this);
+    m_use = namedButton("Butt_findUse", QStringLiteral("Use"), this);
+    auto *close = namedButton("Butt_findClose", QStringLiteral("Close"), this);
     // Each says what it waits for while it is disabled.
     m_start->setToolTip(QStringLiteral("Starts a search (not while one runs)"));
     m_cancel->setToolTip(QStringLiteral("Stops the search within one probe (while one runs)"));

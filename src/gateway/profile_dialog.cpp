@@ -7,6 +7,7 @@
 #include "widgets/dialogs.h"
 #include "widgets/file_feedback.h"
 #include "widgets/guard.h"
+#include "widgets/named_button.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -33,13 +34,6 @@ const QColor DiffersColour(255, 214, 214);
 
 constexpr int IdDigitsBit = 5;
 constexpr int LongObisBit = 6;
-
-QPushButton *button(const char *name, const QString &text, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
 
 QTreeWidgetItem *row(QTreeWidgetItem *parent, const QStringList &texts)
 {
@@ -75,15 +69,16 @@ GatewayProfileDialog::GatewayProfileDialog(Session &session, MetersTab &meters, 
     setObjectName(QStringLiteral("GatewayProfile"));
     setWindowTitle(Caption);
 
-    m_read = button("Butt_profileRead", QStringLiteral("Read from gateway"), this);
-    m_open = button("Butt_profileOpen", QStringLiteral("Open..."), this);
-    m_save = button("Butt_profileSave", QStringLiteral("Save..."), this);
-    m_compare = button("Butt_profileCompare", QStringLiteral("Compare with gateway"), this);
-    m_apply = button("Butt_profileApply", QStringLiteral("Apply to gateway"), this);
+    m_read = namedButton("Butt_profileRead", QStringLiteral("Read from gateway"), this);
+    m_open = namedButton("Butt_profileOpen", QStringLiteral("Open..."), this);
+    m_save = namedButton("Butt_profileSave", QStringLiteral("Save..."), this);
+    m_compare = namedButton("Butt_profileCompare", QStringLiteral("Compare with gateway"), this);
+    m_apply = namedButton("Butt_profileApply", QStringLiteral("Apply to gateway"), this);
     m_loadMeters =
-        button("Butt_profileLoadMeters", QStringLiteral("Load meter table into the meter tab"), this);
-    m_cancel = button("Butt_profileCancel", QStringLiteral("Cancel"), this);
-    m_network = new QCheckBox(QStringLiteral("Network block (IP address, gateway, mask, TCP idle time)"), this);
+        namedButton("Butt_profileLoadMeters", QStringLiteral("Load meter table into the meter tab"), this);
+    m_cancel = namedButton("Butt_profileCancel", QStringLiteral("Cancel"), this);
+    m_network =
+        new QCheckBox(QStringLiteral("Network block (IP address, gateway, mask, TCP idle time)"), this);
     m_network->setObjectName(QStringLiteral("Check_profileNetwork"));
     m_unit = new QCheckBox(QStringLiteral("Unit address (written last)"), this);
     m_unit->setObjectName(QStringLiteral("Check_profileUnit"));
@@ -285,7 +280,8 @@ void GatewayProfileDialog::ReadClick()
     runJob(
         QStringLiteral("read"),
         [read](GatewayClient &c, GatewayJob &job) {
-            *read = readGatewayProfile(c, [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
+            *read = readGatewayProfile(
+                c, [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
         },
         [this, read](bool ok) {
             if (!ok)
@@ -308,8 +304,8 @@ void GatewayProfileDialog::CompareClick()
     runJob(
         QStringLiteral("compare"),
         [device](GatewayClient &c, GatewayJob &job) {
-            *device =
-                readGatewayProfile(c, [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
+            *device = readGatewayProfile(
+                c, [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
         },
         [this, device, network = m_network->isChecked(), unit = m_unit->isChecked()](bool ok) {
             if (!ok)
@@ -339,7 +335,8 @@ void GatewayProfileDialog::ApplyClick()
             if (!ok)
                 return;
             const ProfileComparison c = compareProfiles(result->device, *m_profile, network, unit);
-            logLine(QStringLiteral("%1 change(s) written; read back: %2").arg(result->writes).arg(c.heading()));
+            logLine(
+                QStringLiteral("%1 change(s) written; read back: %2").arg(result->writes).arg(c.heading()));
             m_stepText->setText(QStringLiteral("apply: done"));
             showComparison(result->device, c);
         });
@@ -355,8 +352,9 @@ void GatewayProfileDialog::OpenClick()
 {
     guard(
         [this] {
-            const QString path = dialogs().openFileName(
-                this, {QStringLiteral("Open gateway profile"), m_lastFolder, QString(), Filter, QStringLiteral("json")});
+            const QString path =
+                dialogs().openFileName(this, {QStringLiteral("Open gateway profile"), m_lastFolder, QString(),
+                                              Filter, QStringLiteral("json")});
             if (path.isEmpty())
                 return;
             m_lastFolder = QFileInfo(path).absolutePath();
@@ -393,9 +391,9 @@ void GatewayProfileDialog::SaveClick()
         return;
     guard(
         [this] {
-            const QString path =
-                dialogs().saveFileName(this, {QStringLiteral("Save gateway profile"), m_lastFolder,
-                                              QStringLiteral("profile.json"), Filter, QStringLiteral("json")});
+            const QString path = dialogs().saveFileName(this, {QStringLiteral("Save gateway profile"),
+                                                               m_lastFolder, QStringLiteral("profile.json"),
+                                                               Filter, QStringLiteral("json")});
             if (path.isEmpty())
                 return;
             m_lastFolder = QFileInfo(path).absolutePath();
@@ -467,8 +465,8 @@ void GatewayProfileDialog::showComparison(const GatewayProfile &device, const Pr
     m_heading->setText(c.heading());
     m_tree->clear();
     m_tree->setColumnCount(Columns);
-    m_tree->setHeaderLabels(
-        {QStringLiteral("Item"), QStringLiteral("Gateway"), QStringLiteral("Profile"), QStringLiteral("Differs")});
+    m_tree->setHeaderLabels({QStringLiteral("Item"), QStringLiteral("Gateway"), QStringLiteral("Profile"),
+                             QStringLiteral("Differs")});
     auto *settings = new QTreeWidgetItem(m_tree, {QStringLiteral("Settings")});
     const QVector<ProfileSetting> ds = profileSettings(device), fs = profileSettings(file);
     for (qsizetype i = 0; i < ds.size(); ++i) {

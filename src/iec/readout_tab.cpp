@@ -15,6 +15,7 @@
 #include "widgets/serial_panel.h"
 #include "widgets/file_feedback.h"
 #include "transport/session.h"
+#include "widgets/named_button.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -37,13 +38,6 @@ QLabel *wrappedLabel(const QString &text, QWidget *parent)
     return label;
 }
 
-QPushButton *button(const char *name, const QString &text, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
-
 void makeBold(QWidget *w)
 {
     QFont f = w->font();
@@ -59,7 +53,7 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
       m_untilEnd(new QCheckBox(QStringLiteral("Until end of message"), this)),
       m_modeC(new QCheckBox(QStringLiteral("Acknowledge (mode C)"), this)),
       m_start300(new QCheckBox(QStringLiteral("Start at 300 baud"), this)), m_popupIEC(new QMenu(this)),
-      m_stop(button("Button_stopReadout", QStringLiteral("Stop readout"), this)),
+      m_stop(namedButton("Button_stopReadout", QStringLiteral("Stop readout"), this)),
       m_progress(new QLabel(this)), m_lineLabel(new QLabel(this)), m_run(session.comm2())
 {
     m_untilEnd->setObjectName(QStringLiteral("CheckBox_untilEnd"));
@@ -112,16 +106,16 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     addressLabel->setBuddy(m_address);
     m_address->setAccessibleName(addressLabel->text());
 
-    QPushButton *readout = button("Button4", QStringLiteral("Readout"), this);
+    QPushButton *readout = namedButton("Button4", QStringLiteral("Readout"), this);
     makeBold(readout);
     connect(readout, &QPushButton::clicked, this, &ReadoutTab::Button4Click);
 
     m_memo->setObjectName(QStringLiteral("Memo_readout"));
     m_memo->setAccessibleName(QStringLiteral("Readout"));
 
-    QPushButton *clear = button("Button5", QStringLiteral("Clear"), this);
+    QPushButton *clear = namedButton("Button5", QStringLiteral("Clear"), this);
     connect(clear, &QPushButton::clicked, this, &ReadoutTab::Button5Click);
-    QPushButton *save = button("Button6", QStringLiteral("Save"), this);
+    QPushButton *save = namedButton("Button6", QStringLiteral("Save"), this);
     connect(save, &QPushButton::clicked, this, &ReadoutTab::Button6Click);
 
     m_gridIEC->setObjectName(QStringLiteral("gridIEC"));
@@ -139,12 +133,12 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     m_gridIEC->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_gridIEC, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_popupIEC->popup(m_gridIEC->viewport()->mapToGlobal(pos)); });
-    QPushButton *parse = button("BitBtn20", QStringLiteral("Parse"), this);
+    QPushButton *parse = namedButton("BitBtn20", QStringLiteral("Parse"), this);
     connect(parse, &QPushButton::clicked, this, &ReadoutTab::BitBtn20Click);
-    QPushButton *saveGrid = button("BitBtn21", QStringLiteral("Save"), this);
+    QPushButton *saveGrid = namedButton("BitBtn21", QStringLiteral("Save"), this);
     connect(saveGrid, &QPushButton::clicked, this, &ReadoutTab::BitBtn21Click);
     // Shown for what the gateway will offer; it has no action yet.
-    QPushButton *import = button("BitBtnImportQVX", QStringLiteral("Import to QVX"), this);
+    QPushButton *import = namedButton("BitBtnImportQVX", QStringLiteral("Import to QVX"), this);
     import->setEnabled(false);
     // A disabled button must not leave the operator guessing why.
     import->setToolTip(QStringLiteral("Not available in this version: program meters on the "

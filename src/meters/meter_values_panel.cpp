@@ -13,6 +13,7 @@
 #include "transport/reply_timer.h"
 #include "transport/exchange.h"
 #include "transport/session.h"
+#include "widgets/named_button.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -36,13 +37,6 @@ constexpr int LastValueRow = 63;
 
 const QString SaveCaption = QStringLiteral("Save to file meter data");
 const QString LoadCaption = QStringLiteral("Load data from file");
-
-QPushButton *button(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    return b;
-}
 
 QAction *action(const QString &name, const QString &text, QMenu *menu)
 {
@@ -74,13 +68,13 @@ FileDialogRequest fileRequest(const QString &title, const QString &filter, const
 MeterValuesPanel::MeterValuesPanel(Session &session, MetersTab &tab, QWidget *parent)
     : QWidget(parent), m_session(session), m_tab(tab), m_grid(new StringGrid(2, 64, this)),
       m_popup(new QMenu(this)),
-      m_readButton(button(QStringLiteral("BitBtn19"), QStringLiteral("Read real values"), this)),
+      m_readButton(namedButton(QStringLiteral("BitBtn19"), QStringLiteral("Read real values"), this)),
       m_udAutoRead(new QSpinBox(this)),
       m_checkAutoRead(new QCheckBox(QStringLiteral("Auto Read values"), this)),
       m_checkAutoSave(new QCheckBox(QStringLiteral("Auto Save values"), this)),
       m_timerAutoRead(new ReplyTimer(AutoReadMinSeconds * 1000, this, true)),
-      m_saveButton(button(QStringLiteral("BitBtn17"), SaveCaption, this)),
-      m_loadButton(button(QStringLiteral("BitBtn18"), LoadCaption, this))
+      m_saveButton(namedButton(QStringLiteral("BitBtn17"), SaveCaption, this)),
+      m_loadButton(namedButton(QStringLiteral("BitBtn18"), LoadCaption, this))
 {
     m_grid->setObjectName(QStringLiteral("Grid_meterValue"));
     // Which quantity a value is: the OBIS code programmed for its row.

@@ -9,6 +9,7 @@
 #include "transport/reply_timer.h"
 #include "transport/exchange.h"
 #include "transport/session.h"
+#include "widgets/named_button.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -58,23 +59,18 @@ public:
     }
 };
 
-QPushButton *button(const QString &caption, const char *name, QWidget *parent)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
-
 } // namespace
 
 MetersTab::MetersTab(Session &session, QWidget *parent)
     : QWidget(parent), m_session(session), m_gridRegisters(new StringGrid(2, 64, this)),
       m_labelSelected(new QLabel(this)), m_udMeterNumber(new QSpinBox(this)),
-      m_comboMeterId(new QComboBox(this)), m_button3(button(QStringLiteral("Activate"), "Button3", this)),
-      m_buttClearReg(button(QStringLiteral("Clear current registers"), "Butt_clearReg", this)),
-      m_bitBtn16(button(QStringLiteral("Write in QVX-24 this meter"), "BitBtn16", this)),
-      m_bitBtn15(button(QStringLiteral("Read from QVX-24 this meter"), "BitBtn15", this)),
-      m_bitBtn14(button(QStringLiteral("Read info from QVX-24 for all programmed METERS"), "BitBtn14", this)),
+      m_comboMeterId(new QComboBox(this)),
+      m_button3(namedButton("Button3", QStringLiteral("Activate"), this)),
+      m_buttClearReg(namedButton("Butt_clearReg", QStringLiteral("Clear current registers"), this)),
+      m_bitBtn16(namedButton("BitBtn16", QStringLiteral("Write in QVX-24 this meter"), this)),
+      m_bitBtn15(namedButton("BitBtn15", QStringLiteral("Read from QVX-24 this meter"), this)),
+      m_bitBtn14(
+          namedButton("BitBtn14", QStringLiteral("Read info from QVX-24 for all programmed METERS"), this)),
       m_popupRegister(new QMenu(this)),
       m_check16digit(new QCheckBox(QStringLiteral("Enable 16-digit ID"), this)),
       m_checkLongObis(new QCheckBox(QStringLiteral("Enable Long OBIS"), this)),
