@@ -4,6 +4,7 @@
 #include "meters/meter_codec.h"
 
 #include <algorithm>
+#include <cmath>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -40,7 +41,8 @@ std::optional<qint64> jsonInt(const QJsonValue &v, qint64 min, qint64 max)
     if (!v.isDouble())
         return std::nullopt;
     const double d = v.toDouble();
-    if (d != static_cast<double>(static_cast<qint64>(d)) || d < double(min) || d > double(max))
+    // The range first: converting a double outside qint64 is undefined.
+    if (!(d >= double(min) && d <= double(max)) || d != std::trunc(d))
         return std::nullopt;
     return static_cast<qint64>(d);
 }
