@@ -95,6 +95,9 @@ void Comm2::onPortError(QSerialPort::SerialPortError error)
 
 Comm2::~Comm2()
 {
+    // Nobody hears a closing from the destructor: the owner that listens
+    // may be half gone already.
+    blockSignals(true);
     close();
 }
 
