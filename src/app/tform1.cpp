@@ -24,6 +24,7 @@
 #include "monitor/value_trends_window.h"
 #include "gateway/profile_dialog.h"
 #include "widgets/serial_panel.h"
+#include "widgets/status_panel.h"
 
 #include <QAbstractSpinBox>
 #include <QCheckBox>
@@ -145,6 +146,12 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
     m_trafficTap = new TrafficTap(m_session, this);
     m_trafficMonitor = new TrafficMonitorWindow(*m_trafficTap, this);
     m_valueTrends = new ValueTrendsWindow(&m_metersTab->meterTable(), this);
+    // A readout has the serial line to itself: periodic value reads wait for
+    // it, and the readout tab says so.
+    connect(m_readoutTab, &ReadoutTab::serialLineTaken, m_metersTab->valuesPanel(),
+            &MeterValuesPanel::setSerialLineTaken);
+    connect(m_metersTab->valuesPanel(), &MeterValuesPanel::periodicReadWaiting, m_readoutTab,
+            &ReadoutTab::setPeriodicReadWaiting);
     connect(m_metersTab->valuesPanel(), &MeterValuesPanel::slotValuesRead, m_valueTrends,
             [this](int slot, const QVector<std::optional<qint64>> &values) {
                 m_valueTrends->addReading(slot, values);
@@ -160,8 +167,14 @@ TForm1::TForm1(const QString &programDir, QWidget *parent) : QMainWindow(parent)
             [this](const QString &text) { statusBar()->showMessage(text, NoticeMs); });
     connect(&m_session, &Session::statusChanged, this, [this](int panel, const QString &text) {
         if (panel >= 0 && panel < 4)
-            m_statusPanels[panel]->setText(text);
+            m_statusPanels[panel]->setPanelText(text);
     });
+    const char *boxes[4] = {"Combo_com2_name", "Combo_com2_speed", "Combo_dbits", "Combo_com2_parity"};
+    for (int i = 0; i < 4; ++i)
+        m_serialBoxes[i] = m_settingsTab->findChild<QComboBox *>(QLatin1String(boxes[i]));
+    connect(&m_session.comm2(), &Comm2::lineInUseChanged, this, &TForm1::followSerialLine);
+    connect(&m_session, &Session::serialPortOpenChanged, this, &TForm1::followSerialLine);
+    connect(m_settingsTab->serialPanel(), &SerialPanel::lineChanged, this, &TForm1::followSerialLine);
 
     resize(916, 788);
     if (QScreen *screen = QGuiApplication::primaryScreen())
@@ -235,16 +248,34 @@ void TForm1::buildStatusBar()
     static const int widths[4] = {200, 200, 300, 50};
     static const char *roles[4] = {"TCP connection", "Serial port", "Last CRC error", "Status"};
     for (int i = 0; i < 4; ++i) {
-        auto *panel = new QLabel(statusBar());
+        auto *panel = new StatusPanel(QLatin1String(roles[i]), widths[i], statusBar());
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panel->setAccessibleName(QLatin1String(roles[i]));
-        panel->setFixedWidth(widths[i]);
-        panel->setFrameShape(QFrame::StyledPanel);
         statusBar()->addWidget(panel);
         m_statusPanels[i] = panel;
     }
     // Shown only while a readout runs.
     statusBar()->addWidget(m_readoutTab->progressPanel());
+}
+
+void TForm1::followSerialLine()
+{
+    Comm2 &comm = m_session.comm2();
+    auto show = [this](const QString &text) {
+        if (m_session.status(1) != text)
+            m_session.setStatus(1, text);
+    };
+    if (!m_session.SerialPortOpen) {
+        if (m_serialShownOpen)
+            show(comm.devicePath() + QStringLiteral(" is closed"));
+        m_serialShownOpen = false;
+        return;
+    }
+    // Closed for a moment to be opened at another rate: the opening tells.
+    if (!comm.isOpen())
+        return;
+    auto text = [this](int i) { return m_serialBoxes[i] ? m_serialBoxes[i]->currentText() : QString(); };
+    m_serialShownOpen = true;
+    show(serialStatusText(text(0), text(1), text(2), text(3), comm.devicePath(), comm.activeLine()));
 }
 
 QString TForm1::settingsFilePath() const

@@ -14,7 +14,7 @@
 #include <QMap>
 
 class QAction;
-class QLabel;
+class QComboBox;
 class QMenu;
 class QTabWidget;
 
@@ -24,6 +24,7 @@ class ConsolePanel;
 class MetersTab;
 class ReadoutTab;
 class SettingsTab;
+class StatusPanel;
 class OptionsDialog;
 class TFAbout;
 class TrafficMonitorWindow;
@@ -61,11 +62,11 @@ public:
     OptionsDialog *optionsDialog() const { return m_options; }
 
 public slots:
-    void Exit1Click();       // File > Exit, with confirmation
-    void English1Click();    // Language > English
-    void About1Click();      // Help > About
-    void Usermanual1Click(); // Help > User manual
-    void Options1Click();    // Tools > Options...
+    void Exit1Click();           // File > Exit, with confirmation
+    void English1Click();        // Language > English
+    void About1Click();          // Help > About
+    void Usermanual1Click();     // Help > User manual
+    void Options1Click();        // Tools > Options...
     void GatewayProfile1Click(); // Tools > Gateway profile...
     void ApplyCaptions();
 
@@ -79,6 +80,9 @@ protected:
 private:
     void buildMenu();
     void buildStatusBar();
+    // The serial panel follows the port as it runs now, whoever opened,
+    // closed or re-set it (the toggle, a gateway tool, a lost device).
+    void followSerialLine();
     void FormCreate();
     void FormClose();
     void readSettings();
@@ -96,7 +100,11 @@ private:
     TrafficTap *m_trafficTap = nullptr;
     TrafficMonitorWindow *m_trafficMonitor = nullptr;
     ValueTrendsWindow *m_valueTrends = nullptr;
-    QLabel *m_statusPanels[4] = {};
+    StatusPanel *m_statusPanels[4] = {};
+    // The serial boxes whose texts the serial panel shows.
+    QComboBox *m_serialBoxes[4] = {}; // name, speed, data bits, parity
+    // The serial panel shows an open port (so a closing is told).
+    bool m_serialShownOpen = false;
     TFAbout *m_about = nullptr;
     // Values as read from the file: written back for keys whose control does
     // not exist, so nothing is lost.

@@ -804,6 +804,12 @@ int runIecReadout(Options &o)
         }
     });
     interruptWatch.start(100);
+    // An adapter pulled during the readout ends it at once, and says so.
+    QString lost;
+    QObject::connect(&session.comm2(), &Comm2::deviceLost, &run, [&](const QString &reason) {
+        lost = reason;
+        run.stop();
+    });
     try {
         session.ReadoutCaptureActive = true;
         run.start(options);
@@ -844,6 +850,10 @@ int runIecReadout(Options &o)
     if (interrupted) {
         err(QStringLiteral("qvxctl: interrupted after %1 bytes").arg(capture.size()));
         return 130;
+    }
+    if (!lost.isEmpty()) {
+        err(QStringLiteral("qvxctl: %1: %2").arg(session.comm2().devicePath(), lost));
+        return ExitLink;
     }
     if (capture.isEmpty()) {
         err(QStringLiteral("qvxctl: the meter did not answer; check the port, the rate and the framing "

@@ -2,6 +2,7 @@
 
 #include "config/device_codec.h"
 #include "core/errors.h"
+#include "core/link_errors.h"
 #include "meters/meter_codec.h"
 #include "meters/meter_values.h"
 #include "transport/port_name.h"
@@ -12,6 +13,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
+#include <cerrno>
 
 namespace qvx {
 namespace {
@@ -79,12 +81,18 @@ void GatewayClient::open(const GatewayLink &link)
         comm.setDevicePath(path);
 #ifndef Q_OS_WIN
         if (!QFileInfo::exists(path))
-            throw GatewayError(GatewayError::LinkFailed, QStringLiteral("%1: no such port").arg(path));
+            throw GatewayError(GatewayError::LinkFailed,
+                               plainLinkError(LinkErrorKind::PortNotFound, qt_error_string(ENOENT), path));
 #endif
         const PortOpenFailure failure = comm.probeOpen();
-        if (failure != PortOpenFailure::None)
+        if (failure != PortOpenFailure::None) {
+            const int err = comm.probeSystemError();
+            const LinkErrorKind kind = failure == PortOpenFailure::PermissionDenied
+                                           ? LinkErrorKind::PortPermissionDenied
+                                           : LinkErrorKind::PortBusy;
             throw GatewayError(GatewayError::LinkFailed,
-                               QStringLiteral("%1: %2").arg(path, portOpenFailureText(failure)));
+                               plainLinkError(kind, err != 0 ? qt_error_string(err) : QString(), path));
+        }
         Comm2::LineSettings line;
         line.baudRate = link.baud;
         line.parity = serialParity(link.parity);
@@ -101,21 +109,25 @@ void GatewayClient::open(const GatewayLink &link)
     }
     XportSocket &socket = m_session->socket();
     QEventLoop loop;
+    // The whole message, in plain words first: "connection refused by
+    // 10.0.0.5:502 (socket error #111)".
     QString failure;
+    const QString where = QStringLiteral("%1:%2").arg(link.host).arg(link.port);
     auto c1 = connect(&socket, &XportSocket::connected, &loop, &QEventLoop::quit);
     auto c2 = connect(&socket, &XportSocket::error, &loop, [&](int code) {
-        failure = QStringLiteral("socket error #%1").arg(code);
+        failure = plainLinkError(socketErrorKind(code), QStringLiteral("socket error #%1").arg(code), where);
         loop.quit();
     });
     auto c3 = connect(&socket, &XportSocket::disconnected, &loop, [&] {
         if (failure.isEmpty())
-            failure = QStringLiteral("connection closed");
+            failure = plainLinkError(LinkErrorKind::RemoteClosed, QString(), where);
         loop.quit();
     });
     QTimer limit;
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, &loop, [&] {
-        failure = QStringLiteral("no connection within %1 ms").arg(limit.interval());
+        failure = plainLinkError(LinkErrorKind::TimedOut,
+                                 QStringLiteral("no connection within %1 ms").arg(limit.interval()), where);
         loop.quit();
     });
     try {
@@ -123,7 +135,7 @@ void GatewayClient::open(const GatewayLink &link)
         socket.setPort(link.port);
         socket.activate();
     } catch (const QvxError &e) {
-        failure = e.message();
+        failure = plainLinkError(LinkErrorKind::Unknown, e.message(), where);
     }
     if (failure.isEmpty() && !socket.isConnected()) {
         limit.start(qMax(3000, link.timeoutMs));
@@ -134,8 +146,10 @@ void GatewayClient::open(const GatewayLink &link)
     disconnect(c3);
     if (!failure.isEmpty() || !socket.isConnected()) {
         socket.deactivate();
-        throw GatewayError(GatewayError::LinkFailed,
-                           QStringLiteral("%1:%2: %3").arg(link.host).arg(link.port).arg(failure));
+        throw GatewayError(
+            GatewayError::LinkFailed,
+            failure.isEmpty() ? plainLinkError(LinkErrorKind::Unknown, QStringLiteral("no connection"), where)
+                              : failure);
     }
     m_session->setTcpConnected(true);
 }

@@ -16,6 +16,7 @@
 #include "widgets/file_feedback.h"
 #include "transport/session.h"
 #include "widgets/named_button.h"
+#include "widgets/status_panel.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -54,7 +55,8 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
       m_modeC(new QCheckBox(QStringLiteral("Acknowledge (mode C)"), this)),
       m_start300(new QCheckBox(QStringLiteral("Start at 300 baud"), this)), m_popupIEC(new QMenu(this)),
       m_stop(namedButton("Button_stopReadout", QStringLiteral("Stop readout"), this)),
-      m_progress(new QLabel(this)), m_lineLabel(new QLabel(this)), m_run(session.comm2())
+      m_progress(new StatusPanel(QStringLiteral("Readout progress"), 170, this)),
+      m_lineLabel(new QLabel(this)), m_waitingLabel(new QLabel(this)), m_run(session.comm2())
 {
     m_untilEnd->setObjectName(QStringLiteral("CheckBox_untilEnd"));
     m_untilEnd->setToolTip(QStringLiteral("Capture until ETX and the block check character, until no byte "
@@ -67,9 +69,6 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
                                           "probe)"));
     connect(&m_run, &IecReadoutRun::logLine, &m_session, &Session::log);
     m_progress->setObjectName(QStringLiteral("StatusPanelReadout"));
-    m_progress->setAccessibleName(QStringLiteral("Readout progress"));
-    m_progress->setFrameShape(QFrame::StyledPanel);
-    m_progress->setMinimumWidth(170);
     m_progress->hide();
     connect(&m_run, &IecReadoutRun::progress, this, &ReadoutTab::showProgress);
     connect(&m_run, &IecReadoutRun::finished, this, &ReadoutTab::readoutFinished);
@@ -154,6 +153,10 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     // Opening and closing the port is told through the serial status panel.
     connect(&m_session, &Session::statusChanged, this, &ReadoutTab::updateLineLabel);
     updateLineLabel();
+    // Empty and hidden until a periodic value read waits for the readout.
+    m_waitingLabel->setObjectName(QStringLiteral("Label_readoutWaiting"));
+    m_waitingLabel->setWordWrap(true);
+    m_waitingLabel->hide();
 
     auto *addressRow = new QHBoxLayout;
     addressRow->addWidget(addressLabel);
@@ -181,6 +184,7 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     left->addLayout(intro);
     left->addLayout(addressRow);
     left->addWidget(m_lineLabel);
+    left->addWidget(m_waitingLabel);
     left->addLayout(optionRow);
     left->addWidget(m_memo, 1);
     left->addLayout(memoButtons);
@@ -270,9 +274,9 @@ void ReadoutTab::showProgress(qint64 bytes, int seconds)
 {
     if (m_window.isValid()) {
         const qint64 left = qMax<qint64>(0, (CaptureMs - m_window.elapsed() + 999) / 1000);
-        m_progress->setText(QStringLiteral("Readout: %1 bytes, %2 s left").arg(bytes).arg(left));
+        m_progress->setPanelText(QStringLiteral("Readout: %1 bytes, %2 s left").arg(bytes).arg(left));
     } else {
-        m_progress->setText(QStringLiteral("Readout: %1 bytes, %2 s").arg(bytes).arg(seconds));
+        m_progress->setPanelText(QStringLiteral("Readout: %1 bytes, %2 s").arg(bytes).arg(seconds));
     }
     m_progress->show();
 }
@@ -323,8 +327,23 @@ void ReadoutTab::startReadout()
         m_window.start();
     // The run purges the port and writes the sign-on.  No receive event is
     // handled between this write and the flag: both run in this handler.
-    m_run.start(options);
+    try {
+        m_run.start(options);
+    } catch (...) {
+        // A press inside a run whose sign-on could not be written: that run
+        // has ended without its end, and the line is free again.
+        if (m_lineTaken && !m_run.running()) {
+            m_lineTaken = false;
+            m_stop->setEnabled(false);
+            emit serialLineTaken(false);
+        }
+        throw;
+    }
     m_stop->setEnabled(true);
+    if (!m_lineTaken) {
+        m_lineTaken = true;
+        emit serialLineTaken(true);
+    }
     m_session.ReadoutCaptureActive = true;
     m_session.RxBuffer.clear();
     if (options.untilEnd) {
@@ -363,8 +382,12 @@ void ReadoutTab::readoutFinished()
     m_timerDirectRead->disable();
     m_session.ReadoutCaptureActive = false;
     m_progress->hide();
-    m_progress->clear();
+    m_progress->setPanelText(QString());
     m_window.invalidate();
+    if (m_lineTaken) {
+        m_lineTaken = false;
+        emit serialLineTaken(false);
+    }
     // Silence is the commonest first failure: wrong port, rate or framing.
     if (m_run.capture().isEmpty() && !m_stoppedByOperator) {
         const Comm2::LineSettings line = usedLine();
@@ -374,6 +397,16 @@ void ReadoutTab::readoutFinished()
                              .arg(line.baudRate)
                              .arg(lineText(line)));
     }
+}
+
+void ReadoutTab::setPeriodicReadWaiting(bool waiting)
+{
+    const QString text = waiting ? QStringLiteral("A periodic value read (\"Auto Read values\") is waiting: "
+                                                  "it reads once when the readout has ended.")
+                                 : QString();
+    m_waitingLabel->setText(text);
+    m_waitingLabel->setAccessibleName(text);
+    m_waitingLabel->setVisible(waiting);
 }
 
 void ReadoutTab::captureBytes(const QByteArray &bytes)

@@ -39,6 +39,7 @@ class ReadoutView;
 class ReplyTimer;
 class SerialPanel;
 class Session;
+class StatusPanel;
 class StringGrid;
 
 class ReadoutTab : public QWidget {
@@ -57,7 +58,10 @@ public:
     // The status bar panel that shows a running readout's bytes and seconds
     // (hidden while none runs); the window puts it in its status bar beside
     // the four panels it has anyway.
-    QLabel *progressPanel() const { return m_progress; }
+    StatusPanel *progressPanel() const { return m_progress; }
+    // True from the start of a readout until it has ended: the serial line
+    // carries the meter's bytes, and no periodic Modbus read may go out.
+    bool hasSerialLine() const { return m_lineTaken; }
 
     StringGrid *gridIEC() const { return m_gridIEC; }
     ReadoutView *memoReadout() const { return m_memo; }
@@ -91,6 +95,12 @@ public slots:
     void CopyCodesToMeterSlotClick();
     // "Stop readout": ends a running readout now.
     void ButtonStopReadoutClick();
+    // A periodic value read waits for the end of the readout (or no longer).
+    void setPeriodicReadWaiting(bool waiting);
+
+signals:
+    // A readout took the serial line (true) or gave it back (false).
+    void serialLineTaken(bool taken);
 
 private:
     void startReadout();
@@ -113,8 +123,10 @@ private:
     QCheckBox *m_start300;
     QMenu *m_popupIEC;
     QPushButton *m_stop;
-    QLabel *m_progress;
+    StatusPanel *m_progress;
     QLabel *m_lineLabel;
+    QLabel *m_waitingLabel;
+    bool m_lineTaken = false;
     IecReadoutRun m_run;
     // Since the ten-second window opened; invalid while the readout runs to
     // the end of the message.

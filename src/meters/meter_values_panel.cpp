@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qvx {
@@ -191,6 +192,7 @@ void MeterValuesPanel::BitBtn19Click()
                         AppendValuesLog();
                 },
                 false);
+            readSent();
         },
         this);
 }
@@ -218,6 +220,7 @@ void MeterValuesPanel::Readcurrent1Click()
                 ModbusRequest::readInput(m_tab.unit(), rowValueAddress(m_tab.meterNumber(), row, wide),
                                          valueBytes(wide) / 2),
                 [this](const QByteArray &reply) { DecodeMeterValue(reply); }, false);
+            readSent();
         },
         this);
 }
@@ -287,15 +290,19 @@ void MeterValuesPanel::Edit_autoreadChange()
 void MeterValuesPanel::Check_autoReadClick()
 {
     m_timerAutoRead->setEnabled(m_checkAutoRead->isChecked());
+    // Switched off: a tick that waited is dropped.
+    if (!m_checkAutoRead->isChecked())
+        setTickWaiting(false);
 }
 
 void MeterValuesPanel::Timer_autoReadValuesTimer()
 {
     // A tick inside a running sequence (the settings readout, the read of all
-    // meters) would empty the buffers under it: it waits for the sequence's
-    // end and then reads once.
-    if (m_session.exchange().sequenceRunning()) {
-        m_tickWaiting = true;
+    // meters) would empty the buffers under it; one inside a readout would
+    // send a Modbus request onto the meter's line and check the meter's
+    // bytes as its reply.  It waits for the end and then reads once.
+    if (m_session.exchange().sequenceRunning() || m_lineTaken) {
+        setTickWaiting(true);
         return;
     }
     BitBtn19Click();
@@ -303,12 +310,61 @@ void MeterValuesPanel::Timer_autoReadValuesTimer()
 
 void MeterValuesPanel::sequenceFinished()
 {
-    if (!m_tickWaiting)
+    readWaitingTick();
+}
+
+void MeterValuesPanel::readWaitingTick()
+{
+    if (!m_tickWaiting || m_lineTaken || m_session.exchange().sequenceRunning())
         return;
-    m_tickWaiting = false;
+    setTickWaiting(false);
     // Auto-read switched off meanwhile: the waiting tick is dropped.
     if (m_checkAutoRead->isChecked())
         BitBtn19Click();
+}
+
+void MeterValuesPanel::setTickWaiting(bool waiting)
+{
+    m_tickWaiting = waiting;
+    const bool forReadout = m_tickWaiting && m_lineTaken;
+    if (forReadout != m_waitingShown) {
+        m_waitingShown = forReadout;
+        emit periodicReadWaiting(forReadout);
+    }
+}
+
+void MeterValuesPanel::setSerialLineTaken(bool taken)
+{
+    if (taken == m_lineTaken)
+        return;
+    m_lineTaken = taken;
+    ReplyTimer &window = m_tab.timerReadSingle();
+    if (taken && m_readPending && window.isEnabled()) {
+        window.disable();
+        m_readPending = false;
+        const bool again = m_checkAutoRead->isChecked();
+        m_session.log(again ? QStringLiteral("Value read stopped: a readout took the serial line; the "
+                                             "periodic read reads again after it")
+                            : QStringLiteral("Value read stopped: a readout took the serial line"));
+        if (again)
+            m_tickWaiting = true;
+    }
+    setTickWaiting(m_tickWaiting);
+    // After the readout's own end has run (the port back at its settings).
+    if (!taken)
+        QTimer::singleShot(0, this, &MeterValuesPanel::readWaitingTick);
+}
+
+void MeterValuesPanel::readSent()
+{
+    m_readPending = true;
+    connect(&m_tab.timerReadSingle(), &ReplyTimer::timeout, this, &MeterValuesPanel::readEnded,
+            Qt::UniqueConnection);
+}
+
+void MeterValuesPanel::readEnded()
+{
+    m_readPending = false;
 }
 
 void MeterValuesPanel::AppendValuesLog()

@@ -66,14 +66,30 @@ public slots:
     void Timer_autoReadValuesTimer();
     void BitBtn17Click(); // "Save to file meter data"
     void BitBtn18Click(); // "Load data from file"
+    // A readout took the serial line (true) or gave it back (false): while
+    // it has it, auto-read ticks wait and one read follows its end.  A value
+    // read still waiting for its reply is ended without a word of decoding:
+    // the readout purges its reply, and the window would take the meter's
+    // bytes for it (and, ending, purge the meter's answer).
+    void setSerialLineTaken(bool taken);
 
 signals:
     // A whole-slot reading was decoded: the values of slot, element 0 row 1.
     void slotValuesRead(int slot, const QVector<std::optional<qint64>> &values);
+    // An auto-read tick waits for a readout to give the line back (or no
+    // longer waits).
+    void periodicReadWaiting(bool waiting);
 
 private:
     // A sequence has ended: an auto-read tick that waited for it reads now.
     void sequenceFinished();
+    // The tick that waited reads now, unless a sequence or a readout still
+    // holds the line.
+    void readWaitingTick();
+    void setTickWaiting(bool waiting);
+    // A value read was sent into the meter tab's window (its end is watched).
+    void readSent();
+    void readEnded();
     bool sixtyFourBit() const;
     // Writes value to row (1..last row of the grid; nothing elsewhere).
     void showValue(int row, qint64 value);
@@ -100,8 +116,14 @@ private:
     // The first append of this run was reported in the status bar; later
     // ones are not, the log grows every few seconds.
     bool m_valuesLogReported = false;
-    // An auto-read tick came while a sequence ran.
+    // An auto-read tick came while a sequence or a readout ran.
     bool m_tickWaiting = false;
+    // A readout has the serial line.
+    bool m_lineTaken = false;
+    // A value read of this panel waits in the meter tab's window.
+    bool m_readPending = false;
+    // What periodicReadWaiting said last.
+    bool m_waitingShown = false;
 };
 
 } // namespace qvx

@@ -46,6 +46,28 @@ bool isDeviceLossError(QSerialPort::SerialPortError error)
            error == QSerialPort::WriteError;
 }
 
+LinkErrorKind serialErrorKind(QSerialPort::SerialPortError error, int systemError)
+{
+    if (const LinkErrorKind k = serialSystemErrorKind(systemError); k != LinkErrorKind::Unknown)
+        return k;
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return LinkErrorKind::PortNotFound;
+    case QSerialPort::PermissionError:
+        // Qt says so for a lock file held by another program as well; the
+        // system's number (above) tells a refusal apart.
+        return systemError == 0 ? LinkErrorKind::PortBusy : LinkErrorKind::PortPermissionDenied;
+    case QSerialPort::OpenError:
+        return LinkErrorKind::PortOpenFailed;
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        return LinkErrorKind::PortLost;
+    default:
+        return LinkErrorKind::Unknown;
+    }
+}
+
 void Comm2::onPortError(QSerialPort::SerialPortError error)
 {
     if (m_opening || m_lossPending || !m_port->isOpen() || !isDeviceLossError(error))
@@ -56,7 +78,9 @@ void Comm2::onPortError(QSerialPort::SerialPortError error)
     // the link.  The release waits for the next turn of the event loop: this
     // runs inside the port's own notifier, which closing would delete.
     m_lossPending = true;
-    const QString reason = m_port->errorString();
+    // Whatever the system calls it ("Inappropriate ioctl for device" for a
+    // hung-up pty), the operator hears what happened first.
+    const QString reason = plainLinkError(LinkErrorKind::PortLost, m_port->errorString(), QString());
     QMetaObject::invokeMethod(
         this,
         [this, reason] {
@@ -71,6 +95,9 @@ void Comm2::onPortError(QSerialPort::SerialPortError error)
 
 Comm2::~Comm2()
 {
+    // Nobody hears a closing from the destructor: the owner that listens
+    // may be half gone already.
+    blockSignals(true);
     close();
 }
 
@@ -98,18 +125,23 @@ PortOpenFailure Comm2::probeOpen()
 {
     QSerialPort probe;
     probe.setPortName(m_path);
+    m_probeError = 0;
     if (probe.open(QIODevice::ReadWrite)) {
         probe.close();
         return PortOpenFailure::None;
     }
     // Qt reports a busy device and a refused one alike; ask the system which.
-    const PortOpenFailure failure = portOpenFailure(deviceAccessError(m_path));
+    m_probeError = deviceAccessError(m_path);
+    const PortOpenFailure failure = portOpenFailure(m_probeError);
     return failure == PortOpenFailure::None ? PortOpenFailure::InUse : failure;
 }
 
 void Comm2::failOpen(int err)
 {
-    const QString reason = m_port->errorString();
+    // The error number and the words as the operator can act on them, the
+    // system's own text after them.
+    const QString reason =
+        plainLinkError(serialErrorKind(m_port->error(), err), m_port->errorString(), QString());
     const int code = err != 0 ? err : static_cast<int>(m_port->error());
     if (m_port->isOpen())
         m_port->close();
@@ -162,6 +194,7 @@ void Comm2::open()
     m_port->setDataTerminalReady(false);
     m_port->setRequestToSend(false);
     m_port->clearError();
+    emit lineInUseChanged();
 }
 
 int Comm2::applySettings(const LineSettings &s)
@@ -188,8 +221,10 @@ int Comm2::applySettings(const LineSettings &s)
         err = apply([&] { return m_port->setStopBits(s.stopBits); });
     if (err == 0)
         err = apply([&] { return m_port->setFlowControl(QSerialPort::NoFlowControl); });
-    if (err == 0)
+    if (err == 0 && !(m_active == s)) {
         m_active = s;
+        emit lineInUseChanged();
+    }
     return err;
 }
 
@@ -205,10 +240,13 @@ bool Comm2::applyLine(const LineSettings &s)
 void Comm2::close()
 {
     m_lossPending = false;
-    if (m_port->isOpen())
+    const bool wasOpen = m_port->isOpen();
+    if (wasOpen)
         m_port->close();
     m_port->clearError();
     m_virtualLine = false;
+    if (wasOpen)
+        emit lineInUseChanged();
 }
 
 bool Comm2::isOpen() const
@@ -337,6 +375,38 @@ Comm2::LineSettings lineSettingsFromTexts(const QString &speed, const QString &p
     s.dataBits = dataBits == QLatin1String("7") ? QSerialPort::Data7 : QSerialPort::Data8;
     s.stopBits = stopBits == QLatin1String("2") ? QSerialPort::TwoStop : QSerialPort::OneStop;
     return s;
+}
+
+QString serialStatusText(const QString &name, const QString &speed, const QString &dataBits,
+                         const QString &parity, const QString &devicePath, const Comm2::LineSettings &inUse)
+{
+    const Comm2::LineSettings boxes = lineSettingsFromTexts(speed, parity, dataBits, QString());
+    const QString nameText = serialDevicePath(name) == devicePath ? name : devicePath;
+    const QString speedText = boxes.baudRate == inUse.baudRate ? speed : QString::number(inUse.baudRate);
+    const QString bitsText =
+        boxes.dataBits == inUse.dataBits ? dataBits : QString::number(int(inUse.dataBits));
+    QString parityText = parity;
+    if (boxes.parity != inUse.parity) {
+        switch (inUse.parity) {
+        case QSerialPort::NoParity:
+            parityText = QStringLiteral("None");
+            break;
+        case QSerialPort::OddParity:
+            parityText = QStringLiteral("Odd");
+            break;
+        case QSerialPort::MarkParity:
+            parityText = QStringLiteral("Mark");
+            break;
+        case QSerialPort::SpaceParity:
+            parityText = QStringLiteral("Space");
+            break;
+        default:
+            parityText = QStringLiteral("Even");
+            break;
+        }
+    }
+    return nameText + QStringLiteral(" - ") + speedText + QLatin1Char(',') + bitsText + QLatin1Char(',') +
+           parityText;
 }
 
 } // namespace qvx

@@ -5,6 +5,7 @@
 // thread); QSerialPort's own notifier replaces the watcher and writer threads.
 #pragma once
 
+#include "core/link_errors.h"
 #include "transport/port_name.h"
 
 #include <QByteArray>
@@ -55,6 +56,10 @@ public:
     bool testOpen() { return probeOpen() == PortOpenFailure::None; }
     // The same test, saying why it failed.
     PortOpenFailure probeOpen();
+    // The system's error number of the last failed probeOpen() (0 when the
+    // system let this user open it and only a lock held by another program
+    // refused it).
+    int probeSystemError() const { return m_probeError; }
     // Opens the device and applies the line settings; raises QvxError with
     // the reason when any step fails (the port then stays closed).
     //
@@ -97,8 +102,11 @@ signals:
     void rxChar(int count);
     // The open device went away (hang-up, I/O error, adapter unplugged).  The
     // component has already stopped reading and released the device; reason
-    // is the system's text for it.  Emitted once per loss.
+    // says it in plain words, the system's text after them.  Emitted once per
+    // loss.
     void deviceLost(const QString &reason);
+    // The port opened, closed, or runs at other settings now (activeLine()).
+    void lineInUseChanged();
     // Taps for the traffic monitor: every block handed to the port, and every
     // chunk taken from it (purged bytes included), with the time they passed
     // in microseconds since the epoch.
@@ -122,12 +130,17 @@ private:
     bool m_opening = false;
     // A loss was seen and its release is queued.
     bool m_lossPending = false;
+    int m_probeError = 0;
 };
 
 // True when a serial port error means the device is gone (or no longer
 // usable at all) rather than a passing condition: a read or write failure
 // other than "try again", or the device disappearing.
 bool isDeviceLossError(QSerialPort::SerialPortError error);
+
+// The kind of a serial port failure, from the system's error number when it
+// tells (errno), else from QSerialPort's own class of error.
+LinkErrorKind serialErrorKind(QSerialPort::SerialPortError error, int systemError);
 
 // The ten rates of the Speed box, in their order.
 inline constexpr std::array<qint32, 10> StandardBaudRates = {300,   1200,  2400,  4800,  9600,
@@ -139,5 +152,15 @@ inline constexpr std::array<qint32, 10> StandardBaudRates = {300,   1200,  2400,
 // bits only for "7", 2 stop bits only for "2".
 Comm2::LineSettings lineSettingsFromTexts(const QString &speed, const QString &parity,
                                           const QString &dataBits, const QString &stopBits);
+
+// The serial status panel of an open port: name " - " speed "," data bits ","
+// parity, each as its box shows it while the box describes the line in use
+// (a typed 14400 runs at 19200 and still reads 14400), else as the port runs
+// now, whoever changed it (a gateway tool that moved the line, a box changed
+// while the port is open, which takes effect only at the next opening).
+// devicePath is the port's device; a name box that names another device
+// gives way to it.
+QString serialStatusText(const QString &name, const QString &speed, const QString &dataBits,
+                         const QString &parity, const QString &devicePath, const Comm2::LineSettings &inUse);
 
 } // namespace qvx

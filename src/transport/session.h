@@ -45,7 +45,13 @@ public:
 
     // The link state when a link opens or closes, the same for the window's
     // panels and for every other requester.
-    void setSerialPortOpen(bool open) { SerialPortOpen = open; }
+    void setSerialPortOpen(bool open)
+    {
+        if (SerialPortOpen == open)
+            return;
+        SerialPortOpen = open;
+        emit serialPortOpenChanged(open);
+    }
     // A TCP connection made (transaction identifiers start again at 1000) or
     // lost.
     void setTcpConnected(bool connected)
@@ -115,6 +121,9 @@ public:
 signals:
     void logLine(const QString &line);
     void statusChanged(int panel, const QString &text);
+    // SerialPortOpen changed (whoever opened or closed the port: the toggle,
+    // a gateway tool, a lost device).
+    void serialPortOpenChanged(bool open);
     void notice(const QString &text);
     // Bytes were appended to RxBuffer or TcpRxBuffer.
     void received();

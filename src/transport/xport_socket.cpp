@@ -73,6 +73,40 @@ void closeSocketHandle(intptr_t handle)
 
 } // namespace
 
+LinkErrorKind socketErrorKind(int platformCode)
+{
+    switch (platformCode) {
+#ifdef Q_OS_WIN
+    case WSAECONNREFUSED:
+        return LinkErrorKind::ConnectionRefused;
+    case WSAHOST_NOT_FOUND:
+        return LinkErrorKind::HostNotFound;
+    case WSAETIMEDOUT:
+        return LinkErrorKind::TimedOut;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+        return LinkErrorKind::RemoteClosed;
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+        return LinkErrorKind::NetworkUnreachable;
+#else
+    case ECONNREFUSED:
+        return LinkErrorKind::ConnectionRefused;
+    case ETIMEDOUT:
+        return LinkErrorKind::TimedOut;
+    case ECONNRESET:
+    case ECONNABORTED:
+    case EPIPE:
+        return LinkErrorKind::RemoteClosed;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+        return LinkErrorKind::NetworkUnreachable;
+#endif
+    default:
+        return LinkErrorKind::Unknown;
+    }
+}
+
 int platformSocketErrorNumber(QAbstractSocket::SocketError error, const QString &detail)
 {
     // Qt's socket engine reports these connect failures all as NetworkError

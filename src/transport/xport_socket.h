@@ -10,6 +10,8 @@
 // somewhere the operator never meant.
 #pragma once
 
+#include "core/link_errors.h"
+
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QHostAddress>
@@ -27,6 +29,10 @@ namespace qvx {
 // connect failures into NetworkError; detail (the socket's error string)
 // tells them apart again.
 int platformSocketErrorNumber(QAbstractSocket::SocketError error, const QString &detail = QString());
+
+// The kind of a socket failure for the platform's error number (as
+// platformSocketErrorNumber gives it), for the plain words of a link error.
+LinkErrorKind socketErrorKind(int platformCode);
 
 // The address of a strict dotted IPv4 text ("a.b.c.d", each part 1 to 3
 // decimal digits, at most 255; leading zeros are decimal, not octal), or

@@ -157,7 +157,16 @@ void TcpPanel::Xport_socketError(int code)
 {
     // The code is taken by value, so the client has nothing left to raise;
     // the link state is left to the connect and disconnect events.
-    guard([this, code] { m_session.log(QStringLiteral("Socket error #") + QString::number(code)); }, this);
+    guard(
+        [this, code] {
+            m_session.log(QStringLiteral("Socket error #") + QString::number(code));
+            // The log keeps the number; the status bar says what it means.
+            const XportSocket &socket = m_session.socket();
+            m_session.notify(plainLinkError(socketErrorKind(code),
+                                            QStringLiteral("socket error #%1").arg(code),
+                                            QStringLiteral("%1:%2").arg(socket.host()).arg(socket.port())));
+        },
+        this);
 }
 
 } // namespace qvx

@@ -82,7 +82,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(log().contains(QStringLiteral("Serial port for modbus closed")), 5000);
         const qsizetype lost = indexOfPrefix(QStringLiteral("Serial device ") + pty.slavePath() + " lost: ");
         QVERIFY2(lost >= 0, qPrintable(log().join('\n')));
-        QVERIFY(log()[lost].size() > (QStringLiteral("Serial device ") + pty.slavePath() + " lost: ").size());
+        // What happened in plain words, the system's own text after them.
+        const QString plain = QStringLiteral("Serial device ") + pty.slavePath() +
+                              " lost: the adapter was unplugged or stopped answering (";
+        QVERIFY2(log()[lost].startsWith(plain) && log()[lost].endsWith(QLatin1Char(')')) &&
+                     log()[lost].size() > plain.size() + 1,
+                 qPrintable(log()[lost]));
         QCOMPARE(log().value(lost + 1), QStringLiteral("Serial port for modbus closed"));
         QVERIFY(!rig->session().comm2().isOpen());
         QCOMPARE(toggle->text(), QStringLiteral("Connect to port"));

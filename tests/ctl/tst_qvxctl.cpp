@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -347,6 +348,24 @@ private slots:
         QCOMPARE(energy.value("unit").toString(), QStringLiteral("kWh"));
         QVERIFY(energy.value("name").toString().startsWith(QStringLiteral("Active energy import")));
         QVERIFY(energy.value("value").toString().toDouble() > 0);
+    }
+
+    // A link that cannot be made is said in plain words, the system's text
+    // after them, on one line of stderr.
+    void closedTcpPortInPlainWords()
+    {
+        quint16 deadPort = 0;
+        {
+            QTcpServer gone;
+            QVERIFY(gone.listen(QHostAddress::LocalHost));
+            deadPort = gone.serverPort();
+        }
+        const QString where = QStringLiteral("127.0.0.1:%1").arg(deadPort);
+        const Run r = ctl({"--tcp", where, "info"});
+        QCOMPARE(r.code, 3);
+        QCOMPARE(
+            r.err,
+            QStringLiteral("qvxctl: connection refused by %1 (socket error #111)\n").arg(where).toUtf8());
     }
 
 private:

@@ -247,12 +247,17 @@ private slots:
             deadPort = gone.port();
         }
         Link l;
+        QSignalSpy notices(&l.session, &Session::notice);
         l.ip->setText(QStringLiteral("127.0.0.1"));
         l.port->setText(QString::number(deadPort));
         l.connectButton->click();
         QTRY_COMPARE(l.log.size(), 2);
         QCOMPARE(l.log.at(0), QStringLiteral("Trying to connect to remote TCP server..."));
         QCOMPARE(l.log.at(1), QStringLiteral("Socket error #111"));
+        // The status bar says what the number means.
+        QCOMPARE(notices.size(), 1);
+        QCOMPARE(notices.at(0).at(0).toString(),
+                 QStringLiteral("connection refused by 127.0.0.1:%1 (socket error #111)").arg(deadPort));
         QVERIFY(l.connectButton->isEnabled());
         QCOMPARE(l.status0(), QString());
         QCOMPARE(l.clientState(), QAbstractSocket::UnconnectedState);
