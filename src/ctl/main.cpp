@@ -158,11 +158,14 @@ const CommandHelp CommandHelps[] = {
      "and the firmware identification.\n"},
     {"meters", "qvxctl [LINK] meters read [--slot N] [-o FILE] [--id-digits 8|16] [--long-obis on|off]\n"
                "qvxctl [LINK] meters write FILE [--slot N]\nqvxctl [LINK] meters diff FILE\n"
-               "The meter table as a meter data file (the window's format) or JSON.\n"},
+               "The meter table as a meter data file (the window's format) or JSON.  FILE is written\n"
+               "whole or not at all; with --targets -o is a pattern ({name}, {host}, {port}, {unit}).\n"},
     {"values", "qvxctl [LINK] values SLOT [--64bit] [--every SECONDS] [--count N]\n"
                "The slot's collected values; with --every one reading per period until --count or Ctrl+C.\n"},
-    {"profile", "qvxctl [LINK] profile save|diff FILE\nqvxctl [LINK] profile apply FILE [--with-address] "
-                "[--with-network]\nA gateway profile is one JSON file (\"format\": \"qvx-profile/1\").\n"},
+    {"profile",
+     "qvxctl [LINK] profile save|diff FILE\nqvxctl [LINK] profile apply FILE [--with-address] "
+     "[--with-network]\nA gateway profile is one JSON file (\"format\": \"qvx-profile/1\"), at most\n"
+     "1 MiB; save writes it whole or not at all, with --targets FILE is a pattern as for -o.\n"},
     {"iec", "qvxctl --serial PORT [--baud N] [--data-bits 7|8] [--parity P] iec readout ADDRESS\n"
             "        [--until-end] [--mode-c] [--start-300]\n"
             "Reads a meter on PORT: sends the sign-on for ADDRESS (\"\" for any meter) and captures\n"
