@@ -694,7 +694,7 @@ int Runner::scanCmd()
         lastUnit = r.size() == 2 ? intArg(r.last(), QStringLiteral("--units"), firstUnit, 247) : firstUnit;
         if (r.size() > 2)
             throw UsageError{
-                QStringLiteral("--units: A-B, not \"%1\"").arg(p.value(QStringLiteral("units")))};
+                QStringLiteral("--units: A-B, not %1").arg(quoteInput(p.value(QStringLiteral("units"))))};
     }
     QVector<int> bauds = scanBaudOrder();
     if (p.isSet(QStringLiteral("bauds"))) {
@@ -707,7 +707,8 @@ int Runner::scanCmd()
         parities = p.value(QStringLiteral("parities")).toLower().split(QLatin1Char(','));
         for (const QString &x : parities)
             if (x != QLatin1String("none") && x != QLatin1String("even") && x != QLatin1String("odd"))
-                throw UsageError{QStringLiteral("--parities: \"%1\" is not none, even or odd").arg(x)};
+                throw UsageError{
+                    QStringLiteral("--parities: %1 is not none, even or odd").arg(quoteInput(x))};
     }
     const bool tcp = m_c.linkSettings().tcp;
     ScanPlan plan{bauds,
@@ -1232,7 +1233,8 @@ int main(int argc, char *argv[])
         if (o.value)
             valueOptions += o.names;
     if (!p.parse(argumentsWithNumbers(QCoreApplication::arguments(), valueOptions))) {
-        err(QStringLiteral("qvxctl: ") + p.errorText());
+        // The parser's message quotes the option as typed.
+        err(QStringLiteral("qvxctl: ") + cutInput(p.errorText(), 120));
         return ExitUsage;
     }
     // A second value would silently replace the first.

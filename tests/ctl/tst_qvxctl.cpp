@@ -145,6 +145,9 @@ private slots:
         QTest::newRow("long argument cut")
             << QStringList{"--tcp", "127.0.0.1:1", "read", QString(5000, QLatin1Char('h')), "0", "1"} << 2
             << "...\" (5000 characters) is not holding or input";
+        QTest::newRow("long option cut")
+            << QStringList{"--tcp", "127.0.0.1:1", "--" + QString(3000, 'x'), "info"} << 2
+            << "... (3018 characters)";
     }
     void usageErrors()
     {
