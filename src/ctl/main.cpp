@@ -2,6 +2,7 @@
 // on every target of a target file.  Every encoding and decoder is the
 // window's own (through the gateway runners), so both always agree.
 #include "core/errors.h"
+#include "core/input_text.h"
 #include "gateway/gateway_client.h"
 #include "gateway/gateway_format.h"
 #include "gateway/gateway_runners.h"
@@ -16,16 +17,23 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSet>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -49,6 +57,11 @@ void installInterruptHandler()
     std::signal(SIGINT, [](int) { g_interrupted = true; });
 #ifdef SIGTERM
     std::signal(SIGTERM, [](int) { g_interrupted = true; });
+#endif
+#ifdef SIGXFSZ
+    // A file size limit then fails the write (and the old file stays) instead
+    // of killing the program with a temporary file half written.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 
@@ -79,6 +92,16 @@ QString compact(const QJsonObject &o)
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
+// Difference lines as objects: what, gateway and the file's value under
+// otherKey ("profile" or "file").
+QJsonArray differencesJson(const QStringList &lines, const char *otherKey)
+{
+    QJsonArray a;
+    for (const QString &l : lines)
+        a.append(differenceToJson(l, QLatin1String(otherKey)));
+    return a;
+}
+
 const char *const Help = R"(Commands:
   scan [--units A-B] [--bauds LIST] [--parities LIST] [--all]
                          find gateways (serial: rates, parities and units; TCP: units)
@@ -101,8 +124,17 @@ const char *const Help = R"(Commands:
   iec readout ADDRESS [--until-end] [--mode-c] [--start-300]
                          read a meter directly over IEC 62056-21 (serial only)
 
-Many gateways: --targets FILE runs the command on every target (one a line, as
-LINK options such as "--tcp 10.0.0.5 --unit 3"; # comments), -j N at once.
+Many gateways: --targets FILE runs the command on every target, one a line as
+LINK options ("--tcp 10.0.0.5 --unit 3"), optionally "--name NAME", # comments;
+-j N at once; results in the file's order with the reason of each failure.
+One link a line; the same gateway twice is refused (--allow-duplicates runs
+them one after the other).  An output file is then a pattern with {name},
+{host}, {port}, {unit} (-o 'tables/{name}.txt'); two targets never write one
+file.  Without --name a target is named by its link: 10.0.0.5-502-u3.
+
+Files: FILE and the targets file must be regular files of at most 1 MiB.
+Every output is written whole (a temporary file, then renamed) or not at all,
+and it is checked to be writable before the first request.
 
 Exit status: 0 done; 1 a gateway did not answer, answered with an exception or
 failed a read-back or diff; 2 usage error; 3 the link could not be opened.
@@ -126,11 +158,14 @@ const CommandHelp CommandHelps[] = {
      "and the firmware identification.\n"},
     {"meters", "qvxctl [LINK] meters read [--slot N] [-o FILE] [--id-digits 8|16] [--long-obis on|off]\n"
                "qvxctl [LINK] meters write FILE [--slot N]\nqvxctl [LINK] meters diff FILE\n"
-               "The meter table as a meter data file (the window's format) or JSON.\n"},
+               "The meter table as a meter data file (the window's format) or JSON.  FILE is written\n"
+               "whole or not at all; with --targets -o is a pattern ({name}, {host}, {port}, {unit}).\n"},
     {"values", "qvxctl [LINK] values SLOT [--64bit] [--every SECONDS] [--count N]\n"
                "The slot's collected values; with --every one reading per period until --count or Ctrl+C.\n"},
-    {"profile", "qvxctl [LINK] profile save|diff FILE\nqvxctl [LINK] profile apply FILE [--with-address] "
-                "[--with-network]\nA gateway profile is one JSON file (\"format\": \"qvx-profile/1\").\n"},
+    {"profile",
+     "qvxctl [LINK] profile save|diff FILE\nqvxctl [LINK] profile apply FILE [--with-address] "
+     "[--with-network]\nA gateway profile is one JSON file (\"format\": \"qvx-profile/1\"), at most\n"
+     "1 MiB; save writes it whole or not at all, with --targets FILE is a pattern as for -o.\n"},
     {"iec", "qvxctl --serial PORT [--baud N] [--data-bits 7|8] [--parity P] iec readout ADDRESS\n"
             "        [--until-end] [--mode-c] [--start-300]\n"
             "Reads a meter on PORT: sends the sign-on for ADDRESS (\"\" for any meter) and captures\n"
@@ -147,6 +182,13 @@ struct Options {
     GatewayLink link;
     bool timeoutGiven = false;
     bool json = false;
+    // The form of a written file (meters read -o): JSON or the meter data
+    // file.  As --json, except in a target's run, where --json is the
+    // result line's form and this the form the whole run was asked for.
+    bool fileJson = false;
+    // The command is checked for --targets: its output names a pattern,
+    // whose files are checked one by one.
+    bool targetsCheck = false;
     bool verbose = false;
     bool quiet = false;
     QStringList args; // command and its arguments
@@ -159,11 +201,11 @@ int intOption(const QCommandLineParser &p, const QString &name, qint64 min, qint
         return fallback;
     const std::optional<qint64> v = parseNumber(p.value(name), min, max);
     if (!v)
-        throw UsageError{QStringLiteral("--%1: must be %2..%3, not \"%4\"")
+        throw UsageError{QStringLiteral("--%1: must be %2..%3, not %4")
                              .arg(name)
                              .arg(min)
                              .arg(max)
-                             .arg(p.value(name))};
+                             .arg(quoteInput(p.value(name)))};
     return int(*v);
 }
 
@@ -172,16 +214,88 @@ int intArg(const QString &text, const QString &what, qint64 min, qint64 max)
     const std::optional<qint64> v = parseNumber(text, min, max);
     if (!v)
         throw UsageError{
-            QStringLiteral("%1: must be %2..%3, not \"%4\"").arg(what).arg(min).arg(max).arg(text)};
+            QStringLiteral("%1: must be %2..%3, not %4").arg(what).arg(min).arg(max).arg(quoteInput(text))};
     return int(*v);
 }
 
+int addressArg(const QString &text)
+{
+    const std::optional<qint64> v = parseNumber(text, 0, 65535);
+    if (!v)
+        throw UsageError{
+            QStringLiteral("START: %1 is not a register address (0..65535)").arg(cutInput(text))};
+    return int(*v);
+}
+
+// A profile, meter data or targets file is some ten KB; a megabyte is far
+// beyond any real one and still little to hold.
+constexpr qint64 MaxInputBytes = 1024 * 1024;
+
+// Reads a whole input file, refusing what is not a regular file (a device
+// never ends, a pipe may never answer) and what is beyond MaxInputBytes.
 QByteArray readFileOrThrow(const QString &path)
 {
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw UsageError{QStringLiteral("%1: no such file").arg(path)};
+    if (!info.isFile())
+        throw UsageError{QStringLiteral("%1: not a regular file (a folder, a device or a pipe)").arg(path)};
+    auto tooBig = [&](qint64 size) {
+        return UsageError{QStringLiteral("%1: %2 bytes; an input file is at most %3 bytes (1 MiB)")
+                              .arg(path)
+                              .arg(size)
+                              .arg(MaxInputBytes)};
+    };
+    if (info.size() > MaxInputBytes)
+        throw tooBig(info.size());
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw UsageError{QStringLiteral("%1: %2").arg(path, f.errorString())};
-    return f.readAll();
+    // The file may have grown since it was looked at.
+    const QByteArray bytes = f.read(MaxInputBytes + 1);
+    if (bytes.size() > MaxInputBytes)
+        throw tooBig(bytes.size());
+    return bytes;
+}
+
+// Checks, before anything is sent, that path can be written: the temporary
+// file a save writes beside it is made and dropped again.
+void checkWritable(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        throw UsageError{QStringLiteral("%1: is a folder; give a file name").arg(path)};
+    if (info.exists() && !info.isFile())
+        throw UsageError{QStringLiteral("%1: not a regular file; a file is written whole and renamed over "
+                                        "it, so give a file name (without -o the output goes to standard "
+                                        "output)")
+                             .arg(path)};
+    if (!info.dir().exists())
+        throw UsageError{QStringLiteral("%1: the folder %2 does not exist").arg(path, info.dir().path())};
+    QSaveFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly))
+        throw UsageError{QStringLiteral("%1: cannot be written: %2").arg(path, probe.errorString())};
+    probe.cancelWriting();
+}
+
+// Writes bytes to path whole, through a temporary file renamed over it: a
+// full disk, a size limit or a kill leaves the old file as it was.
+void writeWholeFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile f(path);
+    // flush() before commit(): a write that fails only when the buffer goes
+    // to the disk must not be committed.
+    errno = 0;
+    if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush() && f.commit())
+        return;
+    // A short write (a full disk, a file size limit) leaves Qt without a
+    // message of its own; the system's is still there.
+    const int code = errno;
+    QString why = f.errorString();
+    if ((why.isEmpty() || why == QLatin1String("Unknown error")) && code != 0)
+        why = QString::fromLocal8Bit(std::strerror(code));
+    f.cancelWriting();
+    throw UsageError{QStringLiteral("%1: not written (%2); the file is as it was").arg(path, why)};
 }
 
 // A meter table from a meter data file or a JSON file of the same shape.
@@ -272,14 +386,14 @@ void Runner::validate()
     if (cmd == QLatin1String("read")) {
         needArgs(4, 4, QStringLiteral("read holding|input START COUNT"));
         if (arg(1) != QLatin1String("holding") && arg(1) != QLatin1String("input"))
-            throw UsageError{QStringLiteral("read: \"%1\" is not holding or input").arg(arg(1))};
-        intArg(arg(2), QStringLiteral("START"), 0, 65535);
+            throw UsageError{QStringLiteral("read: %1 is not holding or input").arg(quoteInput(arg(1)))};
+        const int start = addressArg(arg(2));
         const int count = intArg(arg(3), QStringLiteral("COUNT"), 1, 126);
-        if (intArg(arg(2), QStringLiteral("START"), 0, 65535) + count > 65536)
+        if (start + count > 65536)
             throw UsageError{QStringLiteral("read: START + COUNT beyond register 65535")};
     } else if (cmd == QLatin1String("write")) {
         needArgs(3, 126, QStringLiteral("write START VALUE..."));
-        const int start = intArg(arg(1), QStringLiteral("START"), 0, 65535);
+        const int start = addressArg(arg(1));
         for (int i = 2; i < m_o.args.size(); ++i)
             m_values << uint16_t(intArg(arg(i), QStringLiteral("VALUE"), 0, 65535));
         if (start + m_values.size() > 65536)
@@ -290,13 +404,15 @@ void Runner::validate()
         const QString sub = arg(1);
         if (sub == QLatin1String("read")) {
             needArgs(2, 2, QStringLiteral("meters read [--slot N] [-o FILE]"));
+            if (p.isSet(QStringLiteral("output")) && !m_o.targetsCheck)
+                checkWritable(p.value(QStringLiteral("output")));
         } else if (sub == QLatin1String("write") || sub == QLatin1String("diff")) {
             needArgs(3, 3, QStringLiteral("meters %1 FILE").arg(sub));
             m_fileTable = loadTableFile(arg(2), &m_fileSlots);
         } else {
-            throw UsageError{QStringLiteral("meters: \"%1\" is not read, write or diff").arg(sub)};
+            throw UsageError{QStringLiteral("meters: %1 is not read, write or diff").arg(quoteInput(sub))};
         }
-        intOption(p, QStringLiteral("slot"), 1, 32, 0);
+        const int slot = intOption(p, QStringLiteral("slot"), 1, 32, 0);
         intOption(p, QStringLiteral("id-digits"), 8, 16, 8);
         if (p.isSet(QStringLiteral("id-digits")) &&
             p.value(QStringLiteral("id-digits")) != QLatin1String("8") &&
@@ -306,6 +422,9 @@ void Runner::validate()
             p.value(QStringLiteral("long-obis")) != QLatin1String("on") &&
             p.value(QStringLiteral("long-obis")) != QLatin1String("off"))
             throw UsageError{QStringLiteral("--long-obis: must be on or off")};
+        // With 16-digit IDs the gateway has 30 slots: known before any request.
+        if (slot > 30 && p.value(QStringLiteral("id-digits")) == QLatin1String("16"))
+            throw UsageError{QStringLiteral("--slot: the gateway has 30 slots with 16-digit IDs")};
     } else if (cmd == QLatin1String("values")) {
         needArgs(2, 2, QStringLiteral("values SLOT [--64bit] [--every SECONDS] [--count N]"));
         intArg(arg(1), QStringLiteral("SLOT"), 1, 32);
@@ -314,8 +433,10 @@ void Runner::validate()
     } else if (cmd == QLatin1String("profile")) {
         const QString sub = arg(1);
         if (sub != QLatin1String("save") && sub != QLatin1String("diff") && sub != QLatin1String("apply"))
-            throw UsageError{QStringLiteral("profile: \"%1\" is not save, diff or apply").arg(sub)};
+            throw UsageError{QStringLiteral("profile: %1 is not save, diff or apply").arg(quoteInput(sub))};
         needArgs(3, 3, QStringLiteral("profile %1 FILE").arg(sub));
+        if (sub == QLatin1String("save") && !m_o.targetsCheck)
+            checkWritable(arg(2));
         if (sub != QLatin1String("save")) {
             const ProfileParse r = parseProfile(readFileOrThrow(arg(2)));
             if (!r.profile)
@@ -325,8 +446,12 @@ void Runner::validate()
     } else if (cmd == QLatin1String("scan")) {
         needArgs(1, 1, QStringLiteral("scan [--units A-B] [--bauds LIST] [--parities LIST] [--all]"));
     } else {
-        throw UsageError{QStringLiteral("unknown command \"%1\"; see qvxctl --help").arg(cmd)};
+        throw UsageError{QStringLiteral("unknown command %1; see qvxctl --help").arg(quoteInput(cmd))};
     }
+    // Only meters read writes to -o; anywhere else it would be ignored.
+    if (p.isSet(QStringLiteral("output")) &&
+        !(cmd == QLatin1String("meters") && arg(1) == QLatin1String("read")))
+        throw UsageError{QStringLiteral("-o: only meters read writes a file (profile save takes its FILE)")};
 }
 
 int Runner::run()
@@ -425,19 +550,16 @@ int Runner::metersCmd()
         m_c.readMeterTable(table, sixteen, longObis, first, last, progress);
         if (!m_o.quiet && stderrIsTerminal())
             fprintf(stderr, "\n");
-        if (m_o.json) {
-            const QByteArray doc =
-                QJsonDocument(meterTableToJson(table, first, last)).toJson(QJsonDocument::Compact);
-            if (p.isSet(QStringLiteral("output"))) {
-                QFile f(p.value(QStringLiteral("output")));
-                if (!f.open(QIODevice::WriteOnly) || f.write(doc + '\n') < 0)
-                    throw UsageError{QStringLiteral("%1: %2").arg(f.fileName(), f.errorString())};
-            } else {
-                out(QString::fromUtf8(doc));
-            }
-        } else if (p.isSet(QStringLiteral("output"))) {
-            if (const std::optional<QString> e = saveMeterDataFile(p.value(QStringLiteral("output")), table))
-                throw UsageError{QStringLiteral("%1: %2").arg(p.value(QStringLiteral("output")), *e)};
+        const bool toFile = p.isSet(QStringLiteral("output"));
+        const QByteArray doc =
+            QJsonDocument(meterTableToJson(table, first, last)).toJson(QJsonDocument::Compact);
+        if (toFile && m_o.fileJson) {
+            writeWholeFile(p.value(QStringLiteral("output")), doc + '\n');
+        } else if (toFile) {
+            // The bytes "Save to file meter data" writes.
+            writeWholeFile(p.value(QStringLiteral("output")), meterDataFileBytes(table));
+        } else if (m_o.json) {
+            out(QString::fromUtf8(doc));
         } else {
             const QByteArray b = meterDataFileBytes(table);
             fwrite(b.constData(), 1, size_t(b.size()), stdout);
@@ -455,7 +577,7 @@ int Runner::metersCmd()
     const QStringList &diffs = diffs0;
     if (m_o.json) {
         out(compact(QJsonObject{{QStringLiteral("slots"), int(slotNums.size())},
-                                {QStringLiteral("differences"), QJsonArray::fromStringList(diffs)}}));
+                                {QStringLiteral("differences"), differencesJson(diffs, "file")}}));
     } else {
         for (const QString &d : diffs)
             out(d);
@@ -520,9 +642,7 @@ int Runner::profileCmd()
     const QCommandLineParser &p = *m_o.parser;
     if (sub == QLatin1String("save")) {
         const GatewayProfile prof = readGatewayProfile(m_c, tracker());
-        QFile f(arg(2));
-        if (!f.open(QIODevice::WriteOnly) || f.write(profileToJson(prof)) < 0)
-            throw UsageError{QStringLiteral("%1: %2").arg(arg(2), f.errorString())};
+        writeWholeFile(arg(2), profileToJson(prof));
         if (m_o.json)
             out(compact(QJsonObject{{QStringLiteral("saved"), arg(2)}}));
         else if (!m_o.quiet)
@@ -541,7 +661,7 @@ int Runner::profileCmd()
         const GatewayProfile device = readGatewayProfile(m_c, tracker());
         const QStringList d = profileDifferences(device, file, network, address);
         if (m_o.json)
-            out(compact(QJsonObject{{QStringLiteral("differences"), QJsonArray::fromStringList(d)}}));
+            out(compact(QJsonObject{{QStringLiteral("differences"), differencesJson(d, "profile")}}));
         else
             for (const QString &l : d)
                 out(l);
@@ -555,7 +675,7 @@ int Runner::profileCmd()
     if (m_o.json)
         out(compact(QJsonObject{{QStringLiteral("writes"), writes},
                                 {QStringLiteral("requests"), m_c.requests()},
-                                {QStringLiteral("differences"), QJsonArray::fromStringList(d)}}));
+                                {QStringLiteral("differences"), differencesJson(d, "profile")}}));
     else if (!m_o.quiet)
         out(QStringLiteral("%1 change(s) written, %2 request(s)").arg(writes).arg(m_c.requests()));
     if (!d.isEmpty())
@@ -574,7 +694,7 @@ int Runner::scanCmd()
         lastUnit = r.size() == 2 ? intArg(r.last(), QStringLiteral("--units"), firstUnit, 247) : firstUnit;
         if (r.size() > 2)
             throw UsageError{
-                QStringLiteral("--units: A-B, not \"%1\"").arg(p.value(QStringLiteral("units")))};
+                QStringLiteral("--units: A-B, not %1").arg(quoteInput(p.value(QStringLiteral("units"))))};
     }
     QVector<int> bauds = scanBaudOrder();
     if (p.isSet(QStringLiteral("bauds"))) {
@@ -587,7 +707,8 @@ int Runner::scanCmd()
         parities = p.value(QStringLiteral("parities")).toLower().split(QLatin1Char(','));
         for (const QString &x : parities)
             if (x != QLatin1String("none") && x != QLatin1String("even") && x != QLatin1String("odd"))
-                throw UsageError{QStringLiteral("--parities: \"%1\" is not none, even or odd").arg(x)};
+                throw UsageError{
+                    QStringLiteral("--parities: %1 is not none, even or odd").arg(quoteInput(x))};
     }
     const bool tcp = m_c.linkSettings().tcp;
     ScanPlan plan{bauds,
@@ -632,6 +753,23 @@ int Runner::scanCmd()
     return found.isEmpty() ? ExitGateway : ExitOk;
 }
 
+// The kind of a failure as a target's result names it.
+QString errorKindName(GatewayError::Kind k)
+{
+    switch (k) {
+    case GatewayError::LinkFailed:
+        return QStringLiteral("link");
+    case GatewayError::NoAnswer:
+        return QStringLiteral("no answer");
+    case GatewayError::Exception:
+        return QStringLiteral("exception");
+    case GatewayError::Mismatch:
+        return QStringLiteral("differs");
+    default:
+        return QStringLiteral("interrupted");
+    }
+}
+
 int exitFor(GatewayError::Kind k)
 {
     return k == GatewayError::LinkFailed ? ExitLink : ExitGateway;
@@ -673,7 +811,8 @@ int runOne(Options &o)
         return rc;
     } catch (const GatewayError &e) {
         if (o.json && !o.args.isEmpty())
-            out(compact(QJsonObject{{QStringLiteral("error"), e.message()}}));
+            out(compact(QJsonObject{{QStringLiteral("error"), e.message()},
+                                    {QStringLiteral("kind"), errorKindName(e.kind())}}));
         if (e.kind() == GatewayError::Cancelled) {
             // Whatever was under way is named, so nothing half-done goes unnoticed.
             err(QStringLiteral("qvxctl: interrupted") +
@@ -867,25 +1006,94 @@ int runIecReadout(Options &o)
     return ExitOk;
 }
 
-// One child process per target, up to jobs TCP targets at once; serial
-// targets one after another.
-int runTargets(Options &o, const QStringList &forward, const QVector<GatewayLink> &targets, int jobs)
+// The arguments as the parser should see them: a negative number ("read
+// holding -1 1") is an argument, not a cluster of short options, so that
+// its own check can say what is wrong with it.  When one is present the
+// options go first and the arguments after "--", in their order.
+QStringList argumentsWithNumbers(const QStringList &args, const QStringList &valueOptions)
 {
-    struct Slot {
-        QProcess *proc = nullptr;
-        int index = -1;
-    };
-    int next = 0, done = 0, failed = 0, worst = ExitOk;
-    QVector<QString> results(targets.size());
+    static const QRegularExpression negative(QStringLiteral("^-[0-9]"));
+    QStringList options{args.value(0)}, positional;
+    bool any = false;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (a == QLatin1String("--")) {
+            positional += args.mid(i + 1);
+            break;
+        }
+        if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-") || negative.match(a).hasMatch()) {
+            any = any || negative.match(a).hasMatch();
+            positional << a;
+            continue;
+        }
+        options << a;
+        const QString name = a.mid(a.startsWith(QLatin1String("--")) ? 2 : 1);
+        if (!name.contains(QLatin1Char('=')) && valueOptions.contains(name) && i + 1 < args.size())
+            options << args.at(++i);
+    }
+    if (!any)
+        return args;
+    return options + QStringList{QStringLiteral("--")} + positional;
+}
+
+// Why a target's run failed, in a few words: from the differences it
+// printed, the kind of error it ended with, or its last line on standard error.
+QString failureReason(int code, const QJsonArray &results, const QString &errText)
+{
+    QStringList whats;
+    QJsonObject error;
+    for (const QJsonValue &v : results) {
+        const QJsonObject r = v.toObject();
+        for (const QJsonValue &d : r.value(QLatin1String("differences")).toArray())
+            whats << d.toObject().value(QLatin1String("what")).toString();
+        if (r.contains(QLatin1String("error")))
+            error = r;
+    }
+    const QString kind = error.value(QLatin1String("kind")).toString();
+    const QString message = error.value(QLatin1String("error")).toString();
+    if (!whats.isEmpty())
+        return (kind == QLatin1String("differs") ? QStringLiteral("read-back ") : QString()) +
+               differsText(whats);
+    if (kind == QLatin1String("link") || kind == QLatin1String("no answer"))
+        return message.startsWith(QLatin1String("no answer")) ? message
+                                                              : QStringLiteral("no answer: ") + message;
+    if (!kind.isEmpty())
+        return kind + QStringLiteral(": ") + message;
+    QString last = errText.section(QLatin1Char('\n'), -1);
+    if (last.startsWith(QLatin1String("qvxctl: ")))
+        last = last.mid(8);
+    if (code == ExitUsage)
+        return QStringLiteral("refused: ") + last;
+    if (code == 130)
+        return QStringLiteral("interrupted");
+    return last.isEmpty() ? QStringLiteral("exit status %1").arg(code) : last;
+}
+
+// One child process per target, up to jobs TCP targets at once; serial
+// targets one after another, and never two on one connection at once.
+// Results are printed in the file's order: each as soon as those before it
+// are in.
+int runTargets(Options &o, const QVector<QStringList> &forward, const QVector<Target> &targets, int jobs)
+{
+    int next = 0, done = 0, failed = 0, worst = ExitOk, printed = 0;
+    QVector<std::optional<QString>> lines(targets.size());
     QEventLoop loop;
     QList<QProcess *> running;
     bool serialBusy = false;
+    QSet<QString> busy;
     QElapsedTimer clock;
     clock.start();
+    auto flush = [&] {
+        while (printed < lines.size() && lines.at(printed))
+            out(*lines.at(printed++));
+    };
     std::function<void()> launch = [&] {
         while (next < targets.size() && running.size() < jobs && !g_interrupted) {
-            const GatewayLink &t = targets.at(next);
-            if (!t.tcp && serialBusy)
+            const Target &target = targets.at(next);
+            const GatewayLink &t = target.link;
+            // The next target waits rather than being overtaken: the
+            // order of the file is the order of the work.
+            if ((!t.tcp && serialBusy) || busy.contains(connectionKey(t)))
                 break;
             const int index = next++;
             auto *proc = new QProcess;
@@ -893,31 +1101,35 @@ int runTargets(Options &o, const QStringList &forward, const QVector<GatewayLink
             if (!t.tcp)
                 a << QStringLiteral("--data-bits") << QString::number(t.dataBits)
                   << QStringLiteral("--stop-bits") << QString::number(t.stopBits);
-            a << QStringLiteral("--timeout") << QString::number(t.timeoutMs) << QStringLiteral("--json")
-              << QStringLiteral("-q") << forward;
+            a << QStringLiteral("--timeout") << QString::number(t.timeoutMs) << QStringLiteral("--as-target")
+              << (o.json ? QStringLiteral("json") : QStringLiteral("text")) << QStringLiteral("-q")
+              << forward.at(index);
             if (!t.tcp)
                 serialBusy = true;
+            busy.insert(connectionKey(t));
             running << proc;
-            QObject::connect(proc, &QProcess::finished, &loop, [&, proc, index, t](int code) {
-                const QList<QByteArray> lines = proc->readAllStandardOutput().trimmed().split('\n');
+            QObject::connect(proc, &QProcess::finished, &loop, [&, proc, index, target](int code) {
+                const GatewayLink &link = target.link;
+                const QList<QByteArray> outLines = proc->readAllStandardOutput().trimmed().split('\n');
                 const QString errText = QString::fromLocal8Bit(proc->readAllStandardError()).trimmed();
-                QJsonObject r{{QStringLiteral("target"), t.describe()}, {QStringLiteral("ok"), code == 0}};
                 QJsonArray results2;
-                for (const QByteArray &l : lines)
+                for (const QByteArray &l : outLines)
                     if (!l.isEmpty())
                         results2.append(QJsonDocument::fromJson(l).object());
-                r.insert(QStringLiteral("error"),
-                         code == 0 ? QJsonValue() : QJsonValue(errText.section(QLatin1Char('\n'), -1)));
+                const QString reason = code == 0 ? QString() : failureReason(code, results2, errText);
+                QJsonObject r{{QStringLiteral("target"), link.describe()},
+                              {QStringLiteral("name"), target.name},
+                              {QStringLiteral("line"), target.line},
+                              {QStringLiteral("ok"), code == 0},
+                              {QStringLiteral("error"), code == 0 ? QJsonValue() : QJsonValue(reason)}};
                 r.insert(QStringLiteral("result"),
                          results2.size() == 1 ? QJsonValue(results2.at(0)) : QJsonValue(results2));
-                if (o.json)
-                    out(compact(r));
-                else
-                    out(QStringLiteral("%1  %2%3")
-                            .arg(t.describe().leftJustified(40))
-                            .arg(code == 0 ? QStringLiteral("ok") : QStringLiteral("FAILED"))
-                            .arg(code == 0 ? QString()
-                                           : QStringLiteral("  ") + errText.section(QLatin1Char('\n'), -1)));
+                lines[index] = o.json ? compact(r)
+                                      : QStringLiteral("%1  %2%3")
+                                            .arg(link.describe().leftJustified(40))
+                                            .arg(code == 0 ? QStringLiteral("ok") : QStringLiteral("FAILED"))
+                                            .arg(code == 0 ? QString() : QStringLiteral("  ") + reason);
+                flush();
                 // A target that cannot be reached is one gateway that did not
                 // answer: the run as a whole still opened what it had to.
                 if (code != 0) {
@@ -925,8 +1137,9 @@ int runTargets(Options &o, const QStringList &forward, const QVector<GatewayLink
                     worst = qMax(worst, code == ExitUsage ? int(ExitUsage) : int(ExitGateway));
                 }
                 ++done;
-                if (!t.tcp)
+                if (!link.tcp)
                     serialBusy = false;
+                busy.remove(connectionKey(link));
                 running.removeOne(proc);
                 proc->deleteLater();
                 launch();
@@ -946,6 +1159,10 @@ int runTargets(Options &o, const QStringList &forward, const QVector<GatewayLink
     launch();
     if (!running.isEmpty())
         loop.exec();
+    // After an interrupt the targets not run leave gaps; the rest still shows.
+    for (; printed < lines.size(); ++printed)
+        if (lines.at(printed))
+            out(*lines.at(printed));
     if (!o.quiet)
         err(QStringLiteral("%1 target(s): %2 ok, %3 failed, %4 not run, %5 s")
                 .arg(targets.size())
@@ -993,12 +1210,13 @@ int main(int argc, char *argv[])
         {{"q", "quiet"}, "Errors only.", nullptr},
         {{"targets"}, "Run the command on every target in FILE.", "FILE"},
         {{"j", "jobs"}, "TCP targets at once with --targets (1).", "N"},
+        {{"allow-duplicates"}, "--targets: run targets on the same gateway one after the other.", nullptr},
         {{"units"}, "scan: units A-B (1-247).", "A-B"},
         {{"bauds"}, "scan: rates to try, comma-separated (all nine).", "LIST"},
         {{"parities"}, "scan: parities to try (even,none,odd).", "LIST"},
         {{"all"}, "scan: do not stop at the first gateway.", nullptr},
         {{"slot"}, "meters: only slot N.", "N"},
-        {{"o", "output"}, "meters read: write to FILE.", "FILE"},
+        {{"o", "output"}, "meters read: write to FILE (with --targets a pattern: {name}...).", "FILE"},
         {{"id-digits"}, "meters: 8 or 16-digit IDs (the gateway's flag).", "N"},
         {{"long-obis"}, "meters: on or off (the gateway's flag).", "on|off"},
         {{"64bit"}, "values: 64-bit values.", nullptr},
@@ -1013,12 +1231,30 @@ int main(int argc, char *argv[])
     for (const Opt &o : opts)
         p.addOption(o.value ? QCommandLineOption(o.names, QLatin1String(o.help), QLatin1String(o.value))
                             : QCommandLineOption(o.names, QLatin1String(o.help)));
+    // A target's run: results as JSON lines, files in the form (json or
+    // text) the whole run was asked for.
+    QCommandLineOption asTarget(QStringLiteral("as-target"), QString(), QStringLiteral("FORM"));
+    asTarget.setFlags(QCommandLineOption::HiddenFromHelp);
+    p.addOption(asTarget);
 
     // Unknown options and bad values are usage errors; nothing is sent.
-    if (!p.parse(QCoreApplication::arguments())) {
-        err(QStringLiteral("qvxctl: ") + p.errorText());
+    QStringList valueOptions{QStringLiteral("as-target")};
+    for (const Opt &o : opts)
+        if (o.value)
+            valueOptions += o.names;
+    if (!p.parse(argumentsWithNumbers(QCoreApplication::arguments(), valueOptions))) {
+        // The parser's message quotes the option as typed.
+        err(QStringLiteral("qvxctl: ") + cutInput(p.errorText(), 120));
         return ExitUsage;
     }
+    // A second value would silently replace the first.
+    for (const Opt &o : opts)
+        if (o.value && p.values(o.names.first()).size() > 1) {
+            const QStringList v = p.values(o.names.first());
+            err(QStringLiteral("qvxctl: --%1 given twice (%2 and %3); give it once")
+                    .arg(o.names.last(), quoteInput(v.at(0)), quoteInput(v.at(1))));
+            return ExitUsage;
+        }
     if (p.isSet(QStringLiteral("version"))) {
         out(QStringLiteral("qvxctl ") + QCoreApplication::applicationVersion());
         return ExitOk;
@@ -1037,6 +1273,11 @@ int main(int argc, char *argv[])
         return ExitOk;
     }
     o.json = p.isSet(QStringLiteral("json"));
+    o.fileJson = o.json;
+    if (p.isSet(asTarget)) {
+        o.fileJson = p.value(asTarget) == QLatin1String("json");
+        o.json = true;
+    }
     o.verbose = p.isSet(QStringLiteral("verbose"));
     o.quiet = p.isSet(QStringLiteral("quiet"));
     o.timeoutGiven = p.isSet(QStringLiteral("timeout"));
@@ -1056,26 +1297,55 @@ int main(int argc, char *argv[])
             return runIecReadout(o);
         }
         if (p.isSet(QStringLiteral("targets"))) {
+            if (p.isSet(QStringLiteral("tcp")) || p.isSet(QStringLiteral("serial")))
+                throw UsageError{QStringLiteral("--targets: the file names each target's link; give no --tcp "
+                                                "or --serial")};
             const int jobs = intOption(p, QStringLiteral("jobs"), 1, 256, 1);
             // The command is checked once, before any target is reached.
             Options check = o;
+            check.targetsCheck = true;
             GatewayClient dummy;
             Runner(check, dummy).validate();
-            const TargetList list =
-                parseTargetFile(readFileOrThrow(p.value(QStringLiteral("targets"))), o.link);
+            const TargetList list = parseTargetFile(readFileOrThrow(p.value(QStringLiteral("targets"))),
+                                                    o.link, p.isSet(QStringLiteral("allow-duplicates")));
             if (list.error)
                 throw UsageError{p.value(QStringLiteral("targets")) + QStringLiteral(": ") + *list.error};
+            // An output names one file per target: each is a file of its
+            // own and can be written, all checked before the first request.
+            const bool metersOut =
+                o.args.value(0) == QLatin1String("meters") && p.isSet(QStringLiteral("output"));
+            const bool profileOut =
+                o.args.value(0) == QLatin1String("profile") && o.args.value(1) == QLatin1String("save");
+            const QString label = metersOut ? QStringLiteral("-o") : QStringLiteral("FILE");
+            const QString pattern = metersOut ? p.value(QStringLiteral("output")) : o.args.value(2);
+            if (metersOut || profileOut) {
+                if (const std::optional<QString> e = outputPatternError(pattern))
+                    throw UsageError{label + QStringLiteral(": ") + *e};
+                if (const std::optional<QString> e = outputCollision(label, pattern, list.targets))
+                    throw UsageError{*e};
+                for (const Target &t : list.targets)
+                    checkWritable(expandOutputPattern(pattern, t));
+            }
             // Everything after the LINK options goes to each target's run.
-            QStringList forward = o.args;
+            QStringList common = o.args;
             for (const char *name :
-                 {"units", "bauds", "parities", "slot", "output", "id-digits", "long-obis", "every", "count"})
+                 {"units", "bauds", "parities", "slot", "id-digits", "long-obis", "every", "count"})
                 if (p.isSet(QLatin1String(name)))
-                    forward << QStringLiteral("--") + QLatin1String(name) << p.value(QLatin1String(name));
+                    common << QStringLiteral("--") + QLatin1String(name) << p.value(QLatin1String(name));
             for (const char *name : {"all", "64bit", "with-address", "with-network"})
                 if (p.isSet(QLatin1String(name)))
-                    forward << QStringLiteral("--") + QLatin1String(name);
+                    common << QStringLiteral("--") + QLatin1String(name);
             if (o.verbose)
-                forward << QStringLiteral("-v");
+                common << QStringLiteral("-v");
+            QVector<QStringList> forward;
+            for (const Target &t : list.targets) {
+                QStringList a = common;
+                if (profileOut)
+                    a[2] = expandOutputPattern(pattern, t);
+                if (metersOut)
+                    a << QStringLiteral("--output") << expandOutputPattern(pattern, t);
+                forward << a;
+            }
             return runTargets(o, forward, list.targets, jobs);
         }
         if (!p.isSet(QStringLiteral("tcp")) && !p.isSet(QStringLiteral("serial")))

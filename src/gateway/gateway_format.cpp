@@ -1,15 +1,19 @@
 #include "gateway/gateway_format.h"
 
 #include "config/device_codec.h"
+#include "core/input_text.h"
 #include "meters/meter_codec.h"
 
 #include <algorithm>
 #include <cmath>
+#include <QDir>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <QSet>
 
 namespace qvx {
 namespace {
@@ -78,7 +82,9 @@ std::optional<qint64> parseNumber(const QString &text, qint64 min, qint64 max)
 
 std::optional<QString> applyLinkOption(GatewayLink &link, const QString &name, const QString &value)
 {
-    auto bad = [&](const QString &what) { return QStringLiteral("--%1: %2 \"%3\"").arg(name, what, value); };
+    auto bad = [&](const QString &what) {
+        return QStringLiteral("--%1: %2 %3").arg(cutInput(name), what, quoteInput(value));
+    };
     if (name == QLatin1String("tcp")) {
         link.tcp = true;
         const int colon = value.lastIndexOf(QLatin1Char(':'));
@@ -126,13 +132,36 @@ std::optional<QString> applyLinkOption(GatewayLink &link, const QString &name, c
         *o.field = int(*v);
         return std::nullopt;
     }
-    return QStringLiteral("unknown option --%1").arg(name);
+    return QStringLiteral("unknown option --%1").arg(cutInput(name));
 }
 
-TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults)
+namespace {
+
+// A name that is safe in a file name on every system the tool runs on.
+bool validTargetName(const QString &name)
+{
+    if (name.isEmpty() || name.size() > 64 || name.startsWith(QLatin1Char('.')))
+        return false;
+    for (QChar c : name)
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != QLatin1Char('.') && c != QLatin1Char('-') &&
+            c != QLatin1Char('_'))
+            return false;
+    return true;
+}
+
+QString portFileName(const QString &port)
+{
+    const int slash = std::max(port.lastIndexOf(QLatin1Char('/')), port.lastIndexOf(QLatin1Char('\\')));
+    return port.mid(slash + 1);
+}
+
+} // namespace
+
+TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults, bool allowDuplicates)
 {
     TargetList list;
     const QStringList lines = QString::fromLatin1(bytes).split(QLatin1Char('\n'));
+    QHash<QString, int> gatewayLines, nameLines;
     for (int n = 0; n < lines.size(); ++n) {
         QString line = lines.at(n);
         const int hash = line.indexOf(QLatin1Char('#'));
@@ -141,7 +170,10 @@ TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults)
         const QStringList w = words(line);
         if (w.isEmpty())
             continue;
-        GatewayLink link = defaults;
+        Target target;
+        target.line = n + 1;
+        GatewayLink &link = target.link;
+        link = defaults;
         link.tcp = false;
         link.host.clear();
         link.serialPort.clear();
@@ -150,10 +182,11 @@ TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults)
             list.error = QStringLiteral("line %1: %2").arg(n + 1).arg(what);
             return list;
         };
+        QSet<QString> given;
         for (int i = 0; i < w.size(); ++i) {
             QString name = w.at(i);
             if (!name.startsWith(QLatin1String("--")))
-                return fail(QStringLiteral("\"%1\" is not an option").arg(name));
+                return fail(QStringLiteral("%1 is not an option").arg(quoteInput(name)));
             name = name.mid(2);
             QString value;
             const int eq = name.indexOf(QLatin1Char('='));
@@ -163,16 +196,132 @@ TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults)
             } else if (i + 1 < w.size()) {
                 value = w.at(++i);
             } else {
-                return fail(QStringLiteral("--%1 needs a value").arg(name));
+                return fail(QStringLiteral("--%1 needs a value").arg(cutInput(name)));
+            }
+            // A second value would silently replace the first.
+            if (given.contains(name))
+                return fail(QStringLiteral("--%1 given twice").arg(cutInput(name)));
+            given.insert(name);
+            if (given.contains(QStringLiteral("tcp")) && given.contains(QStringLiteral("serial")))
+                return fail(QStringLiteral("--tcp and --serial: give one link"));
+            if (name == QLatin1String("name")) {
+                if (!validTargetName(value))
+                    return fail(QStringLiteral("--name %1: letters, digits, \".\", \"-\" and \"_\", "
+                                               "at most 64, not starting with \".\"")
+                                    .arg(quoteInput(value)));
+                target.name = value;
+                continue;
             }
             if (const std::optional<QString> e = applyLinkOption(link, name, value))
                 return fail(*e);
         }
         if (!link.tcp && link.serialPort.isEmpty())
             return fail(QStringLiteral("no --tcp or --serial"));
-        list.targets.append(link);
+        const QString key = gatewayKey(link);
+        if (const auto earlier = gatewayLines.constFind(key); earlier != gatewayLines.cend()) {
+            if (!allowDuplicates)
+                return fail(QStringLiteral("the same gateway as line %1 (%2); --allow-duplicates runs "
+                                           "them one after the other")
+                                .arg(*earlier)
+                                .arg(link.describe()));
+        } else {
+            gatewayLines.insert(key, target.line);
+        }
+        if (target.name.isEmpty()) {
+            // A gateway named twice by its link: the second is told apart
+            // by its line.
+            target.name = linkName(link);
+            if (nameLines.contains(target.name))
+                target.name += QStringLiteral("-line%1").arg(target.line);
+        }
+        if (const auto earlier = nameLines.constFind(target.name); earlier != nameLines.cend())
+            return fail(QStringLiteral("name \"%1\" is already line %2's").arg(target.name).arg(*earlier));
+        nameLines.insert(target.name, target.line);
+        list.targets.append(target);
     }
+    if (list.targets.isEmpty())
+        list.error = QStringLiteral("no targets (only blank lines and comments)");
     return list;
+}
+
+QString connectionKey(const GatewayLink &link)
+{
+    return link.tcp ? QStringLiteral("tcp %1:%2").arg(link.host).arg(link.port)
+                    : QStringLiteral("serial %1").arg(link.serialPort);
+}
+
+QString gatewayKey(const GatewayLink &link)
+{
+    return connectionKey(link) + QStringLiteral(" unit %1").arg(link.unit);
+}
+
+QString linkName(const GatewayLink &link)
+{
+    return link.tcp ? QStringLiteral("%1-%2-u%3").arg(link.host).arg(link.port).arg(link.unit)
+                    : QStringLiteral("%1-u%2").arg(portFileName(link.serialPort)).arg(link.unit);
+}
+
+namespace {
+
+const QRegularExpression &patternField()
+{
+    static const QRegularExpression re(QStringLiteral("\\{([^{}]*)\\}"));
+    return re;
+}
+
+} // namespace
+
+std::optional<QString> outputPatternError(const QString &pattern)
+{
+    QRegularExpressionMatchIterator it = patternField().globalMatch(pattern);
+    while (it.hasNext()) {
+        const QString field = it.next().captured(1);
+        if (field != QLatin1String("name") && field != QLatin1String("host") &&
+            field != QLatin1String("port") && field != QLatin1String("unit"))
+            return QStringLiteral("{%1} is not {name}, {host}, {port} or {unit}").arg(cutInput(field));
+    }
+    return std::nullopt;
+}
+
+QString expandOutputPattern(const QString &pattern, const Target &target)
+{
+    const GatewayLink &l = target.link;
+    const QString host = l.tcp ? l.host : portFileName(l.serialPort);
+    const QString port = l.tcp ? QString::number(l.port) : host;
+    QString out;
+    qsizetype from = 0;
+    QRegularExpressionMatchIterator it = patternField().globalMatch(pattern);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        out += QStringView(pattern).mid(from, m.capturedStart() - from);
+        const QString field = m.captured(1);
+        out += field == QLatin1String("name")   ? target.name
+               : field == QLatin1String("host") ? host
+               : field == QLatin1String("port") ? port
+               : field == QLatin1String("unit") ? QString::number(l.unit)
+                                                : m.captured(0);
+        from = m.capturedEnd();
+    }
+    out += QStringView(pattern).mid(from);
+    return out;
+}
+
+std::optional<QString> outputCollision(const QString &label, const QString &pattern,
+                                       const QVector<Target> &targets)
+{
+    QHash<QString, int> written;
+    for (const Target &t : targets) {
+        const QString path = QDir::cleanPath(expandOutputPattern(pattern, t));
+        if (const auto earlier = written.constFind(path); earlier != written.cend())
+            return QStringLiteral("%1 %2: lines %3 and %4 would both write %5; name each target's file "
+                                  "with {name}, {host}, {port} or {unit}")
+                .arg(label, quoteInput(pattern))
+                .arg(*earlier)
+                .arg(t.line)
+                .arg(quoteInput(path));
+        written.insert(path, t.line);
+    }
+    return std::nullopt;
 }
 
 QVector<int> scanBaudOrder()
@@ -457,6 +606,54 @@ void normalizeMeterTable(MeterTable &t, const QVector<int> &slotNums, bool sixte
         for (int r = 1; r <= ObisListRows; ++r)
             t.setCode(s, r, normalObisCode(t.code(s, r), longObis));
     }
+}
+
+} // namespace qvx
+
+namespace qvx {
+
+QJsonObject differenceToJson(const QString &line, const QString &otherKey)
+{
+    // The lines are built above as "what: gateway A, file B", texts of IDs
+    // and codes in quotes, the IEC line as compact JSON.
+    static const QRegularExpression parts(QStringLiteral("^(.*?): gateway (.*), file (.*)$"));
+    const QRegularExpressionMatch m = parts.match(line);
+    if (!m.hasMatch())
+        return QJsonObject{{QStringLiteral("what"), line}};
+    auto value = [](const QString &text) -> QJsonValue {
+        if (text.size() >= 2 && text.startsWith(QLatin1Char('"')) && text.endsWith(QLatin1Char('"')))
+            return text.mid(1, text.size() - 2);
+        if (text.startsWith(QLatin1Char('{'))) {
+            const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8());
+            if (doc.isObject())
+                return doc.object();
+        }
+        return text;
+    };
+    return QJsonObject{{QStringLiteral("what"), m.captured(1)},
+                       {QStringLiteral("gateway"), value(m.captured(2))},
+                       {otherKey, value(m.captured(3))}};
+}
+
+QString differsText(const QStringList &whats)
+{
+    static const QRegularExpression slotName(QStringLiteral("^slot (\\d+)\\b"));
+    QSet<QString> slotSet;
+    int settings = 0;
+    for (const QString &w : whats) {
+        const QRegularExpressionMatch m = slotName.match(w);
+        if (m.hasMatch())
+            slotSet.insert(m.captured(1));
+        else
+            ++settings;
+    }
+    QStringList parts;
+    if (settings)
+        parts << QStringLiteral("%1 setting%2").arg(settings).arg(settings == 1 ? "" : "s");
+    if (!slotSet.isEmpty())
+        parts << QStringLiteral("%1 slot%2").arg(slotSet.size()).arg(slotSet.size() == 1 ? "" : "s");
+    return parts.isEmpty() ? QStringLiteral("differs")
+                           : QStringLiteral("differs: ") + parts.join(QStringLiteral(", "));
 }
 
 } // namespace qvx

@@ -44,13 +44,45 @@ std::optional<qint64> parseNumber(const QString &text, qint64 min, qint64 max);
 std::optional<QString> applyLinkOption(GatewayLink &link, const QString &name, const QString &value);
 
 // One target a line, written as LINK options; "#" starts a comment, blank
-// lines are skipped.  Each target starts from defaults.
+// lines are skipped.  Each target starts from defaults.  "--name NAME" gives
+// the target the name its output files are made from (letters, digits, ".",
+// "-" and "_", unique in the file); without it the name comes from the link.
+struct Target {
+    GatewayLink link;
+    QString name;
+    int line = 0; // in the file, from 1
+};
 struct TargetList {
-    QVector<GatewayLink> targets;
-    // "line N: what" for the first bad line; targets is then empty.
+    QVector<Target> targets;
+    // "line N: what" for the first bad line, or the file's fault (no
+    // targets); targets is then empty.  Input is quoted cut (quoteInput).
     std::optional<QString> error;
 };
-TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults);
+// A line that names both --tcp and --serial, an option given twice, or a
+// target that reaches the same gateway (gatewayKey) as an earlier line is an
+// error, the last unless allowDuplicates; a file without targets is one.
+TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults,
+                           bool allowDuplicates = false);
+
+// The gateway a link reaches: the TCP address or the serial port, and the
+// unit.  Two targets with one key are the same gateway.
+QString gatewayKey(const GatewayLink &link);
+// The connection a link needs: the TCP address or the serial port.  Targets
+// that share one never run at the same time.
+QString connectionKey(const GatewayLink &link);
+// A target's name when its line gives none: "10.0.0.5-502-u3" for TCP,
+// "ttyUSB0-u3" for a serial port (the port's file name).
+QString linkName(const GatewayLink &link);
+
+// An output file name with --targets is a pattern: {name}, {host}, {port}
+// and {unit} are the target's (for a serial target {host} and {port} are
+// the port's file name).  The message for an unknown {field}, or nothing.
+std::optional<QString> outputPatternError(const QString &pattern);
+QString expandOutputPattern(const QString &pattern, const Target &target);
+// label (e.g. "-o") names the option in the message.  The message when two
+// targets would write one file (the first such pair), or nothing.
+std::optional<QString> outputCollision(const QString &label, const QString &pattern,
+                                       const QVector<Target> &targets);
 
 // --- scan ---------------------------------------------------------------------
 struct ScanProbe {
@@ -131,6 +163,14 @@ QStringList profileDifferences(const GatewayProfile &device, const GatewayProfil
 // What differs between two meter tables over slotNums (rows 1..63 and the ID).
 QStringList meterTableDifferences(const MeterTable &device, const MeterTable &file,
                                   const QVector<int> &slotNums);
+
+// One difference line as a JSON object: "what" (e.g. "flags.dhcp", "slot 3
+// row 5"), "gateway" and, under otherKey ("profile" or "file"), the file's
+// value, texts without their quotes.
+QJsonObject differenceToJson(const QString &line, const QString &otherKey);
+// "differs: 3 settings, 1 slot" for difference names ("what"); slot lines
+// count by slot.
+QString differsText(const QStringList &whats);
 
 } // namespace qvx
 
