@@ -547,6 +547,34 @@ private slots:
         QCOMPARE(ctl(tcp(g) + QStringList{"profile", "diff", part.fileName(), "--with-line"}).code, 0);
     }
 
+    // On a serial line the new RTU line is written last and the tool
+    // follows it: the read-back runs at the new rate.
+    void profileLineFollowedOnSerial()
+    {
+        Simulator g;
+        const QString pty = dir.filePath("ttyLine");
+        QVERIFY(g.start({"--tcp", "127.0.0.1:0", "--pty", pty, "--match-baud"}));
+        const QStringList at9600{"--serial", pty, "--baud", "9600", "--parity", "even"};
+        const QString file = dir.filePath("line.json");
+        QCOMPARE(ctl(at9600 + QStringList{"profile", "save", file}).code, 0);
+        QFile in(file);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QJsonObject o = QJsonDocument::fromJson(in.readAll()).object();
+        in.close();
+        QCOMPARE(o.value("rtu").toObject().value("baud").toInt(), 9600);
+        o.insert("rtu", QJsonObject{{"baud", 19200}, {"parity", "even"}});
+        QVERIFY(in.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        in.write(QJsonDocument(o).toJson());
+        in.close();
+        // Without --with-line the line is neither compared nor written.
+        QCOMPARE(ctl(at9600 + QStringList{"profile", "diff", file}).code, 0);
+        const Run a = ctl(at9600 + QStringList{"--json", "profile", "apply", file, "--with-line"});
+        QVERIFY2(a.code == 0, a.err.constData());
+        QCOMPARE(a.json().value("writes").toInt(), 1);
+        const QStringList at19200{"--serial", pty, "--baud", "19200", "--parity", "even"};
+        QCOMPARE(ctl(at19200 + QStringList{"profile", "diff", file, "--with-line"}).code, 0);
+    }
+
 private:
     Simulator sim;
     QTemporaryDir dir;
