@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QTimer>
@@ -361,6 +362,37 @@ private slots:
         QCOMPARE(r.device.meterId(2), QStringLiteral("22222222"));
         QCOMPARE(r.device.holding(qvxsim::Device::RegRtuLine), uint16_t(0x50));
         QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
+    }
+
+    // On a serial line a new RTU line is written last, the window's port
+    // follows it and the read-back runs at the new rate.
+    void lineFollowedOnSerial()
+    {
+        Rig r(Link::None);
+        r.pty = std::make_unique<qvxsim::PtyLink>(r.device, r.sim);
+        r.pty->matchBaud(r.device);
+        QVERIFY(r.pty->open());
+        r.setText("Combo_com2_speed", QStringLiteral("9600"));
+        r.setText("Combo_com2_parity", QStringLiteral("Even"));
+        QVERIFY(r.openPort(r.pty->slavePath()));
+        QVERIFY(r.run("Butt_profileRead"));
+        QCOMPARE(r.dialog->profile()->rtu, (RtuLine{9600, QStringLiteral("even")}));
+        GatewayProfile p = *r.dialog->profile();
+        p.rtu = {19200, QStringLiteral("even")};
+        writeProfile(r.path("line.json"), p);
+        r.openFile(r.path("line.json"));
+        r.child<QCheckBox>("Check_profileLine")->setChecked(true);
+        r.dialogs.dialogs.yesNoAnswers.enqueue(true);
+        QVERIFY(r.run("Butt_profileApply"));
+        QVERIFY2(
+            r.dialogs.dialogs.raised.last().text.contains(QStringLiteral("1 write (RTU line 9600 even -> "
+                                                                         "19200 even)")),
+            qPrintable(r.dialogs.dialogs.raised.last().text));
+        QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
+        QCOMPARE(r.device.rtuLine().baud, 19200);
+        QCOMPARE(r.child<QComboBox>("Combo_com2_speed")->currentText(), QStringLiteral("19200"));
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: the gateway answers at 19200 even now")) >=
+                0);
     }
 
     // A profile saved before the RTU line was part of it still opens.
