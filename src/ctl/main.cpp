@@ -13,6 +13,7 @@
 #include "iec/obis.h"
 #include "meters/meter_codec.h"
 #include "meters/meter_data_file.h"
+#include "meters/meter_file_check.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -111,15 +112,16 @@ const char *const Help = R"(Commands:
   info                   the settings readout and the firmware identification
   meters read [--slot N] [-o FILE] [--id-digits 8|16] [--long-obis on|off]
                          the meter table, as a meter data file (or JSON)
-  meters write FILE [--slot N]
-                         program IDs and OBIS lists from a meter data or JSON file,
-                         then read them back
-  meters diff FILE       what differs between the gateway and the file (exit 1)
+  meters write FILE [--slot N | --all] [--dry-run]
+                         program the slots the file holds (a meter data or JSON
+                         file) and read them back; --all: every slot, empty ones
+                         erased; --dry-run: list the writes, send nothing
+  meters diff FILE       what differs between the gateway and the file's slots (exit 1)
   values SLOT [--64bit] [--every SECONDS] [--count N]
                          the slot's collected values with a time stamp
   profile save FILE      settings and meter table to a profile (qvx-profile/1)
   profile diff FILE      what differs between the gateway and the profile
-  profile apply FILE [--with-address] [--with-network]
+  profile apply FILE [--with-address] [--with-network] [--with-line]
                          write what differs, then read everything back
   iec readout ADDRESS [--until-end] [--mode-c] [--start-300]
                          read a meter directly over IEC 62056-21 (serial only)
@@ -136,8 +138,13 @@ Files: FILE and the targets file must be regular files of at most 1 MiB.
 Every output is written whole (a temporary file, then renamed) or not at all,
 and it is checked to be writable before the first request.
 
+Files are checked whole before the first request: a meter ID, OBIS code, line
+or profile field the gateway could not take as written is named (by line or
+field) and the file is refused with exit status 2.
+
 Exit status: 0 done; 1 a gateway did not answer, answered with an exception or
-failed a read-back or diff; 2 usage error; 3 the link could not be opened.
+failed a read-back or diff; 2 usage error or refused file; 3 the link could not
+be opened.
 )";
 
 struct CommandHelp {
@@ -157,15 +164,31 @@ const CommandHelp CommandHelps[] = {
      "qvxctl [LINK] info\nReads the settings (IPv4 block, TCP idle time, flags, IEC line, readout period)\n"
      "and the firmware identification.\n"},
     {"meters", "qvxctl [LINK] meters read [--slot N] [-o FILE] [--id-digits 8|16] [--long-obis on|off]\n"
-               "qvxctl [LINK] meters write FILE [--slot N]\nqvxctl [LINK] meters diff FILE\n"
-               "The meter table as a meter data file (the window's format) or JSON.  FILE is written\n"
-               "whole or not at all; with --targets -o is a pattern ({name}, {host}, {port}, {unit}).\n"},
+               "qvxctl [LINK] meters write FILE [--slot N | --all] [--dry-run]\n"
+               "qvxctl [LINK] meters diff FILE [--slot N]\n"
+               "The meter table as a meter data file (the window's format) or JSON.  A file holds\n"
+               "the slots it gives an ID; an empty block (or entry) is not part of it, so write\n"
+               "and diff touch only the slots the file holds and name them.  --all writes every\n"
+               "slot, the empty ones erased; --dry-run lists the writes and sends nothing.\n"
+               "The file is checked before the first write: a line that is not as the format\n"
+               "says, an ID that is not 8 or 16 digits and F (as the gateway's flag says), an\n"
+               "OBIS code the gateway would not store as written, or text that is not Latin-1\n"
+               "is named by its line and the file is refused (exit 2).  Without --id-digits\n"
+               "and --long-obis the gateway's flag register is read first for its formats.  Output\n"
+               "FILE is written whole or not at all; with --targets -o is a pattern ({name},\n"
+               "{host}, {port}, {unit}).\n"},
     {"values", "qvxctl [LINK] values SLOT [--64bit] [--every SECONDS] [--count N]\n"
                "The slot's collected values; with --every one reading per period until --count or Ctrl+C.\n"},
-    {"profile",
-     "qvxctl [LINK] profile save|diff FILE\nqvxctl [LINK] profile apply FILE [--with-address] "
-     "[--with-network]\nA gateway profile is one JSON file (\"format\": \"qvx-profile/1\"), at most\n"
-     "1 MiB; save writes it whole or not at all, with --targets FILE is a pattern as for -o.\n"},
+    {"profile", "qvxctl [LINK] profile save|diff FILE\nqvxctl [LINK] profile apply FILE [--with-address] "
+                "[--with-network] [--with-line]\n"
+                "A gateway profile is one JSON file (\"format\": \"qvx-profile/1\").  Every field is\n"
+                "checked against what the gateway takes (readout_minutes 1..1440, unit 1..247,\n"
+                "the nine rates, IDs and OBIS codes by the profile's own flags) before the first\n"
+                "request; each offending field is named and the file refused (exit 2).  Only the\n"
+                "slots the profile lists with an ID are compared and written.  The unit address\n"
+                "(--with-address) and the RTU line (--with-line, \"rtu\") are written last and\n"
+                "the tool follows them on a serial link.  A profile is at most 1 MiB; save writes it\n"
+                "whole or not at all, with --targets FILE is a pattern as for -o.\n"},
     {"iec", "qvxctl --serial PORT [--baud N] [--data-bits 7|8] [--parity P] iec readout ADDRESS\n"
             "        [--until-end] [--mode-c] [--start-300]\n"
             "Reads a meter on PORT: sends the sign-on for ADDRESS (\"\" for any meter) and captures\n"
@@ -298,33 +321,93 @@ void writeWholeFile(const QString &path, const QByteArray &bytes)
     throw UsageError{QStringLiteral("%1: not written (%2); the file is as it was").arg(path, why)};
 }
 
-// A meter table from a meter data file or a JSON file of the same shape.
-// Malformed files are usage errors: nothing is written then.
-MeterTable loadTableFile(const QString &path, QVector<int> *slotsInFile)
+// A meter table from a meter data file or a JSON file of the same shape,
+// checked before anything is sent: every line or entry the gateway could
+// not take as written is named, and the file is refused.
+struct MeterFile {
+    MeterTable table;
+    // The slots the file holds; an empty block or entry is not part of it.
+    QVector<int> held;
+    // A meter data file (problems by line) rather than JSON (by slot).
+    bool dataFile = false;
+    MeterFileCheck check;
+    // 8 or 16 as the file's IDs say, 0 when they do not.
+    int idDigits = 0;
+    bool longCodes = false;
+};
+
+// The file's problems for a gateway of that format.
+QStringList meterFileProblems(const MeterFile &f, int digits, bool longObis)
+{
+    return f.dataFile ? meterDataFormatProblems(f.check, digits, longObis)
+                      : meterTableProblems(f.table, f.held, digits, longObis);
+}
+
+// One usage error naming every problem, each line as qvxctl's own.
+UsageError refused(const QString &path, const QStringList &problems)
+{
+    QStringList lines;
+    for (const QString &p : problems)
+        lines << path + QStringLiteral(": ") + p;
+    lines << path + QStringLiteral(": refused; nothing was sent");
+    return UsageError{lines.join(QStringLiteral("\nqvxctl: "))};
+}
+
+MeterFile loadTableFile(const QString &path)
 {
     const QByteArray bytes = readFileOrThrow(path);
-    MeterTable table;
+    MeterFile f;
     if (bytes.trimmed().startsWith('{')) {
         QJsonParseError e;
         const QJsonDocument doc = QJsonDocument::fromJson(bytes, &e);
         if (e.error != QJsonParseError::NoError)
             throw UsageError{
                 QStringLiteral("%1: offset %2: %3").arg(path).arg(e.offset).arg(e.errorString())};
-        if (const std::optional<QString> m = meterTableFromJson(doc.object(), table, slotsInFile))
-            throw UsageError{QStringLiteral("%1: %2").arg(path, *m)};
-        return table;
+        const QStringList shape = meterTableFromJson(doc.object(), f.table, &f.held);
+        if (!shape.isEmpty())
+            throw refused(path, shape);
+        QVector<int> lengths;
+        for (int s : f.held) {
+            if (!lengths.contains(int(f.table.id(s).size())))
+                lengths << int(f.table.id(s).size());
+            for (int r = 1; r <= ObisListRows; ++r)
+                f.longCodes = f.longCodes || hasLongObisPrefix(f.table.code(s, r));
+        }
+        f.idDigits =
+            lengths.size() == 1 && (lengths.first() == 8 || lengths.first() == 16) ? lengths.first() : 0;
+    } else {
+        f.dataFile = true;
+        f.check = checkMeterDataFile(bytes);
+        if (!f.check.ok())
+            throw refused(path, f.check.problems);
+        f.table = f.check.table;
+        f.held = f.check.held;
+        f.idDigits = f.check.idDigits;
+        f.longCodes = f.check.longObisCodes;
     }
-    const QStringList lines = splitTextLines(bytes, MeterDataFileLines);
-    if (const std::optional<QString> m = loadMeterDataLines(lines, table))
-        throw UsageError{QStringLiteral("%1: %2").arg(path, *m)};
-    if (lines.size() < MeterDataFileLines)
-        throw UsageError{QStringLiteral("%1: %2 lines, a meter data file has %3")
-                             .arg(path)
-                             .arg(lines.size())
-                             .arg(MeterDataFileLines)};
-    for (int s = 1; s <= MeterTable::Slots; ++s)
-        slotsInFile->append(s);
-    return table;
+    // What no gateway format takes: the file's own IDs and codes say the
+    // format (the gateway's is checked once it is known).
+    const QStringList problems = meterFileProblems(f, f.idDigits ? f.idDigits : 8, f.longCodes);
+    if (!problems.isEmpty())
+        throw refused(path, problems);
+    if (f.held.isEmpty())
+        throw UsageError{QStringLiteral("%1: holds no slot (every block is empty)").arg(path)};
+    return f;
+}
+
+// "1, 3-5, 9".
+QString slotListText(const QVector<int> &slotNums)
+{
+    QStringList parts;
+    for (qsizetype i = 0; i < slotNums.size();) {
+        qsizetype j = i;
+        while (j + 1 < slotNums.size() && slotNums[j + 1] == slotNums[j] + 1)
+            ++j;
+        parts << (j == i ? QString::number(slotNums[i])
+                         : QStringLiteral("%1-%2").arg(slotNums[i]).arg(slotNums[j]));
+        i = j + 1;
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 class Runner {
@@ -333,6 +416,8 @@ public:
     // Validates arguments and opens nothing; run() then does the work.
     void validate();
     int run();
+    // The command sends nothing and needs no link (meters write --dry-run).
+    bool offline() const { return m_dryRun; }
 
 private:
     QString arg(int i) const { return i < m_o.args.size() ? m_o.args.at(i) : QString(); }
@@ -351,6 +436,10 @@ private:
     int writeCmd();
     int infoCmd();
     int metersCmd();
+    int metersDryRun();
+    // The slots meters write/diff take from the file for a gateway of
+    // slotCount slots, with --slot and --all.
+    QVector<int> metersSlots(int slotCount);
     int valuesCmd();
     int profileCmd();
     int scanCmd();
@@ -372,8 +461,8 @@ private:
     GatewayClient &m_c;
     // Checked before anything is sent.
     QVector<uint16_t> m_values;
-    MeterTable m_fileTable;
-    QVector<int> m_fileSlots;
+    MeterFile m_file;
+    bool m_dryRun = false;
     std::optional<GatewayProfile> m_profile;
 };
 
@@ -408,7 +497,7 @@ void Runner::validate()
                 checkWritable(p.value(QStringLiteral("output")));
         } else if (sub == QLatin1String("write") || sub == QLatin1String("diff")) {
             needArgs(3, 3, QStringLiteral("meters %1 FILE").arg(sub));
-            m_fileTable = loadTableFile(arg(2), &m_fileSlots);
+            m_file = loadTableFile(arg(2));
         } else {
             throw UsageError{QStringLiteral("meters: %1 is not read, write or diff").arg(quoteInput(sub))};
         }
@@ -425,6 +514,28 @@ void Runner::validate()
         // With 16-digit IDs the gateway has 30 slots: known before any request.
         if (slot > 30 && p.value(QStringLiteral("id-digits")) == QLatin1String("16"))
             throw UsageError{QStringLiteral("--slot: the gateway has 30 slots with 16-digit IDs")};
+        const bool write = sub == QLatin1String("write");
+        if (!write && (p.isSet(QStringLiteral("all")) || p.isSet(QStringLiteral("dry-run"))))
+            throw UsageError{QStringLiteral("--all and --dry-run: for meters write only")};
+        if (p.isSet(QStringLiteral("all")) && p.isSet(QStringLiteral("slot")))
+            throw UsageError{QStringLiteral("--all and --slot: give one")};
+        const int only = slot;
+        if (only && sub != QLatin1String("read") && !m_file.held.contains(only))
+            throw UsageError{QStringLiteral("%1: holds no slot %2 (it holds %3)")
+                                 .arg(arg(2))
+                                 .arg(only)
+                                 .arg(slotListText(m_file.held))};
+        // With the gateway's formats given, everything is checked here,
+        // before the link opens.
+        if (sub != QLatin1String("read") && p.isSet(QStringLiteral("id-digits")) &&
+            p.isSet(QStringLiteral("long-obis"))) {
+            const QStringList problems =
+                meterFileProblems(m_file, p.value(QStringLiteral("id-digits")).toInt(),
+                                  p.value(QStringLiteral("long-obis")) == QLatin1String("on"));
+            if (!problems.isEmpty())
+                throw refused(arg(2), problems);
+        }
+        m_dryRun = write && p.isSet(QStringLiteral("dry-run"));
     } else if (cmd == QLatin1String("values")) {
         needArgs(2, 2, QStringLiteral("values SLOT [--64bit] [--every SECONDS] [--count N]"));
         intArg(arg(1), QStringLiteral("SLOT"), 1, 32);
@@ -440,8 +551,11 @@ void Runner::validate()
         if (sub != QLatin1String("save")) {
             const ProfileParse r = parseProfile(readFileOrThrow(arg(2)));
             if (!r.profile)
-                throw UsageError{QStringLiteral("%1: %2").arg(arg(2), r.error)};
+                throw refused(arg(2), r.errors);
             m_profile = r.profile;
+            if (p.isSet(QStringLiteral("with-line")) && !m_profile->rtu.known())
+                throw UsageError{
+                    QStringLiteral("%1: --with-line: the profile holds no RTU line (\"rtu\")").arg(arg(2))};
         }
     } else if (cmd == QLatin1String("scan")) {
         needArgs(1, 1, QStringLiteral("scan [--units A-B] [--bauds LIST] [--parities LIST] [--all]"));
@@ -530,9 +644,115 @@ void Runner::flagsFor(bool &sixteen, bool &longObis)
     longObis = longGiven ? p.value(QStringLiteral("long-obis")) == QLatin1String("on") : flagSet(flags, 6);
 }
 
+QVector<int> Runner::metersSlots(int slotCount)
+{
+    const QCommandLineParser &p = *m_o.parser;
+    const int only = intOption(p, QStringLiteral("slot"), 1, 32, 0);
+    QVector<int> slotNums;
+    if (p.isSet(QStringLiteral("all"))) {
+        for (int s = 1; s <= slotCount; ++s)
+            slotNums << s;
+        return slotNums;
+    }
+    for (int s : m_file.held)
+        if (!only || s == only)
+            slotNums << s;
+    return slotNums;
+}
+
+int Runner::metersDryRun()
+{
+    const QCommandLineParser &p = *m_o.parser;
+    // Nothing is asked of the gateway: its formats come from the options,
+    // else from the file.
+    const bool sixteen = p.isSet(QStringLiteral("id-digits"))
+                             ? p.value(QStringLiteral("id-digits")) == QLatin1String("16")
+                             : m_file.idDigits == 16;
+    const bool longObis = p.isSet(QStringLiteral("long-obis"))
+                              ? p.value(QStringLiteral("long-obis")) == QLatin1String("on")
+                              : m_file.longCodes;
+    const QStringList problems = meterFileProblems(m_file, sixteen ? 16 : 8, longObis);
+    if (!problems.isEmpty())
+        throw refused(arg(2), problems);
+    const int slotCount = sixteen ? 30 : 32;
+    const QVector<int> slotNums = metersSlots(slotCount);
+    QVector<int> erased, left;
+    for (int s = 1; s <= slotCount; ++s)
+        if (!slotNums.contains(s))
+            left << s;
+    QJsonArray requests;
+    QStringList lines;
+    const int digits = sixteen ? 16 : 8;
+    for (int s : slotNums) {
+        const bool empty = meterSlotEmpty(m_file.table, s);
+        if (empty)
+            erased << s;
+        int codes = 0;
+        for (int r = 1; r <= ObisListRows; ++r)
+            codes += m_file.table.code(s, r).isEmpty() ? 0 : 1;
+        const int idAt = meterIdAddress(s, sixteen), listAt = obisListAddress(s);
+        const QString id = empty ? QStringLiteral("erased") : m_file.table.id(s);
+        requests.append(
+            QJsonObject{{QStringLiteral("function"), 16},
+                        {QStringLiteral("start"), idAt},
+                        {QStringLiteral("count"), digits / 4},
+                        {QStringLiteral("what"), QStringLiteral("slot %1 id %2").arg(s).arg(id)}});
+        requests.append(QJsonObject{
+            {QStringLiteral("function"), 16},
+            {QStringLiteral("start"), listAt},
+            {QStringLiteral("count"), ObisListRegisters},
+            {QStringLiteral("what"), QStringLiteral("slot %1 obis list, %2 code(s)").arg(s).arg(codes)}});
+        lines << (empty ? QStringLiteral("slot %1: erase: ID to registers %2-%3, %4 empty rows to %5-%6")
+                              .arg(s)
+                              .arg(idAt)
+                              .arg(idAt + digits / 4 - 1)
+                              .arg(ObisListRows)
+                              .arg(listAt)
+                              .arg(listAt + ObisListRegisters - 1)
+                        : QStringLiteral(
+                              "slot %1: ID %2 to registers %3-%4, %5 code(s) and %6 empty rows to %7-%8")
+                              .arg(s)
+                              .arg(id)
+                              .arg(idAt)
+                              .arg(idAt + digits / 4 - 1)
+                              .arg(codes)
+                              .arg(ObisListRows - codes)
+                              .arg(listAt)
+                              .arg(listAt + ObisListRegisters - 1));
+    }
+    if (m_o.json) {
+        out(compact(QJsonObject{{QStringLiteral("dry_run"), true},
+                                {QStringLiteral("id_digits"), digits},
+                                {QStringLiteral("long_obis"), longObis},
+                                {QStringLiteral("slots"), int(slotNums.size())},
+                                {QStringLiteral("erased"), int(erased.size())},
+                                {QStringLiteral("requests"), requests}}));
+        return ExitOk;
+    }
+    out(QStringLiteral("dry run, nothing sent: %1-digit IDs, long OBIS %2 (%3)")
+            .arg(digits)
+            .arg(longObis ? QStringLiteral("on") : QStringLiteral("off"))
+            .arg(
+                p.isSet(QStringLiteral("id-digits")) && p.isSet(QStringLiteral("long-obis"))
+                    ? QStringLiteral("as given")
+                    : QStringLiteral("as the file suggests; --id-digits and --long-obis say the gateway's")));
+    for (const QString &l : lines)
+        out(l);
+    out(QStringLiteral("%1 write request(s) for %2 slot(s)%3, then the slots read back")
+            .arg(requests.size())
+            .arg(slotNums.size())
+            .arg(erased.isEmpty() ? QString() : QStringLiteral(", %1 of them erased").arg(erased.size())));
+    if (!left.isEmpty())
+        out(QStringLiteral("slot(s) %1 not in the file: left as they are").arg(slotListText(left)));
+    return ExitOk;
+}
+
 int Runner::metersCmd()
 {
     const QCommandLineParser &p = *m_o.parser;
+    const QString sub = arg(1);
+    if (m_dryRun)
+        return metersDryRun();
     bool sixteen = false, longObis = false;
     flagsFor(sixteen, longObis);
     const int slotCount = sixteen ? 30 : 32;
@@ -544,7 +764,6 @@ int Runner::metersCmd()
         if (!m_o.quiet && stderrIsTerminal())
             fprintf(stderr, "\rslot %d of %d", s, last);
     };
-    const QString sub = arg(1);
     if (sub == QLatin1String("read")) {
         MeterTable table;
         m_c.readMeterTable(table, sixteen, longObis, first, last, progress);
@@ -566,27 +785,55 @@ int Runner::metersCmd()
         }
         return ExitOk;
     }
-    QVector<int> slotNums;
-    for (int s : m_fileSlots)
-        if (s <= slotCount && (!only || s == only))
-            slotNums << s;
-    const QStringList diffs0 = programMeterTable(m_c, m_fileTable, slotNums, {sixteen, longObis},
-                                                 sub == QLatin1String("write"), tracker());
+    // The gateway's formats are known now: the file is checked for them
+    // before the first write (only the flag register was read).
+    const QStringList problems = meterFileProblems(m_file, sixteen ? 16 : 8, longObis);
+    if (!problems.isEmpty())
+        throw refused(arg(2), problems);
+    const QVector<int> slotNums = metersSlots(slotCount);
+    QVector<int> erased, left;
+    for (int s : slotNums)
+        if (meterSlotEmpty(m_file.table, s))
+            erased << s;
+    for (int s = 1; s <= slotCount; ++s)
+        if (!slotNums.contains(s))
+            left << s;
+    const bool write = sub == QLatin1String("write");
+    const QStringList diffs =
+        programMeterTable(m_c, m_file.table, slotNums, {sixteen, longObis}, write, tracker());
     if (!m_o.quiet && stderrIsTerminal())
         fprintf(stderr, "\n");
-    const QStringList &diffs = diffs0;
     if (m_o.json) {
+        QJsonArray written, erasedJson;
+        for (int s : slotNums)
+            written.append(s);
+        for (int s : erased)
+            erasedJson.append(s);
         out(compact(QJsonObject{{QStringLiteral("slots"), int(slotNums.size())},
+                                {write ? QStringLiteral("written") : QStringLiteral("compared"), written},
+                                {QStringLiteral("erased"), erasedJson},
                                 {QStringLiteral("differences"), differencesJson(diffs, "file")}}));
     } else {
         for (const QString &d : diffs)
             out(d);
-        if (diffs.isEmpty() && !m_o.quiet)
-            out(sub == QLatin1String("write")
-                    ? QStringLiteral("%1 slot(s) written and read back").arg(slotNums.size())
-                    : QStringLiteral("no differences"));
+        if (diffs.isEmpty() && !m_o.quiet) {
+            if (write)
+                out(QStringLiteral("%1 slot(s) written and read back: %2%3")
+                        .arg(slotNums.size())
+                        .arg(slotListText(slotNums))
+                        .arg(erased.isEmpty() ? QString()
+                                              : QStringLiteral(" (%1 erased: %2)")
+                                                    .arg(erased.size())
+                                                    .arg(slotListText(erased))));
+            else
+                out(QStringLiteral("no differences in slot(s) %1").arg(slotListText(slotNums)));
+        }
+        if (!left.isEmpty() && !m_o.quiet)
+            out(QStringLiteral("slot(s) %1 not in the file: %2")
+                    .arg(slotListText(left),
+                         write ? QStringLiteral("left as they are") : QStringLiteral("not compared")));
     }
-    if (!diffs.isEmpty() && sub == QLatin1String("write"))
+    if (!diffs.isEmpty() && write)
         throw GatewayError(GatewayError::Mismatch, QStringLiteral("read-back differs: ") + diffs.first());
     return diffs.isEmpty() ? ExitOk : ExitGateway;
 }
@@ -651,15 +898,17 @@ int Runner::profileCmd()
     }
     const bool network = p.isSet(QStringLiteral("with-network"));
     const bool address = p.isSet(QStringLiteral("with-address"));
+    const bool line = p.isSet(QStringLiteral("with-line"));
+    const QVector<int> held = profileSlots(*m_profile);
+    if (held.size() < (flagSet(m_profile->info.flags, 5) ? 30 : 32))
+        info(QStringLiteral("the profile holds slot(s) %1; the others are left alone")
+                 .arg(held.isEmpty() ? QStringLiteral("none") : slotListText(held)));
     if (sub == QLatin1String("diff")) {
         GatewayProfile file = *m_profile;
         const bool sixteen = flagSet(file.info.flags, 5), longObis = flagSet(file.info.flags, 6);
-        QVector<int> all;
-        for (int s = 1; s <= (sixteen ? 30 : 32); ++s)
-            all << s;
-        normalizeMeterTable(file.table, all, sixteen, longObis);
+        normalizeMeterTable(file.table, held, sixteen, longObis);
         const GatewayProfile device = readGatewayProfile(m_c, tracker());
-        const QStringList d = profileDifferences(device, file, network, address);
+        const QStringList d = profileDifferences(device, file, network, address, line);
         if (m_o.json)
             out(compact(QJsonObject{{QStringLiteral("differences"), differencesJson(d, "profile")}}));
         else
@@ -669,7 +918,8 @@ int Runner::profileCmd()
             out(QStringLiteral("no differences"));
         return d.isEmpty() ? ExitOk : ExitGateway;
     }
-    const ProfileApplyResult applied = applyGatewayProfile(m_c, *m_profile, network, address, tracker());
+    const ProfileApplyResult applied =
+        applyGatewayProfile(m_c, *m_profile, network, address, line, tracker());
     const int writes = applied.writes;
     const QStringList &d = applied.differences;
     if (m_o.json)
@@ -781,6 +1031,8 @@ int runOne(Options &o)
     GatewayClient client;
     Runner runner(o, client);
     runner.validate(); // raises UsageError before anything opens
+    if (runner.offline())
+        return runner.run();
     if (o.verbose) {
         QObject::connect(&client, &GatewayClient::frame, [](bool sent, const QByteArray &b) {
             err(QStringLiteral("%1 %2 %3")
@@ -1214,7 +1466,10 @@ int main(int argc, char *argv[])
         {{"units"}, "scan: units A-B (1-247).", "A-B"},
         {{"bauds"}, "scan: rates to try, comma-separated (all nine).", "LIST"},
         {{"parities"}, "scan: parities to try (even,none,odd).", "LIST"},
-        {{"all"}, "scan: do not stop at the first gateway.", nullptr},
+        {{"all"},
+         "scan: do not stop at the first gateway; meters write: all slots, empty ones erased.",
+         nullptr},
+        {{"dry-run"}, "meters write: list the writes, send nothing.", nullptr},
         {{"slot"}, "meters: only slot N.", "N"},
         {{"o", "output"}, "meters read: write to FILE (with --targets a pattern: {name}...).", "FILE"},
         {{"id-digits"}, "meters: 8 or 16-digit IDs (the gateway's flag).", "N"},
@@ -1224,6 +1479,7 @@ int main(int argc, char *argv[])
         {{"count"}, "values: stop after N readings.", "N"},
         {{"with-address"}, "profile apply: write the unit address too (last).", nullptr},
         {{"with-network"}, "profile apply: write the IPv4 block too.", nullptr},
+        {{"with-line"}, "profile apply: write the RTU line too (last; the tool follows it).", nullptr},
         {{"until-end"}, "iec readout: until the end of the message (or 3 s quiet, 5 min).", nullptr},
         {{"mode-c"}, "iec readout: acknowledge and switch to the announced rate.", nullptr},
         {{"start-300"}, "iec readout: sign-on at 300 baud 7E1.", nullptr},
@@ -1332,7 +1588,7 @@ int main(int argc, char *argv[])
                  {"units", "bauds", "parities", "slot", "id-digits", "long-obis", "every", "count"})
                 if (p.isSet(QLatin1String(name)))
                     common << QStringLiteral("--") + QLatin1String(name) << p.value(QLatin1String(name));
-            for (const char *name : {"all", "64bit", "with-address", "with-network"})
+            for (const char *name : {"all", "64bit", "with-address", "with-network", "with-line", "dry-run"})
                 if (p.isSet(QLatin1String(name)))
                     common << QStringLiteral("--") + QLatin1String(name);
             if (o.verbose)

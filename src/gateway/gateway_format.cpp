@@ -3,6 +3,7 @@
 #include "config/device_codec.h"
 #include "core/input_text.h"
 #include "meters/meter_codec.h"
+#include "meters/meter_file_check.h"
 
 #include <algorithm>
 #include <cmath>
@@ -423,8 +424,16 @@ QStringList infoLines(const GatewayInfo &info)
 
 QJsonObject meterTableToJson(const MeterTable &table, int first, int last)
 {
+    QVector<int> slotNums;
+    for (int s = first; s <= last; ++s)
+        slotNums << s;
+    return meterTableToJson(table, slotNums);
+}
+
+QJsonObject meterTableToJson(const MeterTable &table, const QVector<int> &slotList)
+{
     QJsonArray slotNums;
-    for (int s = first; s <= last; ++s) {
+    for (int s : slotList) {
         QJsonArray obis;
         for (int r = 1; r <= 63; ++r)
             obis.append(table.code(s, r));
@@ -435,32 +444,70 @@ QJsonObject meterTableToJson(const MeterTable &table, int first, int last)
     return QJsonObject{{QStringLiteral("slots"), slotNums}};
 }
 
-std::optional<QString> meterTableFromJson(const QJsonObject &object, MeterTable &table,
-                                          QVector<int> *slotList)
+QStringList meterTableFromJson(const QJsonObject &object, MeterTable &table, QVector<int> *slotList)
 {
     const QJsonValue v = object.value(QLatin1String("slots"));
     if (!v.isArray())
-        return QStringLiteral("no \"slots\" list");
+        return {QStringLiteral("no \"slots\" list")};
+    QStringList problems;
+    QVector<int> held, seen;
     const QJsonArray slotNums = v.toArray();
     for (qsizetype i = 0; i < slotNums.size(); ++i) {
         const QJsonObject o = slotNums.at(i).toObject();
         const std::optional<qint64> slot = jsonInt(o.value(QLatin1String("slot")), 1, MeterTable::Slots);
         const QJsonValue id = o.value(QLatin1String("id"));
         const QJsonValue obis = o.value(QLatin1String("obis"));
-        if (!slot || !id.isString() || !obis.isArray() || obis.toArray().size() > 63)
-            return QStringLiteral("slots[%1]: needs slot 1..32, id text and up to 63 obis texts").arg(i);
-        table.setId(int(*slot), id.toString());
+        if (!slot || !id.isString() || !obis.isArray() || obis.toArray().size() > 63) {
+            problems << QStringLiteral("slots[%1]: needs slot 1..32, id text and up to 63 obis texts").arg(i);
+            continue;
+        }
+        const int s = int(*slot);
+        if (seen.contains(s)) {
+            problems << QStringLiteral("slots[%1]: slot %2 is listed twice").arg(i).arg(s);
+            continue;
+        }
+        seen << s;
+        table.setId(s, id.toString());
         const QJsonArray codes = obis.toArray();
+        bool texts = true;
         for (int r = 1; r <= 63; ++r) {
             const QJsonValue c = r <= codes.size() ? codes.at(r - 1) : QJsonValue(QString());
-            if (!c.isString())
-                return QStringLiteral("slots[%1].obis[%2]: not a text").arg(i).arg(r - 1);
-            table.setCode(int(*slot), r, c.toString());
+            if (!c.isString()) {
+                problems << QStringLiteral("slots[%1].obis[%2]: not a text").arg(i).arg(r - 1);
+                texts = false;
+            }
+            table.setCode(s, r, c.toString());
         }
-        if (slotList)
-            slotList->append(int(*slot));
+        if (texts && !meterSlotEmpty(table, s))
+            held << s;
     }
-    return std::nullopt;
+    std::sort(held.begin(), held.end());
+    if (slotList)
+        *slotList = held;
+    return problems;
+}
+
+QString RtuLine::text() const
+{
+    return known() ? QStringLiteral("%1 %2").arg(baud).arg(parity) : QStringLiteral("unknown");
+}
+
+QVector<int> allMeterSlots()
+{
+    QVector<int> all;
+    for (int s = 1; s <= MeterTable::Slots; ++s)
+        all << s;
+    return all;
+}
+
+QVector<int> profileSlots(const GatewayProfile &p)
+{
+    const int count = flagSet(p.info.flags, 5) ? 30 : 32;
+    QVector<int> out;
+    for (int s : p.meterSlots)
+        if (s >= 1 && s <= count)
+            out << s;
+    return out;
 }
 
 QByteArray profileToJson(const GatewayProfile &p)
@@ -468,10 +515,46 @@ QByteArray profileToJson(const GatewayProfile &p)
     QJsonObject o = infoToJson(p.info);
     o.insert(QStringLiteral("format"), QLatin1String(ProfileFormat));
     o.insert(QStringLiteral("unit"), p.unit);
-    const int last = flagSet(p.info.flags, 5) ? 30 : 32;
-    o.insert(QStringLiteral("meters"), meterTableToJson(p.table, 1, last));
+    if (p.rtu.known())
+        o.insert(QStringLiteral("rtu"),
+                 QJsonObject{{QStringLiteral("baud"), p.rtu.baud}, {QStringLiteral("parity"), p.rtu.parity}});
+    o.insert(QStringLiteral("meters"), meterTableToJson(p.table, profileSlots(p)));
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
+
+namespace {
+
+// A JSON value as the file has it, for a message.
+QString jsonText(const QJsonValue &v)
+{
+    if (v.isUndefined())
+        return QStringLiteral("missing");
+    if (v.isString())
+        return QLatin1Char('"') + v.toString() + QLatin1Char('"');
+    if (v.isDouble())
+        return QString::number(v.toDouble(), 'g', 17);
+    if (v.isBool())
+        return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    if (v.isNull())
+        return QStringLiteral("null");
+    return QString::fromUtf8(QJsonDocument::fromVariant(v.toVariant()).toJson(QJsonDocument::Compact));
+}
+
+int parityIndex(const QJsonValue &v)
+{
+    for (int i = 0; i < 3; ++i)
+        if (v.isString() && v.toString() == QLatin1String(ParityNames[i]))
+            return i;
+    return -1;
+}
+
+int baudIndex(const QJsonValue &v)
+{
+    const std::optional<qint64> b = jsonInt(v, 1, 115200);
+    return b ? int(baudRateTexts().indexOf(QString::number(*b))) : -1;
+}
+
+} // namespace
 
 ProfileParse parseProfile(const QByteArray &bytes)
 {
@@ -480,53 +563,96 @@ ProfileParse parseProfile(const QByteArray &bytes)
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &e);
     if (e.error != QJsonParseError::NoError) {
         r.error = QStringLiteral("offset %1: %2").arg(e.offset).arg(e.errorString());
+        r.errors << r.error;
         return r;
     }
     const QJsonObject o = doc.object();
     if (o.value(QLatin1String("format")).toString() != QLatin1String(ProfileFormat)) {
         r.error = QStringLiteral("\"format\" is not \"%1\"").arg(QLatin1String(ProfileFormat));
+        r.errors << r.error;
         return r;
     }
     GatewayProfile p;
-    auto fail = [&](const QString &what) {
-        r.error = what;
-        return r;
+    QStringList &errors = r.errors;
+    auto field = [&](const QString &name, const QJsonValue &v, const QString &rule) {
+        errors << QStringLiteral("%1: %2; %3").arg(name, jsonText(v), rule);
     };
-    if (!readOctets(o.value(QLatin1String("ip")), p.info.ip) ||
-        !readOctets(o.value(QLatin1String("gateway")), p.info.gateway) ||
-        !readOctets(o.value(QLatin1String("mask")), p.info.mask))
-        return fail(QStringLiteral("\"ip\", \"gateway\" and \"mask\" must be dotted IPv4 addresses"));
-    const std::optional<qint64> idle = jsonInt(o.value(QLatin1String("tcp_idle_ms")), 0, 0xFFFFFFFFLL);
-    const std::optional<qint64> minutes = jsonInt(o.value(QLatin1String("readout_minutes")), 0, 65535);
-    const std::optional<qint64> unit = jsonInt(o.value(QLatin1String("unit")), 1, 247);
-    if (!idle || !minutes || !unit)
-        return fail(
-            QStringLiteral("\"tcp_idle_ms\", \"readout_minutes\" and \"unit\" must be numbers in range"));
-    p.info.tcpIdleMs = quint32(*idle);
-    p.info.readoutMinutes = int(*minutes);
-    p.unit = int(*unit);
+    for (const auto &[name, octets] : {std::pair{"ip", &p.info.ip}, std::pair{"gateway", &p.info.gateway},
+                                       std::pair{"mask", &p.info.mask}})
+        if (!readOctets(o.value(QLatin1String(name)), *octets))
+            field(QLatin1String(name), o.value(QLatin1String(name)),
+                  QStringLiteral("must be a dotted IPv4 address"));
+    const QJsonValue idleValue = o.value(QLatin1String("tcp_idle_ms"));
+    const QJsonValue minutesValue = o.value(QLatin1String("readout_minutes"));
+    const QJsonValue unitValue = o.value(QLatin1String("unit"));
+    const std::optional<qint64> idle = jsonInt(idleValue, 0, 0xFFFFFFFFLL);
+    // The gateway takes a readout period of 1 to 1440 minutes and answers
+    // anything else with an exception, half way through an apply.
+    const std::optional<qint64> minutes = jsonInt(minutesValue, 1, 1440);
+    const std::optional<qint64> unit = jsonInt(unitValue, 1, 247);
+    if (!idle)
+        field(QStringLiteral("tcp_idle_ms"), idleValue,
+              QStringLiteral("must be a whole number 0..4294967295"));
+    if (!minutes)
+        field(QStringLiteral("readout_minutes"), minutesValue,
+              QStringLiteral("the gateway takes 1..1440 minutes"));
+    if (!unit)
+        field(QStringLiteral("unit"), unitValue, QStringLiteral("the gateway takes unit addresses 1..247"));
+    p.info.tcpIdleMs = quint32(idle.value_or(0));
+    p.info.readoutMinutes = int(minutes.value_or(0));
+    p.unit = int(unit.value_or(1));
     const QJsonObject flags = o.value(QLatin1String("flags")).toObject();
     for (const GatewayFlag &f : gatewayFlags()) {
         const QJsonValue v = flags.value(QLatin1String(f.key));
         if (!v.isBool())
-            return fail(QStringLiteral("flags.%1 must be true or false").arg(QLatin1String(f.key)));
-        if (v.toBool())
+            field(QStringLiteral("flags.") + QLatin1String(f.key), v,
+                  QStringLiteral("must be true or false"));
+        else if (v.toBool())
             p.info.flags |= uint8_t(1 << f.bit);
     }
     const QJsonObject iec = o.value(QLatin1String("iec")).toObject();
-    const int baudCode = baudRateTexts().indexOf(QString::number(iec.value(QLatin1String("baud")).toInt()));
-    int parity = -1;
-    for (int i = 0; i < 3; ++i)
-        if (iec.value(QLatin1String("parity")).toString() == QLatin1String(ParityNames[i]))
-            parity = i;
+    const int baudCode = baudIndex(iec.value(QLatin1String("baud")));
+    const int parity = parityIndex(iec.value(QLatin1String("parity")));
     const std::optional<qint64> bits = jsonInt(iec.value(QLatin1String("data_bits")), 7, 8);
-    if (baudCode < 0 || parity < 0 || !bits)
-        return fail(QStringLiteral("iec needs baud (one of the nine rates), parity and data_bits 7 or 8"));
-    p.info.iecLine = uint8_t(baudCode << 4 | (*bits == 8 ? 0x08 : 0) | parity);
+    const QString rates = baudRateTexts().join(QLatin1Char(','));
+    if (baudCode < 0)
+        field(QStringLiteral("iec.baud"), iec.value(QLatin1String("baud")),
+              QStringLiteral("the gateway takes %1").arg(rates));
+    if (parity < 0)
+        field(QStringLiteral("iec.parity"), iec.value(QLatin1String("parity")),
+              QStringLiteral("must be \"even\", \"odd\" or \"none\""));
+    if (!bits)
+        field(QStringLiteral("iec.data_bits"), iec.value(QLatin1String("data_bits")),
+              QStringLiteral("must be 7 or 8"));
+    if (baudCode >= 0 && parity >= 0 && bits)
+        p.info.iecLine = uint8_t(baudCode << 4 | (*bits == 8 ? 0x08 : 0) | parity);
+    // The RTU line came later: a profile without it still loads.
+    const QJsonValue rtuValue = o.value(QLatin1String("rtu"));
+    if (!rtuValue.isUndefined() && !rtuValue.isNull()) {
+        const QJsonObject rtu = rtuValue.toObject();
+        const int rtuBaud = baudIndex(rtu.value(QLatin1String("baud")));
+        const int rtuParity = parityIndex(rtu.value(QLatin1String("parity")));
+        if (rtuBaud < 0)
+            field(QStringLiteral("rtu.baud"), rtu.value(QLatin1String("baud")),
+                  QStringLiteral("the gateway takes %1").arg(rates));
+        if (rtuParity < 0)
+            field(QStringLiteral("rtu.parity"), rtu.value(QLatin1String("parity")),
+                  QStringLiteral("must be \"even\", \"odd\" or \"none\""));
+        if (rtuBaud >= 0 && rtuParity >= 0)
+            p.rtu = {baudRateTexts().at(rtuBaud).toInt(), QLatin1String(ParityNames[rtuParity])};
+    }
     p.info.firmware = o.value(QLatin1String("firmware")).toString();
-    if (const std::optional<QString> m =
-            meterTableFromJson(o.value(QLatin1String("meters")).toObject(), p.table, nullptr))
-        return fail(QStringLiteral("meters: ") + *m);
+    for (const QString &m :
+         meterTableFromJson(o.value(QLatin1String("meters")).toObject(), p.table, &p.meterSlots))
+        errors << QStringLiteral("meters: ") + m;
+    // The texts by the profile's own formats: those it sets on the gateway.
+    for (const QString &m : meterTableProblems(p.table, p.meterSlots, flagSet(p.info.flags, 5) ? 16 : 8,
+                                               flagSet(p.info.flags, 6)))
+        errors << QStringLiteral("meters: ") + m;
+    if (!errors.isEmpty()) {
+        r.error = errors.join(QStringLiteral("; "));
+        return r;
+    }
     r.profile = p;
     return r;
 }
@@ -551,7 +677,7 @@ QStringList meterTableDifferences(const MeterTable &device, const MeterTable &fi
 }
 
 QStringList profileDifferences(const GatewayProfile &device, const GatewayProfile &file, bool network,
-                               bool unit)
+                               bool unit, bool line)
 {
     QStringList out;
     auto cmp = [&](const QString &name, const QString &a, const QString &b) {
@@ -577,10 +703,10 @@ QStringList profileDifferences(const GatewayProfile &device, const GatewayProfil
         QString::number(file.info.readoutMinutes));
     if (unit)
         cmp(QStringLiteral("unit"), QString::number(device.unit), QString::number(file.unit));
-    QVector<int> slotNums;
-    for (int s = 1; s <= (flagSet(file.info.flags, 5) ? 30 : 32); ++s)
-        slotNums << s;
-    out += meterTableDifferences(device.table, file.table, slotNums);
+    // A profile that does not know the line asks nothing of it.
+    if (line && file.rtu.known())
+        cmp(QStringLiteral("rtu"), device.rtu.text(), file.rtu.text());
+    out += meterTableDifferences(device.table, file.table, profileSlots(file));
     return out;
 }
 

@@ -138,28 +138,58 @@ QStringList infoLines(const GatewayInfo &info);
 // --- meter table as JSON ---------------------------------------------------------
 // "slots": [{slot, id, obis: [...63 texts]}] for slotNums first..last.
 QJsonObject meterTableToJson(const MeterTable &table, int first, int last);
-// Reads the same shape into table; slotNums lists the slot numbers it held.
-std::optional<QString> meterTableFromJson(const QJsonObject &object, MeterTable &table,
-                                          QVector<int> *slotNums);
+// The same for the slots listed.
+QJsonObject meterTableToJson(const MeterTable &table, const QVector<int> &slotNums);
+// Reads the same shape into table; slotNums lists the slot numbers it holds
+// in ascending order.  A slot listed with no ID and no code holds nothing
+// (as an empty block of a meter data file).  Returns the problems of the
+// shape, one line each naming its entry; the texts themselves are checked
+// by meterTableProblems.
+QStringList meterTableFromJson(const QJsonObject &object, MeterTable &table, QVector<int> *slotNums);
 
 // --- the gateway profile -----------------------------------------------------------
 inline constexpr char ProfileFormat[] = "qvx-profile/1";
+// The serial line of the gateway's Modbus RTU port (register 32786).
+struct RtuLine {
+    int baud = 0;   // one of the nine rates; 0: not known
+    QString parity; // "even", "odd" or "none"
+    bool known() const { return baud > 0; }
+    bool operator==(const RtuLine &) const = default;
+    // "9600 even", or "unknown".
+    QString text() const;
+};
+QVector<int> allMeterSlots();
 struct GatewayProfile {
     GatewayInfo info;
     int unit = 1;
+    // Not known in profiles saved before the line was part of them.
+    RtuLine rtu;
     MeterTable table;
+    // The slots the profile holds, ascending: a profile read from a gateway
+    // holds them all, a file only those it lists with an ID.  Slots it does
+    // not hold are neither compared nor written.
+    QVector<int> meterSlots = allMeterSlots();
 };
+// The slots of meterSlots the profile's ID format has (30 with 16-digit IDs).
+QVector<int> profileSlots(const GatewayProfile &profile);
 QByteArray profileToJson(const GatewayProfile &profile);
 struct ProfileParse {
     std::optional<GatewayProfile> profile;
+    // Every field the gateway could not take, one line each naming it.
+    QStringList errors;
+    // The errors as one line.
     QString error;
 };
+// Checks every field against what the gateway takes (readout period
+// 1..1440, unit 1..247, the nine rates, IDs and OBIS codes by the profile's
+// own ID and OBIS flags) and refuses the file for any of them.
 ProfileParse parseProfile(const QByteArray &bytes);
 
 // What differs between two profiles, one line each ("flags.dhcp: a -> b",
-// "slot 3 row 5: a -> b"); network and unit only when asked.
+// "slot 3 row 5: a -> b") over the slots the file holds; network, unit and
+// the RTU line only when asked.
 QStringList profileDifferences(const GatewayProfile &device, const GatewayProfile &file, bool network,
-                               bool unit);
+                               bool unit, bool line = false);
 // What differs between two meter tables over slotNums (rows 1..63 and the ID).
 QStringList meterTableDifferences(const MeterTable &device, const MeterTable &file,
                                   const QVector<int> &slotNums);

@@ -28,6 +28,18 @@ void report(const GatewayProgress &progress, int done, int total, const QString 
         progress(done, total, what);
 }
 
+QString lineText(const GatewayLink &l)
+{
+    return l.tcp ? QStringLiteral("unit %1").arg(l.unit)
+                 : QStringLiteral("unit %1 at %2 %3").arg(l.unit).arg(l.baud).arg(l.parity);
+}
+
+// The parity as the gateway's line register codes it: even 0, odd 1, none 2.
+int parityRegisterCode(const QString &parity)
+{
+    return parity == QLatin1String("odd") ? 1 : parity == QLatin1String("none") ? 2 : 0;
+}
+
 } // namespace
 
 MeterFormat readMeterFormat(GatewayClient &client)
@@ -64,6 +76,22 @@ GatewayProfile readGatewayProfile(GatewayClient &client, const GatewayProgress &
     p.unit = client.linkSettings().unit;
     report(progress, 0, 1, QStringLiteral("reading settings"));
     p.info = client.readInfo();
+    const GatewayLink &link = client.linkSettings();
+    if (!link.tcp) {
+        // The line the gateway answers on is its RTU line.
+        p.rtu = {link.baud, link.parity};
+    } else {
+        try {
+            const uint8_t v = uint8_t(client.readRegisters(false, DeviceRtuLineRegister, 1).at(0) & 0xFF);
+            const QStringList rates = baudRateTexts();
+            static const char *const parities[] = {"even", "odd", "none"};
+            if ((v >> 4) < rates.size() && (v & 0x0F) < 3)
+                p.rtu = {rates.at(v >> 4).toInt(), QLatin1String(parities[v & 0x0F])};
+        } catch (const GatewayError &e) {
+            if (e.kind() != GatewayError::Exception)
+                throw;
+        }
+    }
     const bool sixteen = flagSet(p.info.flags, IdDigitsBit);
     const int last = slotCount(sixteen);
     client.readMeterTable(p.table, sixteen, flagSet(p.info.flags, LongObisBit), 1, last, [&](int s) {
@@ -74,17 +102,27 @@ GatewayProfile readGatewayProfile(GatewayClient &client, const GatewayProgress &
 }
 
 ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfile &profile, bool network,
-                                       bool address, const GatewayProgress &progress)
+                                       bool address, bool line, const GatewayProgress &progress,
+                                       const ProfileConfirm &confirm)
 {
     GatewayProfile file = profile;
     const bool sixteen = flagSet(file.info.flags, IdDigitsBit),
                longObis = flagSet(file.info.flags, LongObisBit);
-    QVector<int> all;
-    for (int s = 1; s <= slotCount(sixteen); ++s)
-        all << s;
-    normalizeMeterTable(file.table, all, sixteen, longObis);
+    const QVector<int> held = profileSlots(file);
+    normalizeMeterTable(file.table, held, sixteen, longObis);
     report(progress, 0, 0, QStringLiteral("reading the gateway"));
     const GatewayProfile device = readGatewayProfile(client);
+
+    // A change of the ID format moves every ID: the whole table is written then.
+    const bool idFormatChanged = flagSet(device.info.flags, IdDigitsBit) != sixteen;
+    const bool formatChanged = idFormatChanged || flagSet(device.info.flags, LongObisBit) != longObis;
+    if (idFormatChanged && held.size() < slotCount(sixteen))
+        throw GatewayError(GatewayError::Mismatch,
+                           QStringLiteral("the profile changes the ID format (\"Use 16-digit ID\") but holds "
+                                          "%1 of %2 slots: the IDs of the others would be read wrongly "
+                                          "afterwards; nothing written")
+                               .arg(held.size())
+                               .arg(slotCount(sixteen)));
 
     // The writes are listed first, so that progress can count them.
     struct Write {
@@ -106,10 +144,7 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
     if (network && (device.info.ip != file.info.ip || device.info.gateway != file.info.gateway ||
                     device.info.mask != file.info.mask || device.info.tcpIdleMs != file.info.tcpIdleMs))
         writes.append({QStringLiteral("IPv4 block"), [&client, &file] { client.writeNetwork(file.info); }});
-    // A change of the ID format moves every ID: the whole table is written then.
-    const bool formatChanged = flagSet(device.info.flags, IdDigitsBit) != sixteen ||
-                               flagSet(device.info.flags, LongObisBit) != longObis;
-    for (int s : all) {
+    for (int s : held) {
         bool differs = formatChanged || device.table.id(s) != file.table.id(s);
         for (int r = 1; r <= ObisListRows && !differs; ++r)
             differs = device.table.code(s, r) != file.table.code(s, r);
@@ -118,12 +153,59 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
                                client.writeMeterSlot(file.table, s, sixteen, longObis);
                            }});
     }
-    // Last of all: after it the gateway answers at the new address only.
-    if (address && client.linkSettings().unit != file.unit)
+    // Last of all: after these the gateway answers at the new settings only.
+    const GatewayLink before = client.linkSettings();
+    const bool newUnit = address && before.unit != file.unit;
+    const bool newLine = line && file.rtu.known() && device.rtu != file.rtu;
+    if (newUnit || newLine) {
+        QStringList what;
+        if (newUnit)
+            what << QStringLiteral("unit address %1 -> %2").arg(before.unit).arg(file.unit);
+        if (newLine)
+            what << QStringLiteral("RTU line %1 -> %2").arg(device.rtu.text(), file.rtu.text());
         writes.append(
-            {QStringLiteral("unit address"), [&client, &file] { client.writeUnitAddress(file.unit); }});
+            {what.join(QStringLiteral(", ")), [&client, &file, newUnit, newLine, before] {
+                 if (newLine && before.tcp) {
+                     // The TCP link does not run on it: the line is only stored.
+                     client.writeRegisters(DeviceRtuLineRegister,
+                                           {lineSettingsByte(baudRateCode(QString::number(file.rtu.baud)),
+                                                             parityRegisterCode(file.rtu.parity))});
+                     if (newUnit)
+                         client.writeUnitAddress(file.unit);
+                     return;
+                 }
+                 LineChange change;
+                 change.unit = newUnit ? file.unit : 0;
+                 if (newLine) {
+                     change.baud = file.rtu.baud;
+                     change.parity = file.rtu.parity;
+                 }
+                 const LineChangeResult r = changeGatewayLine(client, change);
+                 if (!r.verified)
+                     throw GatewayError(
+                         GatewayError::NoAnswer,
+                         r.answersAt ? QStringLiteral("the gateway did not answer at the new settings; "
+                                                      "it answers at %1")
+                                           .arg(lineText(*r.answersAt))
+                                     : QStringLiteral("the gateway answers neither at the new settings "
+                                                      "nor at the old ones"));
+             }});
+    }
 
     ProfileApplyResult result;
+    if (confirm) {
+        ProfileWritePlan plan;
+        for (const Write &w : writes)
+            plan.writes << w.what;
+        plan.unitChanges = newUnit;
+        plan.lineChanges = newLine;
+        if (!confirm(plan)) {
+            result.declined = true;
+            result.device = device;
+            result.differences = profileDifferences(device, file, network, address, line);
+            return result;
+        }
+    }
     const int total = int(writes.size()) + 1;
     for (const Write &w : writes) {
         report(progress, result.writes++, total, w.what);
@@ -131,7 +213,7 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
     }
     report(progress, total - 1, total, QStringLiteral("reading back"));
     const GatewayProfile after = readGatewayProfile(client);
-    result.differences = profileDifferences(after, file, network, address);
+    result.differences = profileDifferences(after, file, network, address, line);
     result.device = after;
     report(progress, total, total, QString());
     return result;
@@ -209,18 +291,6 @@ ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const Gatew
 }
 
 namespace {
-
-QString lineText(const GatewayLink &l)
-{
-    return l.tcp ? QStringLiteral("unit %1").arg(l.unit)
-                 : QStringLiteral("unit %1 at %2 %3").arg(l.unit).arg(l.baud).arg(l.parity);
-}
-
-// The parity as the gateway's line register codes it: even 0, odd 1, none 2.
-int parityRegisterCode(const QString &parity)
-{
-    return parity == QLatin1String("odd") ? 1 : parity == QLatin1String("none") ? 2 : 0;
-}
 
 // Register 7 read at link until deadline; true once it answered.
 bool reachable(GatewayClient &client, const GatewayLink &link, QDeadlineTimer deadline, int windowMs)

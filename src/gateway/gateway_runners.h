@@ -32,21 +32,44 @@ MeterFormat readMeterFormat(GatewayClient &client);
 QStringList programMeterTable(GatewayClient &client, const MeterTable &table, const QVector<int> &slotNums,
                               const MeterFormat &format, bool write, const GatewayProgress &progress = {});
 
-// Everything a profile holds, as the gateway has it now.
+// Everything a profile holds, as the gateway has it now.  The RTU line is
+// the one the link runs at on a serial link; over TCP register 32786 as the
+// gateway answers it (not known when it answers with an exception).
 GatewayProfile readGatewayProfile(GatewayClient &client, const GatewayProgress &progress = {});
 
 struct ProfileApplyResult {
     int writes = 0;
+    // The confirmation said no: nothing was written.
+    bool declined = false;
     // What still differs after the read-back (empty: applied).
     QStringList differences;
     // The gateway as read back.
     GatewayProfile device;
 };
-// Writes only what differs (flags, readout period, IEC line, meter table;
-// the IPv4 block with network, the unit address with address, last of all),
-// then reads everything back.
+// Writes only what differs (flags, readout period, IEC line, the slots the
+// profile holds; the IPv4 block with network; last of all, the unit
+// address with address and the RTU line with line), then reads everything
+// back.  The unit address and the RTU line change how the gateway is
+// reached: on a serial link they go through changeGatewayLine, so the
+// client follows them and the change is verified (a gateway that does not
+// answer at the new settings raises NoAnswer, the client left where it
+// answers).  Over TCP the RTU line is only written.  A profile that changes
+// the ID format but does not hold every slot is refused before any write
+// (Mismatch): the IDs of the slots it leaves alone would move.
+//
+// confirm, when given, sees the plan once the gateway was read and before
+// the first write; when it returns false nothing is written and the result
+// says declined.
+struct ProfileWritePlan {
+    // One name a write ("flag dhcp", "slot 3", "unit address 1 -> 7").
+    QStringList writes;
+    bool unitChanges = false;
+    bool lineChanges = false;
+};
+using ProfileConfirm = std::function<bool(const ProfileWritePlan &plan)>;
 ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfile &file, bool network,
-                                       bool address, const GatewayProgress &progress = {});
+                                       bool address, bool line, const GatewayProgress &progress = {},
+                                       const ProfileConfirm &confirm = {});
 
 // A scan of a line: every probe of plan until a gateway answers (all of
 // them with all).  An exception reply counts as a gateway.
@@ -83,9 +106,9 @@ ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const Gatew
 // that fails the old settings are tried, then the mixed ones; the client is
 // left where the gateway answered.
 struct LineChange {
-    int unit = 0;     // 0 keeps the unit address
-    int baud = 0;     // 0 keeps the RTU line (rate and parity together)
-    QString parity;   // "none", "even" or "odd"
+    int unit = 0;   // 0 keeps the unit address
+    int baud = 0;   // 0 keeps the RTU line (rate and parity together)
+    QString parity; // "none", "even" or "odd"
     int verifyMs = 5000;
 };
 struct LineChangeResult {

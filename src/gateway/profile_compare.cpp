@@ -1,5 +1,6 @@
 #include "gateway/profile_compare.h"
 
+#include "config/device_codec.h"
 #include "meters/meter_codec.h"
 
 #include <QJsonObject>
@@ -10,11 +11,6 @@ namespace {
 
 constexpr int IdDigitsBit = 5;
 constexpr int LongObisBit = 6;
-
-int slotCount(const GatewayProfile &p)
-{
-    return flagSet(p.info.flags, IdDigitsBit) ? 30 : 32;
-}
 
 QString dottedText(const std::array<uint8_t, 4> &a)
 {
@@ -41,31 +37,48 @@ bool unprogrammedCode(const QString &code)
 QVector<ProfileSetting> profileSettings(const GatewayProfile &p)
 {
     const GatewayInfo &i = p.info;
-    QVector<ProfileSetting> rows{{QStringLiteral("ip"), dottedText(i.ip)},
-                                 {QStringLiteral("gateway"), dottedText(i.gateway)},
-                                 {QStringLiteral("mask"), dottedText(i.mask)},
-                                 {QStringLiteral("tcp_idle_ms"), QString::number(i.tcpIdleMs)}};
-    for (const GatewayFlag &f : gatewayFlags())
-        rows.append({QStringLiteral("flags.") + QLatin1String(f.key),
+    const QString idle = i.tcpIdleMs % 1000 == 0 ? QStringLiteral("%1 s").arg(i.tcpIdleMs / 1000)
+                                                 : QStringLiteral("%1 ms").arg(i.tcpIdleMs);
+    QVector<ProfileSetting> rows{
+        {QStringLiteral("ip"), QStringLiteral("Static IPv4"), dottedText(i.ip)},
+        {QStringLiteral("gateway"), QStringLiteral("Gateway"), dottedText(i.gateway)},
+        {QStringLiteral("mask"), QStringLiteral("Mask"), dottedText(i.mask)},
+        {QStringLiteral("tcp_idle_ms"), QStringLiteral("TCP Idle time"), idle}};
+    // The flags as the Settings tab's flag box lists them (flag number = bit + 1).
+    const QStringList items = flagItems();
+    for (const GatewayFlag &f : gatewayFlags()) {
+        QString caption = QLatin1String(f.key);
+        for (const QString &item : items)
+            if (flagNumber(item) == f.bit + 1)
+                caption = item;
+        rows.append({QStringLiteral("flags.") + QLatin1String(f.key), caption,
                      flagSet(i.flags, f.bit) ? QStringLiteral("on") : QStringLiteral("off")});
-    const QJsonObject iec = infoToJson(i).value(QLatin1String("iec")).toObject();
-    rows.append({QStringLiteral("iec"), QStringLiteral("%1 %2 %3")
-                                            .arg(iec.value(QLatin1String("baud")).toInt())
-                                            .arg(iec.value(QLatin1String("parity")).toString())
-                                            .arg(iec.value(QLatin1String("data_bits")).toInt())});
-    rows.append({QStringLiteral("readout_minutes"), QString::number(i.readoutMinutes)});
-    rows.append({QStringLiteral("unit"), QString::number(p.unit)});
-    rows.append({QStringLiteral("firmware"), i.firmware});
+    }
+    const QString iecPrefix = QStringLiteral("IEC serial settings: ");
+    rows.append(
+        {QStringLiteral("iec"), QStringLiteral("IEC serial settings"),
+         iecSerialLine(QByteArray(1, '\0') + char(i.iecLine)).value_or(iecPrefix).mid(iecPrefix.size())});
+    static const char *const parities[] = {"Even", "Odd", "None"};
+    QString rtu = QStringLiteral("not known");
+    if (p.rtu.known()) {
+        const int parity = p.rtu.parity == QLatin1String("odd")    ? 1
+                           : p.rtu.parity == QLatin1String("none") ? 2
+                                                                   : 0;
+        rtu = QStringLiteral("%1bps, %2").arg(p.rtu.baud).arg(QLatin1String(parities[parity]));
+    }
+    rows.append({QStringLiteral("rtu"), QStringLiteral("RTU serial settings"), rtu});
+    rows.append({QStringLiteral("readout_minutes"), QStringLiteral("IEC readout interval"),
+                 QStringLiteral("%1 minutes").arg(i.readoutMinutes)});
+    rows.append({QStringLiteral("unit"), QStringLiteral("Modbus address"), QString::number(p.unit)});
+    rows.append({QStringLiteral("firmware"), QStringLiteral("Firmware version"), i.firmware});
     return rows;
 }
 
 GatewayProfile normalizedProfile(const GatewayProfile &file)
 {
     GatewayProfile p = file;
-    QVector<int> all;
-    for (int s = 1; s <= slotCount(p); ++s)
-        all << s;
-    normalizeMeterTable(p.table, all, flagSet(p.info.flags, IdDigitsBit), flagSet(p.info.flags, LongObisBit));
+    normalizeMeterTable(p.table, profileSlots(p), flagSet(p.info.flags, IdDigitsBit),
+                        flagSet(p.info.flags, LongObisBit));
     return p;
 }
 
@@ -76,11 +89,11 @@ QString ProfileComparison::heading() const
 }
 
 ProfileComparison compareProfiles(const GatewayProfile &device, const GatewayProfile &file, bool network,
-                                  bool unit)
+                                  bool unit, bool withLine)
 {
     static const QRegularExpression slotLine(QStringLiteral("^slot (\\d+) (?:id|row (\\d+)):"));
     ProfileComparison c;
-    c.differences = profileDifferences(device, normalizedProfile(file), network, unit);
+    c.differences = profileDifferences(device, normalizedProfile(file), network, unit, withLine);
     for (const QString &line : std::as_const(c.differences)) {
         const QRegularExpressionMatch m = slotLine.match(line);
         if (m.hasMatch()) {
@@ -97,7 +110,7 @@ ProfileComparison compareProfiles(const GatewayProfile &device, const GatewayPro
 QVector<int> usedSlots(const GatewayProfile &p)
 {
     QVector<int> out;
-    for (int s = 1; s <= slotCount(p); ++s) {
+    for (int s : profileSlots(p)) {
         if (!unprogrammedId(p.table.id(s)) || lastProgrammedRow(p.table, s) > 0)
             out << s;
     }

@@ -16,9 +16,12 @@
 namespace qvx {
 
 // One settings row: its key (as in the profile file and in the difference
-// lines, e.g. "flags.dhcp") and its value as the operator reads it.
+// lines, e.g. "flags.dhcp"), its caption as the Settings tab and the
+// settings readout word it ("Set DHCP On/Off", "IEC serial settings") and
+// its value as the operator reads it ("on", "9600bps, Even, 7 bits").
 struct ProfileSetting {
     QString key;
+    QString caption;
     QString value;
 };
 QVector<ProfileSetting> profileSettings(const GatewayProfile &profile);
@@ -39,12 +42,13 @@ struct ProfileComparison {
     // "3 settings and 2 slots differ".
     QString heading() const;
 };
-// device against file; the network block and the unit address count only
-// when asked, as for an apply.
+// device against file; the network block, the unit address and the RTU line
+// count only when asked, as for an apply.
 ProfileComparison compareProfiles(const GatewayProfile &device, const GatewayProfile &file, bool network,
-                                  bool unit);
+                                  bool unit, bool line = false);
 
-// Slots with an ID or a code, in order: the ones worth a tree node.  The
+// Slots the profile holds with an ID or a code, in order: the ones worth a
+// tree node.  The
 // gateway hands back an unprogrammed ID as all F and an unprogrammed entry
 // with 255 in its first group; these count as empty, as an empty text does.
 QVector<int> usedSlots(const GatewayProfile &profile);

@@ -1,6 +1,7 @@
 #include "gateway/profile_dialog.h"
 
 #include "gateway/gateway_runners.h"
+#include "gateway/link_fields.h"
 #include "meters/meter_codec.h"
 #include "meters/meters_tab.h"
 #include "transport/session.h"
@@ -82,6 +83,10 @@ GatewayProfileDialog::GatewayProfileDialog(Session &session, MetersTab &meters, 
     m_network->setObjectName(QStringLiteral("Check_profileNetwork"));
     m_unit = new QCheckBox(QStringLiteral("Unit address (written last)"), this);
     m_unit->setObjectName(QStringLiteral("Check_profileUnit"));
+    // The RTU line is how the window reaches the gateway on a serial link:
+    // like the unit address it is written only when asked, and last.
+    m_line = new QCheckBox(QStringLiteral("RTU line (written last)"), this);
+    m_line->setObjectName(QStringLiteral("Check_profileLine"));
 
     auto *treeLabel = new QLabel(QStringLiteral("Profile"), this);
     m_heading = new QLabel(QStringLiteral("No profile read or opened yet"), this);
@@ -113,6 +118,7 @@ GatewayProfileDialog::GatewayProfileDialog(Session &session, MetersTab &meters, 
     gateway->addWidget(m_apply);
     gateway->addWidget(m_network);
     gateway->addWidget(m_unit);
+    gateway->addWidget(m_line);
     gateway->addStretch(1);
     auto *progress = new QHBoxLayout;
     progress->addWidget(barLabel);
@@ -160,8 +166,9 @@ void GatewayProfileDialog::logLine(const QString &text)
 
 void GatewayProfileDialog::setRunning(bool running)
 {
-    for (QWidget *w : {static_cast<QWidget *>(m_read), static_cast<QWidget *>(m_open),
-                       static_cast<QWidget *>(m_network), static_cast<QWidget *>(m_unit)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(m_read), static_cast<QWidget *>(m_open), static_cast<QWidget *>(m_network),
+          static_cast<QWidget *>(m_unit), static_cast<QWidget *>(m_line)})
         w->setEnabled(!running);
     m_save->setEnabled(!running && m_profile);
     m_compare->setEnabled(!running && m_profile);
@@ -199,7 +206,11 @@ void GatewayProfileDialog::runJob(const QString &what, const Runner &runner, con
     RequestSettings &settings = m_session.exchange().settings();
     m_found = settings;
     // Each job has a client of its own: a cancelled client stays cancelled.
+    // It takes the window's link as the fields describe it, so that the
+    // RTU line read and a line change start from the line in use.
     m_client = new GatewayClient(m_session, this);
+    m_linkBefore = LinkFields::find(parentWidget()).current(m_session);
+    m_client->adoptLink(m_linkBefore);
     m_client->setUnit(settings.unit);
     m_client->setTimeoutMs(settings.timeoutMs);
     // Dozens of requests: each ends on its whole reply, not after the full window.
@@ -216,7 +227,8 @@ void GatewayProfileDialog::runJob(const QString &what, const Runner &runner, con
 void GatewayProfileDialog::jobEnded(bool ok, const QString &error)
 {
     const bool cancelled = m_job->errorKind() == GatewayError::Cancelled;
-    const int unitNow = m_client->linkSettings().unit;
+    const GatewayLink now = m_client->linkSettings();
+    const int unitNow = now.unit;
     m_job->deleteLater();
     m_client->deleteLater();
     m_job = nullptr;
@@ -227,6 +239,13 @@ void GatewayProfileDialog::jobEnded(bool ok, const QString &error)
     m_session.exchange().settings().endOnCompleteReply = m_found.endOnCompleteReply;
     if (unitNow != m_found.unit)
         followUnit(unitNow);
+    if (!now.tcp && (now.baud != m_linkBefore.baud || now.parity != m_linkBefore.parity)) {
+        // The port already runs at the new line: the fields show it.
+        LinkFields::find(parentWidget()).show(now);
+        logLine(QStringLiteral("the gateway answers at %1 %2 now; the port's fields follow")
+                    .arg(now.baud)
+                    .arg(now.parity));
+    }
     if (!cancelled) {
         finishJob(ok, false, error);
         return;
@@ -307,10 +326,11 @@ void GatewayProfileDialog::CompareClick()
             *device = readGatewayProfile(
                 c, [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
         },
-        [this, device, network = m_network->isChecked(), unit = m_unit->isChecked()](bool ok) {
+        [this, device, network = m_network->isChecked(), unit = m_unit->isChecked(),
+         line = m_line->isChecked()](bool ok) {
             if (!ok)
                 return;
-            const ProfileComparison c = compareProfiles(*device, *m_profile, network, unit);
+            const ProfileComparison c = compareProfiles(*device, *m_profile, network, unit, line);
             logLine(c.heading());
             m_stepText->setText(QStringLiteral("compare: done"));
             showComparison(*device, c);
@@ -321,25 +341,60 @@ void GatewayProfileDialog::ApplyClick()
 {
     if (!m_profile)
         return;
-    const bool network = m_network->isChecked(), unit = m_unit->isChecked();
+    const bool network = m_network->isChecked(), unit = m_unit->isChecked(), line = m_line->isChecked();
     auto result = std::make_shared<ProfileApplyResult>();
+    // Asked once the gateway was read, so the question counts the writes.
+    const ProfileConfirm confirm = [this](const ProfileWritePlan &plan) {
+        if (plan.writes.isEmpty())
+            return true;
+        return dialogs().askYesNo(this, DialogIcon::Warning, Caption, applyQuestion(plan));
+    };
     runJob(
         QStringLiteral("apply"),
-        [result, file = *m_profile, network, unit](GatewayClient &c, GatewayJob &job) {
+        [result, file = *m_profile, network, unit, line, confirm](GatewayClient &c, GatewayJob &job) {
             job.reportProgress(0, 0, QStringLiteral("reading the gateway"));
-            *result = applyGatewayProfile(c, file, network, unit, [&job](int d, int, const QString &w) {
-                job.reportProgress(d, 0, QStringLiteral("writing ") + w);
-            });
+            *result = applyGatewayProfile(
+                c, file, network, unit, line,
+                [&job](int d, int, const QString &w) {
+                    job.reportProgress(d, 0, QStringLiteral("writing ") + w);
+                },
+                confirm);
         },
-        [this, result, network, unit](bool ok) {
+        [this, result, network, unit, line](bool ok) {
             if (!ok)
                 return;
-            const ProfileComparison c = compareProfiles(result->device, *m_profile, network, unit);
-            logLine(
-                QStringLiteral("%1 change(s) written; read back: %2").arg(result->writes).arg(c.heading()));
-            m_stepText->setText(QStringLiteral("apply: done"));
+            const ProfileComparison c = compareProfiles(result->device, *m_profile, network, unit, line);
+            if (result->declined) {
+                logLine(QStringLiteral("apply not confirmed: nothing written; %1").arg(c.heading()));
+                m_stepText->setText(QStringLiteral("apply: nothing written"));
+            } else {
+                logLine(QStringLiteral("%1 change(s) written; read back: %2")
+                            .arg(result->writes)
+                            .arg(c.heading()));
+                m_stepText->setText(QStringLiteral("apply: done"));
+            }
             showComparison(result->device, c);
         });
+}
+
+QString GatewayProfileDialog::applyQuestion(const ProfileWritePlan &plan)
+{
+    QString text = QStringLiteral("Apply the profile to the gateway: %1 write%2 (%3).")
+                       .arg(plan.writes.size())
+                       .arg(plan.writes.size() == 1 ? "" : "s")
+                       .arg(plan.writes.join(QStringLiteral(", ")));
+    const bool both = plan.unitChanges && plan.lineChanges;
+    if (plan.unitChanges || plan.lineChanges)
+        text += QStringLiteral("\n\nThe %1 %2, written last; the window follows %3 to keep talking to the "
+                               "gateway.")
+                    .arg(both               ? QStringLiteral("unit address and the RTU line")
+                         : plan.unitChanges ? QStringLiteral("unit address")
+                                            : QStringLiteral("RTU line"),
+                         both ? QStringLiteral("change") : QStringLiteral("changes"),
+                         both ? QStringLiteral("them") : QStringLiteral("it"));
+    else
+        text += QStringLiteral("\n\nThe unit address and the RTU line stay as they are.");
+    return text + QStringLiteral("\n\nWrite to the gateway now?");
 }
 
 void GatewayProfileDialog::CancelClick()
@@ -445,7 +500,7 @@ void GatewayProfileDialog::showProfile(const QString &heading)
     const GatewayProfile &p = *m_profile;
     auto *settings = new QTreeWidgetItem(m_tree, {QStringLiteral("Settings")});
     for (const ProfileSetting &s : profileSettings(p))
-        row(settings, {s.key, s.value});
+        row(settings, {s.caption, s.value});
     settings->setExpanded(true);
     auto *meters = new QTreeWidgetItem(m_tree, {QStringLiteral("Meter table")});
     for (int s : usedSlots(p)) {
@@ -470,12 +525,17 @@ void GatewayProfileDialog::showComparison(const GatewayProfile &device, const Pr
     auto *settings = new QTreeWidgetItem(m_tree, {QStringLiteral("Settings")});
     const QVector<ProfileSetting> ds = profileSettings(device), fs = profileSettings(file);
     for (qsizetype i = 0; i < ds.size(); ++i) {
-        QTreeWidgetItem *item = row(settings, {ds[i].key, ds[i].value, fs[i].value});
+        QTreeWidgetItem *item = row(settings, {ds[i].caption, ds[i].value, fs[i].value});
         if (c.settings.contains(ds[i].key))
             mark(item, Columns);
     }
     auto *meters = new QTreeWidgetItem(m_tree, {QStringLiteral("Meter table")});
-    QVector<int> slotNums = usedSlots(device);
+    // The slots the profile holds: the others are neither compared nor written.
+    const QVector<int> held = profileSlots(file);
+    QVector<int> slotNums;
+    for (int s : usedSlots(device))
+        if (held.contains(s))
+            slotNums << s;
     for (int s : usedSlots(file))
         if (!slotNums.contains(s))
             slotNums << s;

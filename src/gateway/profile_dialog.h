@@ -7,10 +7,13 @@
 // "qvxctl profile", one job at a time in a GatewayJob: the dialog stays
 // responsive, shows each step, and Cancel ends the request in flight.  The
 // request settings are put back as they were found when a job ends; only an
-// applied unit address moves the window's unit field, and the log says so.
+// applied unit address or RTU line moves the window's unit or port fields,
+// and the log says so.  An apply asks once, through the dialog seam, with
+// the number of writes and whether the address or the line changes.
 #pragma once
 
 #include "gateway/gateway_client.h"
+#include "gateway/gateway_runners.h"
 #include "gateway/profile_compare.h"
 
 #include <QWidget>
@@ -66,6 +69,9 @@ private:
     void logLine(const QString &text);
     // The unit field of the window follows the unit the gateway answers at.
     void followUnit(int unit);
+    // The question before an apply writes: how many writes, and whether the
+    // unit address or the RTU line changes.
+    static QString applyQuestion(const ProfileWritePlan &plan);
 
     Session &m_session;
     MetersTab &m_meters;
@@ -75,6 +81,7 @@ private:
     GatewayClient *m_client = nullptr;
     GatewayJob *m_job = nullptr;
     RequestSettings m_found;
+    GatewayLink m_linkBefore;
     QString m_jobName;
     Done m_done;
     // After a cancel: the reply in flight may still come; it is let pass.
@@ -89,6 +96,7 @@ private:
     QPushButton *m_cancel;
     QCheckBox *m_network;
     QCheckBox *m_unit;
+    QCheckBox *m_line;
     QLabel *m_heading;
     QTreeWidget *m_tree;
     QLabel *m_stepText;

@@ -646,6 +646,232 @@ private slots:
         QVERIFY(dup.err.contains("2 ok, 0 failed"));
     }
 
+    // A file of one slot writes that slot only and names it; --all writes
+    // every slot and erases the empty ones; --dry-run sends nothing.
+    void oneSlotFileTouchesOneSlot()
+    {
+        Simulator g;
+        QVERIFY(g.start({"--tcp", "127.0.0.1:0"}));
+        const QString file = dir.filePath("s2.csv");
+        QCOMPARE(ctl(tcp(g) + QStringList{"meters", "read", "--slot", "2", "-o", file}).code, 0);
+
+        const Run dry = ctl(tcp(g) + QStringList{"-v", "meters", "write", file, "--dry-run"});
+        QVERIFY2(dry.code == 0, dry.err.constData());
+        QVERIFY2(!dry.err.contains(" > "), dry.err.constData()); // nothing on the wire
+        QVERIFY2(dry.out.contains("slot 2: ID FFFFFFFF to registers 802-803"), dry.out.constData());
+        QVERIFY(dry.out.contains("2 write request(s) for 1 slot(s)"));
+        QVERIFY(dry.out.contains("slot(s) 1, 3-32 not in the file: left as they are"));
+        // No gateway is needed for it at all.
+        QCOMPARE(ctl({"--tcp", "127.0.0.1:1", "meters", "write", file, "--dry-run", "--all"}).code, 0);
+
+        const Run w = ctl(tcp(g) + QStringList{"meters", "write", file});
+        QVERIFY2(w.code == 0, w.err.constData());
+        QVERIFY2(w.out.contains("1 slot(s) written and read back: 2\n"), w.out.constData());
+        QVERIFY(w.out.contains("slot(s) 1, 3-32 not in the file: left as they are"));
+        QJsonObject slot1 = ctl(tcp(g) + QStringList{"--json", "meters", "read", "--slot", "1"})
+                                .json()
+                                .value("slots")
+                                .toArray()
+                                .at(0)
+                                .toObject();
+        QCOMPARE(slot1.value("id").toString(), QStringLiteral("12345678"));
+        QVERIFY(!slot1.value("obis").toArray().at(0).toString().startsWith("255."));
+
+        const Run all = ctl(tcp(g) + QStringList{"meters", "write", file, "--all"});
+        QVERIFY2(all.code == 0, all.err.constData());
+        QVERIFY2(all.out.contains("32 slot(s) written and read back: 1-32 (31 erased: 1, 3-32)"),
+                 all.out.constData());
+        slot1 = ctl(tcp(g) + QStringList{"--json", "meters", "read", "--slot", "1"})
+                    .json()
+                    .value("slots")
+                    .toArray()
+                    .at(0)
+                    .toObject();
+        QCOMPARE(slot1.value("id").toString(), QStringLiteral("FFFFFFFF"));
+    }
+
+    // A meter file the gateway could not take as written is refused before
+    // the first request, each problem named by its line.
+    void meterFileRefused_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("garbage row")
+            << QByteArray("\n4;;") << QByteArray("\ngarbage")
+            << "line 5: slot 1 row 4 is \"4;\", the OBIS code and \";\", not \"garbage\"";
+        QTest::newRow("extra field") << QByteArray("2;;") << QByteArray("2;1.8.0;x;")
+                                     << "line 3: slot 1 row 2";
+        QTest::newRow("empty ID") << QByteArray("12345678;") << QByteArray(";")
+                                  << "line 1: slot 1 has OBIS codes but no meter ID";
+        QTest::newRow("word as ID") << QByteArray("12345678;") << QByteArray("hello;")
+                                    << "line 1: slot 1 meter ID \"hello\": \"h\" is not a digit or F";
+        QTest::newRow("22-digit ID") << QByteArray("12345678;") << QByteArray("1234567890123456789012;")
+                                     << "line 1: slot 1 meter ID \"1234567890123456789012\": 22 characters";
+        QTest::newRow("word as code") << QByteArray("2;;") << QByteArray("2;abc;")
+                                      << "line 3: slot 1 row 2 \"abc\": \"abc\" is not a number 0..255";
+        QTest::newRow("code above 255") << QByteArray("2;;") << QByteArray("2;999.999.999;")
+                                        << "line 3: slot 1 row 2 \"999.999.999\": 999 is above 255";
+        QTest::newRow("UTF-16") << QByteArray() << QByteArray() << "the file is UTF-16 text";
+    }
+    void meterFileRefused()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(QString, message);
+        qvx::MeterTable t;
+        t.setId(1, QStringLiteral("12345678"));
+        t.setCode(1, 1, QStringLiteral("1.8.0"));
+        t.setCode(1, 3, QStringLiteral("2.8.0"));
+        QByteArray bytes = qvx::meterDataFileBytes(t);
+        if (from.isEmpty()) {
+            QByteArray utf16("\xFF\xFE", 2);
+            for (char c : bytes)
+                utf16 += QByteArray(1, c) + QByteArray(1, '\0');
+            bytes = utf16;
+        } else {
+            bytes.replace(bytes.indexOf(from), from.size(), to);
+        }
+        QFile f(dir.filePath("refused.csv"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        for (const char *sub : {"write", "diff"}) {
+            const Run r = ctl(tcp(sim) + QStringList{"-v", "meters", sub, f.fileName()});
+            QCOMPARE(r.code, 2);
+            QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
+            QVERIFY2(r.err.contains("refused; nothing was sent"), r.err.constData());
+            QVERIFY2(!r.err.contains(" > "), r.err.constData());
+        }
+    }
+
+    // A file in the other ID format than the gateway's: only the flag
+    // register is read, nothing is written.
+    void meterFileOfOtherFormatRefused()
+    {
+        qvx::MeterTable t;
+        t.setId(4, QStringLiteral("1234567890123456"));
+        const QString file = dir.filePath("sixteen.csv");
+        QVERIFY(!qvx::saveMeterDataFile(file, t));
+        const Run r = ctl(tcp(sim) + QStringList{"-v", "meters", "write", file});
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains("line 196: slot 4 meter ID \"1234567890123456\": 16 characters; the gateway "
+                                "takes 8-digit IDs"),
+                 r.err.constData());
+        QCOMPARE(r.err.count(" > "), 1);
+        // Given the formats, not even that.
+        const Run given = ctl(
+            tcp(sim) + QStringList{"-v", "meters", "write", file, "--id-digits", "8", "--long-obis", "off"});
+        QCOMPARE(given.code, 2);
+        QVERIFY(!given.err.contains(" > "));
+    }
+
+    // Profile fields the gateway cannot hold are each named; nothing is sent.
+    void profileRefused()
+    {
+        const QString saved = dir.filePath("good.json");
+        QCOMPARE(ctl(tcp(sim, 2) + QStringList{"profile", "save", saved}).code, 0);
+        QFile in(saved);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QJsonObject o = QJsonDocument::fromJson(in.readAll()).object();
+        o.insert("readout_minutes", 5000);
+        QJsonObject meters = o.value("meters").toObject();
+        QJsonArray slotList = meters.value("slots").toArray();
+        QJsonObject s1 = slotList.at(0).toObject();
+        QJsonArray obis = s1.value("obis").toArray();
+        obis.replace(0, QStringLiteral("abc"));
+        obis.replace(1, QStringLiteral("999.999.999"));
+        s1.insert("obis", obis);
+        slotList.replace(0, s1);
+        QJsonObject s2 = slotList.at(1).toObject();
+        s2.insert("id", QStringLiteral("hello"));
+        slotList.replace(1, s2);
+        QJsonObject s3 = slotList.at(2).toObject();
+        s3.insert("id", QStringLiteral("1234567890123456789012"));
+        slotList.replace(2, s3);
+        meters.insert("slots", slotList);
+        o.insert("meters", meters);
+        QFile bad(dir.filePath("refused.json"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write(QJsonDocument(o).toJson());
+        bad.close();
+        for (const char *sub : {"apply", "diff"}) {
+            const Run r = ctl(tcp(sim, 2) + QStringList{"-v", "profile", sub, bad.fileName()});
+            QCOMPARE(r.code, 2);
+            QVERIFY2(!r.err.contains(" > "), r.err.constData());
+            for (const char *m : {"readout_minutes: 5000; the gateway takes 1..1440 minutes",
+                                  "meters: slot 1 row 1 \"abc\": \"abc\" is not a number 0..255",
+                                  "meters: slot 1 row 2 \"999.999.999\": 999 is above 255",
+                                  "meters: slot 2 id \"hello\": \"h\" is not a digit or F",
+                                  "meters: slot 3 id \"1234567890123456789012\": 22 characters"})
+                QVERIFY2(r.err.contains(m), r.err.constData());
+        }
+    }
+
+    // A profile that lists some slots compares and writes only those; the
+    // RTU line is written only with --with-line.
+    void partialProfileAndLine()
+    {
+        Simulator g;
+        QVERIFY(g.start({"--tcp", "127.0.0.1:0"}));
+        const QString saved = dir.filePath("whole.json");
+        QCOMPARE(ctl(tcp(g) + QStringList{"profile", "save", saved}).code, 0);
+        QFile in(saved);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QJsonObject o = QJsonDocument::fromJson(in.readAll()).object();
+        QCOMPARE(o.value("rtu").toObject().value("baud").toInt(), 9600);
+        QJsonObject s2{{"slot", 2}, {"id", "87654321"}, {"obis", QJsonArray{"1.8.0"}}};
+        o.insert("meters", QJsonObject{{"slots", QJsonArray{s2}}});
+        o.insert("rtu", QJsonObject{{"baud", 19200}, {"parity", "even"}});
+        QFile part(dir.filePath("part.json"));
+        QVERIFY(part.open(QIODevice::WriteOnly));
+        part.write(QJsonDocument(o).toJson());
+        part.close();
+
+        const Run d = ctl(tcp(g) + QStringList{"profile", "diff", part.fileName()});
+        QCOMPARE(d.code, 1);
+        QVERIFY2(d.out.contains("slot 2 id") && !d.out.contains("slot 1 ") && !d.out.contains("rtu"),
+                 d.out.constData());
+        const Run a = ctl(tcp(g) + QStringList{"profile", "apply", part.fileName()});
+        QVERIFY2(a.code == 0, a.err.constData());
+        QVERIFY(a.err.contains("the profile holds slot(s) 2; the others are left alone"));
+        QVERIFY(ctl(tcp(g) + QStringList{"meters", "read", "--slot", "1"}).out.startsWith("12345678;"));
+        QVERIFY(ctl(tcp(g) + QStringList{"read", "holding", "32786", "1"}).out.contains("0x0040"));
+
+        const Run line = ctl(tcp(g) + QStringList{"profile", "apply", part.fileName(), "--with-line"});
+        QVERIFY2(line.code == 0, line.err.constData());
+        QVERIFY(ctl(tcp(g) + QStringList{"read", "holding", "32786", "1"}).out.contains("0x0050"));
+        QCOMPARE(ctl(tcp(g) + QStringList{"profile", "diff", part.fileName(), "--with-line"}).code, 0);
+    }
+
+    // On a serial line the new RTU line is written last and the tool
+    // follows it: the read-back runs at the new rate.
+    void profileLineFollowedOnSerial()
+    {
+        Simulator g;
+        const QString pty = dir.filePath("ttyLine");
+        QVERIFY(g.start({"--tcp", "127.0.0.1:0", "--pty", pty, "--match-baud"}));
+        const QStringList at9600{"--serial", pty, "--baud", "9600", "--parity", "even"};
+        const QString file = dir.filePath("line.json");
+        QCOMPARE(ctl(at9600 + QStringList{"profile", "save", file}).code, 0);
+        QFile in(file);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QJsonObject o = QJsonDocument::fromJson(in.readAll()).object();
+        in.close();
+        QCOMPARE(o.value("rtu").toObject().value("baud").toInt(), 9600);
+        o.insert("rtu", QJsonObject{{"baud", 19200}, {"parity", "even"}});
+        QVERIFY(in.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        in.write(QJsonDocument(o).toJson());
+        in.close();
+        // Without --with-line the line is neither compared nor written.
+        QCOMPARE(ctl(at9600 + QStringList{"profile", "diff", file}).code, 0);
+        const Run a = ctl(at9600 + QStringList{"--json", "profile", "apply", file, "--with-line"});
+        QVERIFY2(a.code == 0, a.err.constData());
+        QCOMPARE(a.json().value("writes").toInt(), 1);
+        const QStringList at19200{"--serial", pty, "--baud", "19200", "--parity", "even"};
+        QCOMPARE(ctl(at19200 + QStringList{"profile", "diff", file, "--with-line"}).code, 0);
+    }
+
 private:
     Simulator sim;
     QTemporaryDir dir;

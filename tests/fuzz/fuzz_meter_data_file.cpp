@@ -2,12 +2,17 @@
 // load looks at, none holding a line end, nothing read beyond the input; the
 // lenient load leaves the slot after the blocks it reads alone; and whatever
 // it left in those blocks survives a save and a load again (IDs always, codes
-// unless they hold the field separator).
+// unless they hold the field separator).  The strict reading: a file it takes
+// holds only IDs and codes the encodings carry unchanged, the lenient load
+// reads the same texts from it, and its table saved again is taken again
+// with the same slots.
 //
 // The round trip saves only the blocks the load read (the start of a file),
 // so an input costs about what its own lines cost: a short input is a table
 // of a slot or two, not a whole 2080-line file built and read again.
+#include "meters/meter_codec.h"
 #include "meters/meter_data_file.h"
+#include "meters/meter_file_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +33,60 @@ int blocksRead(qsizetype count)
     while (blocks < qvx::MeterTable::Slots && 64 * qsizetype(blocks) < count - 1)
         ++blocks;
     return blocks;
+}
+
+// A code the rules take comes back from the gateway as its own groups.
+void checkStoredAsWritten(const QString &code)
+{
+    for (bool longObis : {false, true}) {
+        if (qvx::obisCodeProblem(code, longObis) || code.isEmpty())
+            continue;
+        const QString back = qvx::DecodeRegisterEntry(qvx::EncodeRegisterEntry(code, longObis), longObis);
+        const bool prefix = qvx::hasLongObisPrefix(code);
+        QStringList groups = (prefix ? code.mid(4) : code).split(QLatin1Char('.'));
+        while (groups.size() < 4)
+            groups << QStringLiteral("0");
+        QStringList numbers;
+        for (int i = 0; i < 4; ++i)
+            numbers << QString::number(groups.at(i).toInt());
+        if (prefix) {
+            // The long form keeps C, D and E; its fourth byte is the prefix.
+            const int x = (code.at(0).unicode() - '0') * 16 + (code.at(2).unicode() - '0');
+            numbers[3] = QStringLiteral("0");
+            const QString expected = numbers.join(QLatin1Char('.'));
+            check(x == 0 ? back == expected
+                         : back == QStringLiteral("%1-%2:").arg(x >> 4).arg(x & 15) +
+                                       expected.section(QLatin1Char('.'), 0, 2) + QStringLiteral(".0"));
+        } else {
+            check(back == numbers.join(QLatin1Char('.')));
+        }
+    }
+}
+
+void checkStrict(QByteArrayView bytes)
+{
+    const qvx::MeterFileCheck c = qvx::checkMeterDataFile(bytes);
+    check(c.problems.size() <= 51);
+    if (!c.ok()) {
+        check(c.held.isEmpty());
+        return;
+    }
+    static qvx::MeterTable lenient;
+    lenient.clear();
+    (void)qvx::loadMeterDataLines(qvx::splitTextLines(bytes, qvx::MeterDataFileLines), lenient);
+    for (int s : c.held) {
+        const QString id = c.table.id(s);
+        check(lenient.id(s) == id);
+        const int digits = int(id.size());
+        check(digits == 8 || digits == 16);
+        check(qvx::DecodeMeterId(qvx::EncodeMeterId(id, digits), 0, digits) == id);
+        for (int r = 1; r <= qvx::MeterDataSavedRows; ++r) {
+            check(lenient.code(s, r) == c.table.code(s, r));
+            checkStoredAsWritten(c.table.code(s, r));
+        }
+    }
+    const qvx::MeterFileCheck again = qvx::checkMeterDataFile(qvx::meterDataFileBytes(c.table));
+    check(again.ok() && again.held == c.held);
 }
 
 } // namespace
@@ -79,6 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 check(again.code(s, r) == code);
         }
     }
+    checkStrict(bytes);
     // The next input starts from an empty table.  (What the second load
     // left does not matter: every ID and every code compared above is
     // written by it.)

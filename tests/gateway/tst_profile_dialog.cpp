@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QTimer>
@@ -43,7 +44,7 @@ struct Rig : qvxtest::WindowRig {
     }
     QString heading() { return child<QLabel>("Label_profileHeading")->text(); }
     QString path(const char *name) { return dir.filePath(QLatin1String(name)); }
-    // The differs column of the settings row key in the comparison.
+    // The differs column of the settings row with that caption in the comparison.
     QString differs(const QString &key)
     {
         const auto found = dialog->tree()->findItems(key, Qt::MatchExactly | Qt::MatchRecursive);
@@ -115,11 +116,12 @@ private slots:
 
         QVERIFY(r.run("Butt_profileCompare"));
         QCOMPARE(r.heading(), QStringLiteral("3 settings and 2 slots differ"));
-        QCOMPARE(r.differs(QStringLiteral("readout_minutes")), QStringLiteral("differs"));
-        QCOMPARE(r.differs(QStringLiteral("ip")), QString());
+        QCOMPARE(r.differs(QStringLiteral("IEC readout interval")), QStringLiteral("differs"));
+        QCOMPARE(r.differs(QStringLiteral("Static IPv4")), QString());
         QCOMPARE(r.differs(QStringLiteral("Slot 3")), QStringLiteral("differs"));
 
         const qsizetype from = r.log.size();
+        r.dialogs.dialogs.yesNoAnswers.enqueue(true);
         QVERIFY(r.run("Butt_profileApply"));
         QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
         QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: writing slot 3"), from) >= 0);
@@ -140,7 +142,10 @@ private slots:
         writeProfile(r.path("unit7.json"), p);
         r.openFile(r.path("unit7.json"));
         r.child<QCheckBox>("Check_profileUnit")->setChecked(true);
+        r.dialogs.dialogs.yesNoAnswers.enqueue(true);
         QVERIFY(r.run("Butt_profileApply"));
+        QVERIFY2(r.dialogs.dialogs.raised.last().text.contains(QStringLiteral("The unit address changes")),
+                 qPrintable(r.dialogs.dialogs.raised.last().text));
         QCOMPARE(r.device.unitAddress(), uint8_t(7));
         QCOMPARE(r.child<QSpinBox>("UDmodbusAddress")->value(), 7);
         QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
@@ -214,11 +219,14 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("cancelAt");
         QTest::addColumn<QString>("ended");
-        QTest::newRow("read, TCP") << Link::Tcp << "Butt_profileRead" << "Gateway profile: reading slot 5"
+        QTest::newRow("read, TCP") << Link::Tcp << "Butt_profileRead"
+                                   << "Gateway profile: reading slot 5"
                                    << "Gateway profile: read cancelled";
-        QTest::newRow("apply, TCP") << Link::Tcp << "Butt_profileApply" << "Gateway profile: writing slot 3"
+        QTest::newRow("apply, TCP") << Link::Tcp << "Butt_profileApply"
+                                    << "Gateway profile: writing slot 3"
                                     << "Gateway profile: apply cancelled";
-        QTest::newRow("read, RTU") << Link::Rtu << "Butt_profileRead" << "Gateway profile: reading slot 5"
+        QTest::newRow("read, RTU") << Link::Rtu << "Butt_profileRead"
+                                   << "Gateway profile: reading slot 5"
                                    << "Gateway profile: read cancelled";
     }
     void cancel()
@@ -238,9 +246,11 @@ private slots:
         QObject::connect(&r.session(), &Session::logLine, r.dialog, [&](const QString &l) {
             // As the operator's click: an event handled while the request is out.
             if (l == cancelAt && !std::exchange(once, true))
-                QTimer::singleShot(0, r.child<QAbstractButton>("Butt_profileCancel"), &QAbstractButton::click);
+                QTimer::singleShot(0, r.child<QAbstractButton>("Butt_profileCancel"),
+                                   &QAbstractButton::click);
         });
         const qsizetype from = r.log.size();
+        r.dialogs.dialogs.yesNoAnswers.enqueue(true);
         QVERIFY(r.run(button.toLatin1().constData()));
         QVERIFY(r.indexOfPrefix(ended, from) >= 0);
         QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: reading slot 6"), from) < 0);
@@ -259,18 +269,19 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("label");
-        const char *rows[][2] = {{"Butt_profileRead", "Read from gateway"},
-                                 {"Butt_profileOpen", "Open..."},
-                                 {"Butt_profileSave", "Save..."},
-                                 {"Butt_profileLoadMeters", "Load meter table into the meter tab"},
-                                 {"Butt_profileCompare", "Compare with gateway"},
-                                 {"Butt_profileApply", "Apply to gateway"},
-                                 {"Check_profileNetwork",
-                                  "Network block (IP address, gateway, mask, TCP idle time)"},
-                                 {"Check_profileUnit", "Unit address (written last)"},
-                                 {"Tree_profile", "Profile"},
-                                 {"Progress_profile", "Progress"},
-                                 {"Butt_profileCancel", "Cancel"}};
+        const char *rows[][2] = {
+            {"Butt_profileRead", "Read from gateway"},
+            {"Butt_profileOpen", "Open..."},
+            {"Butt_profileSave", "Save..."},
+            {"Butt_profileLoadMeters", "Load meter table into the meter tab"},
+            {"Butt_profileCompare", "Compare with gateway"},
+            {"Butt_profileApply", "Apply to gateway"},
+            {"Check_profileNetwork", "Network block (IP address, gateway, mask, TCP idle time)"},
+            {"Check_profileUnit", "Unit address (written last)"},
+            {"Check_profileLine", "RTU line (written last)"},
+            {"Tree_profile", "Profile"},
+            {"Progress_profile", "Progress"},
+            {"Butt_profileCancel", "Cancel"}};
         for (const auto &row : rows)
             QTest::newRow(row[0]) << row[0] << row[1];
     }
@@ -285,6 +296,123 @@ private slots:
         QCOMPARE(a->text(QAccessible::Name), label);
     }
 
+    // The settings rows carry the Settings tab's captions, the RTU line
+    // among them.
+    void settingsRowsInWords()
+    {
+        Rig r;
+        QVERIFY(r.run("Butt_profileRead"));
+        QTreeWidgetItem *settings = r.dialog->tree()->topLevelItem(0);
+        QStringList captions;
+        QMap<QString, QString> values;
+        for (int i = 0; i < settings->childCount(); ++i) {
+            captions << settings->child(i)->text(0);
+            values.insert(settings->child(i)->text(0), settings->child(i)->text(1));
+        }
+        for (const char *c :
+             {"Static IPv4", "Mask", "TCP Idle time", "Set DHCP On/Off", "Change baud after ACK",
+              "Use 16-digit ID", "Decode long OBIS", "Save values in 64-bit integer", "Continues Read",
+              "IEC serial settings", "RTU serial settings", "IEC readout interval", "Modbus address",
+              "Firmware version"})
+            QVERIFY2(captions.contains(QLatin1String(c)), c);
+        for (const QString &c : captions)
+            QVERIFY2(!c.contains(QLatin1Char('_')) && !c.contains(QLatin1Char('.')), qPrintable(c));
+        QCOMPARE(values.value("IEC serial settings"), QStringLiteral("9600bps, Even, 7 bits"));
+        QCOMPARE(values.value("IEC readout interval"), QStringLiteral("15 minutes"));
+        QCOMPARE(values.value("TCP Idle time"), QStringLiteral("120 s"));
+        QCOMPARE(values.value("Continues Read"), QStringLiteral("on"));
+        // Over TCP the line is the gateway's register.
+        QCOMPARE(values.value("RTU serial settings"), QStringLiteral("9600bps, Even"));
+    }
+
+    // Apply asks once with the number of writes; No writes nothing.
+    void applyAsksFirst()
+    {
+        Rig r;
+        GatewayProfile p = factory();
+        p.info.readoutMinutes = 40;
+        p.info.iecLine = 0x40; // the simulator's: 9600 7E
+        p.rtu = {19200, QStringLiteral("even")};
+        p.table.setId(2, QStringLiteral("22222222"));
+        writeProfile(r.path("ask.json"), p);
+        r.openFile(r.path("ask.json"));
+        const qsizetype raised = r.dialogs.dialogs.raised.size();
+        QVERIFY(r.run("Butt_profileApply")); // answered No
+        QCOMPARE(r.dialogs.dialogs.raised.size(), raised + 1);
+        const QString question = r.dialogs.dialogs.raised.last().text;
+        QCOMPARE(r.dialogs.dialogs.raised.last().kind, QStringLiteral("question"));
+        QVERIFY2(question.contains(QStringLiteral("2 writes (readout period, slot 2)")),
+                 qPrintable(question));
+        QVERIFY2(question.contains(QStringLiteral("stay as they are")), qPrintable(question));
+        QCOMPARE(r.device.readoutMinutes(), 15);
+        QCOMPARE(r.device.meterId(2), QString());
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: apply not confirmed: nothing written")) >=
+                0);
+
+        // With the line ticked it is the last write, and the question says so.
+        r.child<QCheckBox>("Check_profileLine")->setChecked(true);
+        r.dialogs.dialogs.yesNoAnswers.enqueue(true);
+        QVERIFY(r.run("Butt_profileApply"));
+        const QString second = r.dialogs.dialogs.raised.last().text;
+        QVERIFY2(second.contains(
+                     QStringLiteral("3 writes (readout period, slot 2, RTU line 9600 even -> 19200 even)")),
+                 qPrintable(second));
+        QVERIFY2(second.contains(QStringLiteral("The RTU line changes")), qPrintable(second));
+        QCOMPARE(r.device.readoutMinutes(), 40);
+        QCOMPARE(r.device.meterId(2), QStringLiteral("22222222"));
+        QCOMPARE(r.device.holding(qvxsim::Device::RegRtuLine), uint16_t(0x50));
+        QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
+    }
+
+    // On a serial line a new RTU line is written last, the window's port
+    // follows it and the read-back runs at the new rate.
+    void lineFollowedOnSerial()
+    {
+        Rig r(Link::None);
+        r.pty = std::make_unique<qvxsim::PtyLink>(r.device, r.sim);
+        r.pty->matchBaud(r.device);
+        QVERIFY(r.pty->open());
+        r.setText("Combo_com2_speed", QStringLiteral("9600"));
+        r.setText("Combo_com2_parity", QStringLiteral("Even"));
+        QVERIFY(r.openPort(r.pty->slavePath()));
+        QVERIFY(r.run("Butt_profileRead"));
+        QCOMPARE(r.dialog->profile()->rtu, (RtuLine{9600, QStringLiteral("even")}));
+        GatewayProfile p = *r.dialog->profile();
+        p.rtu = {19200, QStringLiteral("even")};
+        writeProfile(r.path("line.json"), p);
+        r.openFile(r.path("line.json"));
+        r.child<QCheckBox>("Check_profileLine")->setChecked(true);
+        r.dialogs.dialogs.yesNoAnswers.enqueue(true);
+        QVERIFY(r.run("Butt_profileApply"));
+        QVERIFY2(
+            r.dialogs.dialogs.raised.last().text.contains(QStringLiteral("1 write (RTU line 9600 even -> "
+                                                                         "19200 even)")),
+            qPrintable(r.dialogs.dialogs.raised.last().text));
+        QCOMPARE(r.heading(), QStringLiteral("0 settings and 0 slots differ"));
+        QCOMPARE(r.device.rtuLine().baud, 19200);
+        QCOMPARE(r.child<QComboBox>("Combo_com2_speed")->currentText(), QStringLiteral("19200"));
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: the gateway answers at 19200 even now")) >=
+                0);
+    }
+
+    // A profile saved before the RTU line was part of it still opens.
+    void profileWithoutLineOpens()
+    {
+        Rig r;
+        QFile f(r.path("old.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QByteArray old = profileToJson(factory());
+        QVERIFY(!old.contains("\"rtu\""));
+        f.write(old);
+        f.close();
+        r.openFile(r.path("old.json"));
+        QVERIFY(r.dialog->profile());
+        QVERIFY(!r.dialog->profile()->rtu.known());
+        QVERIFY(!r.dialog->tree()
+                     ->findItems(QStringLiteral("not known"), Qt::MatchExactly | Qt::MatchRecursive, 1)
+                     .isEmpty());
+    }
+
     // With QVX_SCREENSHOT_DIR set, the comparison is saved as a picture for
     // the manual.
     void screenshots()
@@ -296,7 +424,8 @@ private slots:
         setUpSource(r.device);
         QVERIFY(r.run("Butt_profileRead"));
         r.device.setHolding(qvxsim::Device::RegReadoutMinutes, 15);
-        r.device.programMeter(3, QStringLiteral("87654321"), {QStringLiteral("1.8.0"), QStringLiteral("4.8.0")});
+        r.device.programMeter(3, QStringLiteral("87654321"),
+                              {QStringLiteral("1.8.0"), QStringLiteral("4.8.0")});
         QVERIFY(r.run("Butt_profileCompare"));
         r.dialog->resize(760, 560);
         QVERIFY(r.dialog->grab().save(out + QStringLiteral("/gateway_profile.png")));
