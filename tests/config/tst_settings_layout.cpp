@@ -86,6 +86,29 @@ private slots:
         }
     }
 
+    // A by-id or pseudo-terminal path longer than the box: the line under it
+    // shows it whole inside the window; a short name needs no such line.
+    void longPortNameIsShownWhole()
+    {
+        WindowRig rig({.shown = true});
+        const QString path = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K2XYZ-if00-port0");
+        for (QSize size : {QSize(916, 788), QSize(1600, 1000)}) {
+            QVERIFY(qvxtest::resizeShown(rig.form.get(), size));
+            rig.setText("Combo_com2_name", path);
+            auto *whole = rig.child<QLabel>("Label_com2_name_whole");
+            QTRY_VERIFY(whole->isVisible());
+            QCOMPARE(whole->text().remove(QChar(0x200B)), path);
+            QCOMPARE(rig.child<QComboBox>("Combo_com2_name")->toolTip(), path);
+            QTRY_VERIFY2(whole->height() >= whole->heightForWidth(whole->width()),
+                         qPrintable(clipping(whole, rig.form.get())));
+            QCOMPARE(clipping(whole, rig.form.get()), QString());
+            QVERIFY(rig.form->settingsTab()->rect().contains(
+                QRect(whole->mapTo(rig.form->settingsTab(), QPoint(0, 0)), whole->size())));
+            rig.setText("Combo_com2_name", QStringLiteral("COM1"));
+            QTRY_VERIFY(!whole->isVisible());
+        }
+    }
+
     void screenshots()
     {
         const QString out = qEnvironmentVariable("QVX_SCREENSHOT_DIR");
@@ -105,6 +128,9 @@ private slots:
                                    {"Edit_QVXGW", "192.168.100.1"}};
         for (const auto &f : fields)
             rig.setText(f[0], QLatin1String(f[1]));
+        // A USB adapter's name as Linux gives it, shown whole under its box.
+        rig.setText("Combo_com2_name",
+                    QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K2XYZ-if00-port0"));
         // The meter tab with the demo meter's codes and values, the readout
         // tab with a meter's answer parsed (values with their units).
         rig.form->tabs()->setCurrentIndex(1);
