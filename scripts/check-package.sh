@@ -2,8 +2,9 @@
 # Builds the Debian package, installs it with apt-get, checks that the
 # installed programs start, that the desktop entry and the AppStream metainfo
 # validate and that the installed tool keeps its files in the user's data
-# folder, then removes the package again.  Needs root and apt-get; skips with
-# a message (exit 0) without them.
+# folder (made at the first start with files/ and an empty values log, which
+# the tool appends to and never creates), then removes the package again.
+# Needs root and apt-get; skips with a message (exit 0) without them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -70,6 +71,10 @@ started --data-dir "$work/data"
 [ ! -e "$work/home/.local/share/qvxtool" ] || fail "--data-dir did not override the user's data folder"
 started
 [ -d "$work/home/.local/share/qvxtool/files" ] || fail "the user's data folder was not made"
+[ -f "$work/home/.local/share/qvxtool/files/logvalues.txt" ] &&
+  [ ! -s "$work/home/.local/share/qvxtool/files/logvalues.txt" ] ||
+  fail "the first start did not make an empty files/logvalues.txt"
+[ ! -e "$work/data/files" ] || fail "--data-dir's folder got a files folder it did not ask for"
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq qvxtool
 installed=0

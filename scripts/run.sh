@@ -18,7 +18,10 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 fi
 
 demo="$root/build/demo"
+# The demo folder is made here, as an installation makes its folder: with
+# files/ and an empty values log, which the tool appends to and never creates.
 mkdir -p "$demo/files"
+[ -e "$demo/files/logvalues.txt" ] || : >"$demo/files/logvalues.txt"
 port=${QVX_DEMO_PORT:-1502}
 
 # The tool reads its settings from the data folder; point them at the

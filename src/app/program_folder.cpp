@@ -1,6 +1,7 @@
 #include "app/program_folder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace qvx {
@@ -27,10 +28,19 @@ QString chooseProgramFolder(const QString &dataDirArgument, const QString &exeDi
         return withSeparator(dataDirArgument);
     if (QFileInfo(exeDir).isWritable() && !isInstalled(exeDir))
         return withSeparator(exeDir);
-    // A folder that cannot be made shows later, when the settings are saved,
-    // as "no write permission"; the program still starts.
-    QDir().mkpath(QDir(userDataDir).filePath(QStringLiteral("files")));
+    makeUserDataFolder(userDataDir);
     return withSeparator(userDataDir);
+}
+
+bool makeUserDataFolder(const QString &userDataDir)
+{
+    const QDir dir(userDataDir);
+    if (!dir.mkpath(QStringLiteral("files")))
+        return false;
+    // NewOnly: an existing log, with the operator's readings in it, is never
+    // opened for writing here, let alone emptied.
+    QFile log(dir.filePath(QStringLiteral("files/logvalues.txt")));
+    return log.exists() || log.open(QIODevice::WriteOnly | QIODevice::NewOnly) || log.exists();
 }
 
 QString installedDocFolder(const QString &exeDir)
@@ -38,13 +48,20 @@ QString installedDocFolder(const QString &exeDir)
     return QDir::cleanPath(exeDir + QStringLiteral("/../share/doc/qvxtool"));
 }
 
-QString userManualPath(const QString &programDir, const QString &exeDir)
+ManualLookup findUserManual(const QString &programDir, const QString &exeDir)
 {
-    const QString own = QDir(programDir).filePath(QLatin1String(ManualName));
-    if (QFileInfo::exists(own))
-        return own;
-    const QString installed = QDir(installedDocFolder(exeDir)).filePath(QLatin1String(ManualName));
-    return QFileInfo::exists(installed) ? installed : own;
+    ManualLookup lookup;
+    // In a build folder the program's folder is the executable's: looked in once.
+    for (const QString &folder : {programDir, exeDir, installedDocFolder(exeDir)}) {
+        const QString clean = QDir::cleanPath(QDir(folder).absolutePath());
+        if (folder.isEmpty() || lookup.folders.contains(clean))
+            continue;
+        lookup.folders << clean;
+        const QString candidate = QDir(clean).filePath(QLatin1String(ManualName));
+        if (lookup.path.isEmpty() && QFileInfo(candidate).isFile())
+            lookup.path = candidate;
+    }
+    return lookup;
 }
 
 } // namespace qvx

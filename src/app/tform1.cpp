@@ -420,23 +420,32 @@ void TForm1::Usermanual1Click()
     guard(
         [this] {
             QDir::setCurrent(m_session.ProgramDir);
-            const QString path = userManualPath(m_session.ProgramDir, QCoreApplication::applicationDirPath());
-            if (openDocument(path))
+            const ManualLookup manual =
+                findUserManual(m_session.ProgramDir, QCoreApplication::applicationDirPath());
+            if (manual.path.isEmpty()) {
+                // A viewer would only say "file not found"; say where it was
+                // looked for, so that the operator knows where to put it.
+                QStringList folders;
+                for (const QString &folder : manual.folders)
+                    folders << QStringLiteral("    ") + QDir::toNativeSeparators(folder);
+                dialogs().message(
+                    this, DialogIcon::Information, QStringLiteral("User manual"),
+                    QStringLiteral("The user manual UsrMan.pdf was not found. It was looked for "
+                                   "in these folders, in this order:\n%1\n\nCopy UsrMan.pdf "
+                                   "into one of them; it can be opened with any PDF viewer.")
+                        .arg(folders.join(QLatin1Char('\n'))));
+                return;
+            }
+            if (openDocument(manual.path))
                 return;
             // Without a desktop's document launcher nothing would happen at
             // all: say where the manual is, so it can be opened by hand.
-            const QString native = QDir::toNativeSeparators(path);
-            const QString text =
-                QFileInfo::exists(path)
-                    ? QStringLiteral("The user manual could not be opened: no program for PDF documents "
-                                     "is set up on this computer.\n\nThe manual is the file\n%1\n\n"
-                                     "It can be opened with any PDF viewer.")
-                          .arg(native)
-                    : QStringLiteral("The user manual could not be opened: the file\n%1\nis missing.\n\n"
-                                     "Install the program again to get it back; it can be opened with any "
-                                     "PDF viewer.")
-                          .arg(native);
-            dialogs().message(this, DialogIcon::Information, QStringLiteral("User manual"), text);
+            dialogs().message(
+                this, DialogIcon::Information, QStringLiteral("User manual"),
+                QStringLiteral("The user manual could not be opened: no program for PDF documents "
+                               "is set up on this computer.\n\nThe manual is the file\n%1\n\n"
+                               "It can be opened with any PDF viewer.")
+                    .arg(QDir::toNativeSeparators(manual.path)));
         },
         this);
 }

@@ -548,6 +548,9 @@ void ReadoutTab::BitBtn20Click()
                 m_session.log(QStringLiteral("Exception normalizing values - ") +
                               QString::fromLocal8Bit(e.what()));
             }
+            // A value with its unit, or a long code, is shown whole rather
+            // than cut at the column's first width.
+            grid.widenColumnsFor(1, grid.rowCount() - 1);
         },
         this);
 }

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,10 +53,18 @@ SerialPanel::SerialPanel(Session &session, QWidget *parent)
 
     m_name = makeBox("Combo_com2_name", standardPortNames() + Comm2::systemPortNames(),
                      QStringLiteral("COM1"), this);
-    // A long /dev/serial/by-id name does not fit the field: the tip shows it whole.
-    auto showName = [this](const QString &name) { m_name->setToolTip(name); };
-    connect(m_name, &QComboBox::currentTextChanged, this, showName);
-    showName(m_name->currentText());
+    // A pseudo-terminal's or a /dev/serial/by-id name is longer than the box
+    // can be in this column: the line under the box shows it whole, wrapped
+    // at its separators, for as long as the box cuts it off (and the tip too).
+    m_wholeName = new QLabel(this);
+    m_wholeName->setObjectName(QStringLiteral("Label_com2_name_whole"));
+    m_wholeName->setAccessibleName(QStringLiteral("Name in full"));
+    m_wholeName->setTextFormat(Qt::PlainText);
+    m_wholeName->setWordWrap(true);
+    // Its width is the panel's, never the other way round.
+    m_wholeName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    connect(m_name, &QComboBox::currentTextChanged, this, &SerialPanel::showWholeName);
+    m_name->installEventFilter(this);
     m_speed = makeBox("Combo_com2_speed", speeds, QStringLiteral("19200"), this);
     m_parity = makeBox("Combo_com2_parity",
                        {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd"),
@@ -91,6 +100,8 @@ SerialPanel::SerialPanel(Session &session, QWidget *parent)
 
     auto *form = new QFormLayout(this);
     addLabelled(form, QStringLiteral("Name"), m_name);
+    form->addRow(m_wholeName);
+    showWholeName();
     addLabelled(form, QStringLiteral("Speed"), m_speed);
     addLabelled(form, QStringLiteral("Parity"), m_parity);
     addLabelled(form, QStringLiteral("Data bits"), m_dataBits);
@@ -98,6 +109,32 @@ SerialPanel::SerialPanel(Session &session, QWidget *parent)
     addLabelled(form, QStringLiteral("Bytes timeout"), m_bytesTimeout);
     form->addRow(m_autoOpen);
     form->addRow(m_open);
+}
+
+bool SerialPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_name && event->type() == QEvent::Resize)
+        showWholeName();
+    return QGroupBox::eventFilter(watched, event);
+}
+
+void SerialPanel::showWholeName()
+{
+    const QString name = m_name->currentText();
+    m_name->setToolTip(name);
+    const QLineEdit *edit = m_name->lineEdit();
+    // The edit's text area: its contents less the two-pixel margin it keeps
+    // on either side.
+    const bool cut = edit && edit->fontMetrics().horizontalAdvance(name) > edit->contentsRect().width() - 4;
+    QString wrappable;
+    for (QChar c : name) {
+        wrappable += c;
+        if (c == QLatin1Char('/') || c == QLatin1Char('-') || c == QLatin1Char('_') || c == QLatin1Char('\\'))
+            wrappable += QChar(0x200B); // a place to break the line, shown as nothing
+    }
+    m_wholeName->setText(wrappable);
+    if (auto *form = qobject_cast<QFormLayout *>(layout()))
+        form->setRowVisible(m_wholeName, cut);
 }
 
 QString SerialPanel::portName() const

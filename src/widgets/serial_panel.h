@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QPushButton;
 class QSpinBox;
 
@@ -39,7 +40,12 @@ public slots:
     // reason, then the port is closed as TogglePort closes it.
     void Comm2DeviceLost(const QString &reason);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // Shows the port's name whole under the box while the box cuts it off.
+    void showWholeName();
     void openPort();
     void closePort();
     // The boxes that describe the open line; the data-bits box stays enabled.
@@ -47,6 +53,7 @@ private:
 
     Session &m_session;
     QComboBox *m_name;
+    QLabel *m_wholeName;
     QComboBox *m_speed;
     QComboBox *m_parity;
     QComboBox *m_dataBits;

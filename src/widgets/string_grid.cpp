@@ -124,8 +124,16 @@ StringGrid::StringGrid(int columns, int rows, QWidget *parent)
     m_fixedRow->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_fixedRow->setHorizontalScrollMode(horizontalScrollMode());
     m_fixedRow->viewport()->installEventFilter(this);
-    connect(horizontalHeader(), &QHeaderView::sectionResized, m_fixedRow,
-            [this](int column, int, int size) { m_fixedRow->setColumnWidth(column, size); });
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+        m_fixedRow->setColumnWidth(column, size);
+        if (m_fitting)
+            return;
+        // Set by the program or dragged by the operator: the column's own
+        // width from now on; the last column then fills the view again.
+        if (column == lastColumn())
+            m_lastOwnWidth = size;
+        fitLastColumn();
+    });
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, m_fixedRow->horizontalScrollBar(),
             &QScrollBar::setValue);
     // The fixed row's own scroll position never moves away from row 0.
@@ -146,8 +154,36 @@ void StringGrid::setEditable(bool on)
 
 void StringGrid::setColumnWidths(const QList<int> &widths)
 {
-    for (int c = 0; c < widths.size() && c < colCount(); ++c)
+    for (int c = 0; c < widths.size() && c < colCount(); ++c) {
+        if (c == lastColumn())
+            m_lastOwnWidth = widths.at(c);
         setColumnWidth(c, widths.at(c));
+    }
+    fitLastColumn();
+}
+
+int StringGrid::ownWidth(int column) const
+{
+    return column == lastColumn() && m_lastOwnWidth >= 0 ? m_lastOwnWidth : columnWidth(column);
+}
+
+void StringGrid::fitLastColumn()
+{
+    const int last = lastColumn();
+    if (last < 0 || isColumnHidden(last))
+        return;
+    if (m_lastOwnWidth < 0)
+        m_lastOwnWidth = columnWidth(last);
+    int others = 0;
+    for (int c = 0; c < last; ++c)
+        if (!isColumnHidden(c))
+            others += columnWidth(c);
+    const int width = qMax(m_lastOwnWidth, viewport()->width() - others);
+    if (width == columnWidth(last))
+        return;
+    m_fitting = true;
+    setColumnWidth(last, width);
+    m_fitting = false;
 }
 
 void StringGrid::widenColumnsFor(int firstRow, int lastRow)
@@ -160,8 +196,14 @@ void StringGrid::widenColumnsFor(int firstRow, int lastRow)
         int needed = 0;
         for (int r = qMax(0, firstRow); r <= lastRow; ++r)
             needed = qMax(needed, metrics.horizontalAdvance(cell(c, r)));
-        if (needed > 0 && needed + padding > columnWidth(c))
+        if (needed == 0 || needed + padding <= ownWidth(c))
+            continue;
+        if (c == lastColumn()) {
+            m_lastOwnWidth = needed + padding;
+            fitLastColumn();
+        } else {
             setColumnWidth(c, needed + padding);
+        }
     }
 }
 
@@ -196,7 +238,10 @@ void StringGrid::scrollToRow(int row)
 
 void StringGrid::resizeEvent(QResizeEvent *event)
 {
+    // Called for the viewport's size: the window's, and the vertical scroll
+    // bar coming or going.
     QTableView::resizeEvent(event);
+    fitLastColumn();
     placeFixedRow();
 }
 

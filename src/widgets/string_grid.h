@@ -62,6 +62,11 @@ public:
     // Widens (never narrows) every column to show the texts of rows
     // firstRow..lastRow whole; the header row is row 0.
     void widenColumnsFor(int firstRow, int lastRow);
+    // The last column takes the room the other columns leave in the view, so
+    // that a grown window shows no blank strip beside the cells; it is never
+    // narrower than its own width (the one set, widened or dragged to), and
+    // the other columns keep theirs.  ownWidth is that width for any column.
+    int ownWidth(int column) const;
     StringGridModel *gridModel() const { return m_model; }
 
     // The view that keeps row 0 in sight over the top of the cells while the
@@ -80,9 +85,13 @@ protected:
 
 private:
     void placeFixedRow();
+    void fitLastColumn();
+    int lastColumn() const { return colCount() - 1; }
 
     StringGridModel *m_model;
     QTableView *m_fixedRow;
+    int m_lastOwnWidth = -1; // -1: the header's default width, not yet taken
+    bool m_fitting = false;  // the last column's width is being set to fit
 };
 
 } // namespace qvx

@@ -334,7 +334,8 @@ void TestMainWindow::noSettingsFileStartsWithDefaultsAndCloseWritesAllKeys()
         "[Modbus]\r\nAutoOpen=0\r\nTimeout=600\r\nAddress=1\r\nSTADDR=1\r\nCount=125\r\n"
         "[Misc]\r\nDir=" +
         (m_dir->path() + QLatin1Char('/')).toLatin1() +
-        "\r\n[Ethernet]\r\nIP=" + QByteArray(DefaultRemoteIp) + "\r\nPort=502\r\nTimeout=50\r\n"
+        "\r\n[Ethernet]\r\nIP=" + QByteArray(DefaultRemoteIp) +
+        "\r\nPort=502\r\nTimeout=50\r\n"
         "[Options]\r\nEndOnCompleteReply=0\r\n";
     QCOMPARE(readFile(iniPath()), expected);
     QVERIFY(m_dialogs->dialogs.raised.isEmpty());
@@ -656,6 +657,9 @@ void TestMainWindow::userManualOpensPdfFromProgramFolder()
 {
     QStringList opened;
     setDocumentLauncher([&opened](const QString &path) { opened << path; });
+    QFile pdf(m_dir->path() + QStringLiteral("/UsrMan.pdf"));
+    QVERIFY(pdf.open(QIODevice::WriteOnly));
+    pdf.close();
     auto form = makeForm();
     QDir::setCurrent(QDir::tempPath());
     form->findChild<QAction *>("Usermanual1")->trigger();

@@ -1,6 +1,7 @@
 // The string grid's fixed row: row 0 (the header texts, part of the cells)
 // stays in sight at the top while the rows below scroll, follows the columns'
-// widths and the horizontal scroll, and hides no row from the operator.
+// widths and the horizontal scroll, and hides no row from the operator; the
+// last column takes the room the others leave, never less than its own width.
 #include "widgets/string_grid.h"
 
 #include <QHeaderView>
@@ -97,6 +98,39 @@ private slots:
         grid->fixedRowView()->viewport()->repaint();
         QVERIFY(grid->fixedRowView()->isColumnHidden(1));
         QCOMPARE(grid->fixedRowView()->selectionModel(), grid->selectionModel());
+    }
+
+    void lastColumnTakesTheRoomLeft()
+    {
+        auto grid = longGrid();
+        QVERIFY(QTest::qWaitForWindowExposed(grid.get()));
+        const auto widths = [&] {
+            return QList<int>{grid->columnWidth(0), grid->columnWidth(1), grid->columnWidth(2)};
+        };
+        // Narrower than the columns: every column at its own width, scrolled sideways.
+        QCOMPARE(widths(), (QList<int>{120, 150, 200}));
+        QVERIFY(grid->horizontalScrollBar()->maximum() > 0);
+
+        grid->resize(900, 200);
+        QTRY_COMPARE(grid->columnWidth(2), grid->viewport()->width() - 270);
+        QCOMPARE(grid->columnWidth(0), 120);
+        QCOMPARE(grid->columnWidth(1), 150);
+        QCOMPARE(grid->horizontalScrollBar()->maximum(), 0);
+        QCOMPARE(grid->fixedRowView()->columnWidth(2), grid->columnWidth(2));
+        QCOMPARE(grid->ownWidth(2), 200);
+
+        // Another column widened by the operator: the last one gives way.
+        grid->setColumnWidth(1, 400);
+        QCOMPARE(grid->columnWidth(2), grid->viewport()->width() - 520);
+        // A text that needs more than the last column's own width: kept when
+        // the grid narrows again.
+        grid->setCell(2, 5, QString(60, QLatin1Char('W')));
+        grid->widenColumnsFor(5, 5);
+        const int needed = grid->ownWidth(2);
+        QVERIFY(needed > grid->fontMetrics().horizontalAdvance(QString(60, QLatin1Char('W'))));
+        grid->resize(300, 200);
+        QTRY_COMPARE(grid->columnWidth(2), needed);
+        QCOMPARE(grid->columnWidth(1), 400);
     }
 };
 

@@ -31,6 +31,7 @@ struct RigOptions {
     bool shown = false;
     bool demoMeter = true; // the simulated device starts with its demo meter programmed
     qvxsim::Faults faults;
+    QString programDir; // the window's program folder; empty: a fresh temporary one (dir)
 };
 
 class WindowRig {
@@ -48,7 +49,7 @@ public:
 
     explicit WindowRig(const RigOptions &o = {})
         : device(o.demoMeter ? QStringLiteral("12345678") : QString()),
-          form(std::make_unique<qvx::TForm1>(dir.path()))
+          form(std::make_unique<qvx::TForm1>(o.programDir.isEmpty() ? dir.path() : o.programDir))
     {
         sim.faults = o.faults;
         sim.monitor = [this](const QString &, const QString &direction, const QByteArray &bytes) {

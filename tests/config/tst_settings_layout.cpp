@@ -1,11 +1,15 @@
 // The "Settings" tab in the shown main window at its size of 916 x 788: every
 // control inside its group and the window, none squeezed below what its text
-// needs, the register table's six columns without sideways scrolling.  With
-// QVX_SCREENSHOT_DIR set, each tab is saved as a picture after a session with
-// the simulated device (the README's screens).
+// needs, the register table's six columns without sideways scrolling; grown
+// to 1600 x 1000, the last column of every grid takes the room the others
+// leave.  With QVX_SCREENSHOT_DIR set, each tab is saved as a picture after a
+// session with the simulated device (the README's and the manual's screens,
+// 916 x 788), and again at 1600 x 1000 with a size suffix (to look at).
 #include "widgets/string_grid.h"
+#include "common/screenshots.h"
 #include "common/window_rig.h"
 #include "config/settings_tab.h"
+#include "iec/readout_view.h"
 
 #include <QAbstractSpinBox>
 #include <QCheckBox>
@@ -82,6 +86,29 @@ private slots:
         }
     }
 
+    // A by-id or pseudo-terminal path longer than the box: the line under it
+    // shows it whole inside the window; a short name needs no such line.
+    void longPortNameIsShownWhole()
+    {
+        WindowRig rig({.shown = true});
+        const QString path = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K2XYZ-if00-port0");
+        for (QSize size : {QSize(916, 788), QSize(1600, 1000)}) {
+            QVERIFY(qvxtest::resizeShown(rig.form.get(), size));
+            rig.setText("Combo_com2_name", path);
+            auto *whole = rig.child<QLabel>("Label_com2_name_whole");
+            QTRY_VERIFY(whole->isVisible());
+            QCOMPARE(whole->text().remove(QChar(0x200B)), path);
+            QCOMPARE(rig.child<QComboBox>("Combo_com2_name")->toolTip(), path);
+            QTRY_VERIFY2(whole->height() >= whole->heightForWidth(whole->width()),
+                         qPrintable(clipping(whole, rig.form.get())));
+            QCOMPARE(clipping(whole, rig.form.get()), QString());
+            QVERIFY(rig.form->settingsTab()->rect().contains(
+                QRect(whole->mapTo(rig.form->settingsTab(), QPoint(0, 0)), whole->size())));
+            rig.setText("Combo_com2_name", QStringLiteral("COM1"));
+            QTRY_VERIFY(!whole->isVisible());
+        }
+    }
+
     void screenshots()
     {
         const QString out = qEnvironmentVariable("QVX_SCREENSHOT_DIR");
@@ -101,12 +128,68 @@ private slots:
                                    {"Edit_QVXGW", "192.168.100.1"}};
         for (const auto &f : fields)
             rig.setText(f[0], QLatin1String(f[1]));
+        // A USB adapter's name as Linux gives it, shown whole under its box.
+        rig.setText("Combo_com2_name",
+                    QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K2XYZ-if00-port0"));
+        // The meter tab with the demo meter's codes and values, the readout
+        // tab with a meter's answer parsed (values with their units).
+        rig.form->tabs()->setCurrentIndex(1);
+        QVERIFY(rig.answered([&] { rig.click("BitBtn15"); }));
+        QVERIFY(rig.answered([&] { rig.click("BitBtn19"); }));
+        rig.form->tabs()->setCurrentIndex(2);
+        rig.child<ReadoutView>("Memo_readout")
+            ->paste(QStringLiteral("/XYZ5METER-1234\r\n\x02"
+                                   "0.0.0(12345678)\r\n1.8.0(0001234.567*kWh)\r\n2.8.0(0000012.345*kWh)\r\n"
+                                   "1.7.0(0001.234*kW)\r\n32.7.0(230.1*V)\r\n"
+                                   "1.8.1(0000987.654*kWh)(2026-01-01 00:00)\r\n!\r\n\x03"));
+        rig.click("BitBtn20");
         QDir().mkpath(out);
-        const char *names[] = {"settings.png", "meters.png", "readout.png"};
-        for (int i = 0; i < 3; ++i) {
-            rig.form->tabs()->setCurrentIndex(i);
-            QTest::qWait(50);
-            QVERIFY(rig.form->grab().save(out + QLatin1Char('/') + QLatin1String(names[i])));
+        const char *names[] = {"settings", "meters", "readout"};
+        for (QSize size : {QSize(916, 788), QSize(1600, 1000)}) {
+            QVERIFY(qvxtest::resizeShown(rig.form.get(), size));
+            for (int i = 0; i < 3; ++i) {
+                rig.form->tabs()->setCurrentIndex(i);
+                QTest::qWait(50);
+                const QString name = QLatin1String(names[i]);
+                QVERIFY(rig.form->grab().save(size == QSize(916, 788) ? out + QLatin1Char('/') + name + ".png"
+                                                                      : qvxtest::sizedName(out, name, size)));
+            }
+        }
+    }
+
+    // Grown to 1600 x 1000, no grid leaves a blank strip: the last column
+    // reaches the right edge, the others keep the widths they had.
+    void lastColumnsFillTheGrownWindow()
+    {
+        WindowRig rig({.shown = true});
+        const struct {
+            int tab;
+            const char *grid;
+        } grids[] = {
+            {0, "gridInputRegisters"}, {1, "Grid_registers"}, {1, "Grid_meterValue"}, {2, "gridIEC"}};
+        QList<QList<int>> before;
+        for (const auto &g : grids) {
+            auto *grid = rig.child<StringGrid>(g.grid);
+            QList<int> widths;
+            for (int c = 0; c < grid->colCount(); ++c)
+                widths << grid->ownWidth(c);
+            before << widths;
+        }
+        QVERIFY(qvxtest::resizeShown(rig.form.get(), QSize(1600, 1000)));
+        for (qsizetype i = 0; i < before.size(); ++i) {
+            rig.form->tabs()->setCurrentIndex(grids[i].tab);
+            auto *grid = rig.child<StringGrid>(grids[i].grid);
+            const QList<int> &widths = before.at(i);
+            const int last = grid->colCount() - 1;
+            int others = 0;
+            for (int c = 0; c < last; ++c) {
+                QCOMPARE(grid->columnWidth(c), widths.at(c));
+                others += widths.at(c);
+            }
+            QTRY_COMPARE(grid->columnWidth(last), grid->viewport()->width() - others);
+            QVERIFY2(grid->columnWidth(last) > widths.at(last), grids[i].grid);
+            QCOMPARE(grid->ownWidth(last), widths.at(last));
+            QCOMPARE(grid->horizontalScrollBar()->maximum(), 0);
         }
     }
 };

@@ -1,6 +1,7 @@
 // "Find device..." and "Change address or baud safely..." through the real
 // main window against the simulated gateway: on a pseudo-terminal that
 // answers only at the gateway's own rate, and over Modbus TCP on 127.0.0.1.
+#include "common/screenshots.h"
 #include "common/window_rig.h"
 #include "gateway/find_device_dialog.h"
 #include "sim/pty_link.h"
@@ -346,7 +347,8 @@ private slots:
     }
 
     // With QVX_SCREENSHOT_DIR set, both dialogs after a run are saved as
-    // pictures for the manual.
+    // pictures for the manual.  Each is saved again at 916 x 788 and 1600 x 1000
+    // (with the size in its name), to see what is cut off or left blank.
     void screenshots()
     {
         const QString out = qEnvironmentVariable("QVX_SCREENSHOT_DIR");
@@ -359,7 +361,7 @@ private slots:
             narrowFind(r, 15, 20);
             r.click("Butt_findStart");
             QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 60000);
-            QVERIFY(find->grab().save(out + QStringLiteral("/find_device.png")));
+            QVERIFY(qvxtest::saveAtSizes(find, out, QStringLiteral("find_device")));
         }
         PtyRig r(9600, 1, true);
         QWidget *change = openTool(r, "ChangeLine1", "ChangeLineDialog");
@@ -368,7 +370,7 @@ private slots:
         r.child<QComboBox>("Combo_changeBaud")->setCurrentText(QStringLiteral("19200"));
         r.click("Butt_changeStart");
         QTRY_VERIFY_WITH_TIMEOUT(r.child<QAbstractButton>("Butt_changeStart")->isEnabled(), 60000);
-        QVERIFY(change->grab().save(out + QStringLiteral("/change_line.png")));
+        QVERIFY(qvxtest::saveAtSizes(change, out, QStringLiteral("change_line")));
     }
 
     void accessibleLabels_data()

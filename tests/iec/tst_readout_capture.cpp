@@ -208,6 +208,24 @@ private slots:
         QCOMPARE(r.memo()->lineCount(), 0);
     }
 
+    // A value with its unit wider than the column's first width is shown
+    // whole after Parse: the column widens, and the table does not narrow it
+    // when the grid is smaller.
+    void parsedValuesAreShownWhole()
+    {
+        Rig r;
+        r.memo()->paste(
+            QStringLiteral("/XXX5METER\r\n1.8.0(0001234.567*kWh)\r\n96.50.1.255(ABCDEFGHIJKLMNOP)\r\n"));
+        r.click("BitBtn20");
+        StringGrid *grid = r.child<StringGrid>("gridIEC");
+        QCOMPARE(grid->cell(1, 2), QStringLiteral("ABCDEFGHIJKLMNOP"));
+        for (int row = 1; row <= 2; ++row)
+            for (int col = 0; col <= 1; ++col)
+                QVERIFY2(grid->columnWidth(col) > grid->fontMetrics().horizontalAdvance(grid->cell(col, row)),
+                         qPrintable(grid->cell(col, row)));
+        QCOMPARE(grid->ownWidth(2), 144);
+    }
+
     void saveWritesTheBytesThatArrived()
     {
         Rig r;

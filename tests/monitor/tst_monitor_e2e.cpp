@@ -2,6 +2,7 @@
 // against the simulated gateway in-process: over its pseudo-terminal (RTU)
 // and over Modbus TCP on 127.0.0.1.
 #include "app/tform1.h"
+#include "common/screenshots.h"
 #include "common/scripted_dialogs.h"
 #include "meters/meter_values_panel.h"
 #include "meters/meter_table.h"
@@ -289,7 +290,8 @@ private slots:
     }
 
     // With QVX_SCREENSHOT_DIR set, both windows are saved as pictures for
-    // the manual.
+    // the manual.  Each is saved again at 916 x 788 and 1600 x 1000
+    // (with the size in its name), to see what is cut off or left blank.
     void screenshots()
     {
         const QString out = qEnvironmentVariable("QVX_SCREENSHOT_DIR");
@@ -315,7 +317,7 @@ private slots:
                 QVERIFY(r.replyWindowEnded());
             }
             r.frames();
-            QVERIFY(r.monitor().grab().save(out + QStringLiteral("/traffic_monitor.png")));
+            QVERIFY(qvxtest::saveAtSizes(&r.monitor(), out, QStringLiteral("traffic_monitor")));
         }
         Rig r(Link::Tcp);
         MeterTable &table = r.form.metersTab()->meterTable();
@@ -335,7 +337,7 @@ private slots:
         r.child<QAction>("ValueTrends1")->trigger();
         t.redraw();
         QTest::qWait(200);
-        QVERIFY(t.grab().save(out + QStringLiteral("/value_trends.png")));
+        QVERIFY(qvxtest::saveAtSizes(&t, out, QStringLiteral("value_trends")));
     }
 
     void valuesLogWithDamagedBlock()
