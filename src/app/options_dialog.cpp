@@ -12,7 +12,8 @@ namespace qvx {
 
 OptionsDialog::OptionsDialog(RequestSettings &settings, QWidget *parent)
     : QDialog(parent),
-      m_endOnComplete(new QCheckBox(QStringLiteral("End reply windows on a complete reply"), this))
+      m_endOnComplete(new QCheckBox(QStringLiteral("End reply windows on a complete reply"), this)),
+      m_adapterEchoes(new QCheckBox(QStringLiteral("The adapter echoes what it sends"), this))
 {
     setObjectName(QStringLiteral("OptionsDialog"));
     setWindowTitle(QStringLiteral("Options"));
@@ -25,6 +26,15 @@ OptionsDialog::OptionsDialog(RequestSettings &settings, QWidget *parent)
     connect(m_endOnComplete, &QCheckBox::toggled, this,
             [&settings](bool on) { settings.endOnCompleteReply = on; });
 
+    m_adapterEchoes->setObjectName(QStringLiteral("CheckAdapterEchoes"));
+    m_adapterEchoes->setChecked(settings.adapterEchoes);
+    m_adapterEchoes->setToolTip(QStringLiteral(
+        "For a two-wire RS-485 adapter that hands back the bytes it sends: the request's "
+        "own bytes at the start of what comes back are dropped before the reply is checked.\n"
+        "Off for an adapter that does not echo (a reply would otherwise be taken for the echo)."));
+    connect(m_adapterEchoes, &QCheckBox::toggled, this,
+            [&settings](bool on) { settings.adapterEchoes = on; });
+
     auto *note = new QLabel(QStringLiteral("Stored in the settings file, section \"Options\"."), this);
     note->setWordWrap(true);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -33,6 +43,7 @@ OptionsDialog::OptionsDialog(RequestSettings &settings, QWidget *parent)
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_endOnComplete);
+    layout->addWidget(m_adapterEchoes);
     layout->addWidget(note);
     layout->addWidget(buttons);
 }

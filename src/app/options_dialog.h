@@ -18,9 +18,12 @@ public:
 
     // "End reply windows on a complete reply".
     QCheckBox *endOnCompleteReply() const { return m_endOnComplete; }
+    // "The adapter echoes what it sends".
+    QCheckBox *adapterEchoes() const { return m_adapterEchoes; }
 
 private:
     QCheckBox *m_endOnComplete;
+    QCheckBox *m_adapterEchoes;
 };
 
 } // namespace qvx

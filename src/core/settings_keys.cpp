@@ -31,6 +31,7 @@ std::vector<SettingKey> settingKeys(const QString &programDir)
         {eth, "Timeout", K::Integer, "50", "UD_connectTimeout"},
         // The program's own options (Tools > Options...).
         {options, "EndOnCompleteReply", K::Bool, "0", "CheckEndOnCompleteReply"},
+        {options, "AdapterEchoes", K::Bool, "0", "CheckAdapterEchoes"},
     };
 }
 

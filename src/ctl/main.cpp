@@ -88,6 +88,14 @@ void err(const QString &line)
     fwrite(b.constData(), 1, size_t(b.size()), stderr);
 }
 
+// "15 min 46 s", "12 s".
+QString durationText(qint64 ms)
+{
+    const qint64 sec = (qMax<qint64>(0, ms) + 999) / 1000;
+    return sec >= 60 ? QStringLiteral("%1 min %2 s").arg(sec / 60).arg(sec % 60)
+                     : QStringLiteral("%1 s").arg(sec);
+}
+
 QString compact(const QJsonObject &o)
 {
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
@@ -142,6 +150,10 @@ Files are checked whole before the first request: a meter ID, OBIS code, line
 or profile field the gateway could not take as written is named (by line or
 field) and the file is refused with exit status 2.
 
+A request whose reply was lost or broken is sent again (--retries N, 2 by default):
+reads and writes of register values, never a command such as "Reset".  --echo: the
+serial adapter hands back what it sends; the echo is dropped from each reply.
+
 Exit status: 0 done; 1 a gateway did not answer, answered with an exception or
 failed a read-back or diff; 2 usage error or refused file; 3 the link could not
 be opened.
@@ -153,9 +165,13 @@ struct CommandHelp {
 };
 const CommandHelp CommandHelps[] = {
     {"scan", "qvxctl [LINK] scan [--units A-B] [--bauds LIST] [--parities LIST] [--all]\n"
-             "Finds gateways.  Serial: sweeps the rates (most likely first), parities and units and\n"
-             "stops at the first gateway unless --all.  Each probe waits the wire time plus\n"
-             "--timeout (50 ms by default for scan).  TCP: sweeps the units.\n"},
+             "Finds gateways.  Serial: first the likely units (1, --unit, 247, 2-10) at every rate\n"
+             "(most likely first) and parity, then the other units at the rates where the line\n"
+             "showed activity, then at the rest; stops at the first gateway unless --all.  Each\n"
+             "probe waits the wire time plus --timeout (50 ms by default for scan).  A find counts\n"
+             "once the device identification is answered too; other traffic on the line is\n"
+             "reported as such.  A line for each rate, parity and pass with the time left goes\n"
+             "to standard error.  TCP: sweeps the units, likely ones first.\n"},
     {"read", "qvxctl [LINK] read holding|input START COUNT\nReads COUNT (1..126) registers from START.\n"},
     {"write",
      "qvxctl [LINK] write START VALUE...\nWrites values (decimal or 0x-hex) from START: one with function "
@@ -214,6 +230,9 @@ struct Options {
     bool targetsCheck = false;
     bool verbose = false;
     bool quiet = false;
+    // Sends of a request whose reply was lost or broken, after the first.
+    int retries = 2;
+    bool echo = false;
     QStringList args; // command and its arguments
     QCommandLineParser *parser = nullptr;
 };
@@ -455,6 +474,8 @@ private:
 
 public:
     QString m_step;
+    // The command's own summary counted the retries.
+    bool m_retriesCounted = false;
 
 private:
     Options &m_o;
@@ -922,12 +943,17 @@ int Runner::profileCmd()
         applyGatewayProfile(m_c, *m_profile, network, address, line, tracker());
     const int writes = applied.writes;
     const QStringList &d = applied.differences;
+    m_retriesCounted = true;
     if (m_o.json)
         out(compact(QJsonObject{{QStringLiteral("writes"), writes},
                                 {QStringLiteral("requests"), m_c.requests()},
+                                {QStringLiteral("retries"), m_c.retries()},
                                 {QStringLiteral("differences"), differencesJson(d, "profile")}}));
     else if (!m_o.quiet)
-        out(QStringLiteral("%1 change(s) written, %2 request(s)").arg(writes).arg(m_c.requests()));
+        out(QStringLiteral("%1 change(s) written, %2 request(s), %3 retried")
+                .arg(writes)
+                .arg(m_c.requests())
+                .arg(m_c.retries()));
     if (!d.isEmpty())
         throw GatewayError(GatewayError::Mismatch,
                            QStringLiteral("read-back differs: ") + d.join(QStringLiteral("; ")));
@@ -961,21 +987,45 @@ int Runner::scanCmd()
                     QStringLiteral("--parities: %1 is not none, even or odd").arg(quoteInput(x))};
     }
     const bool tcp = m_c.linkSettings().tcp;
-    ScanPlan plan{bauds,
-                  parities,
-                  firstUnit,
-                  lastUnit,
-                  m_o.timeoutGiven ? m_c.linkSettings().timeoutMs : 50,
-                  p.isSet(QStringLiteral("all"))};
+    ScanPlan plan;
+    plan.bauds = bauds;
+    plan.parities = parities;
+    plan.firstUnit = firstUnit;
+    plan.lastUnit = lastUnit;
+    plan.timeoutMs = m_o.timeoutGiven ? m_c.linkSettings().timeoutMs : 50;
+    plan.all = p.isSet(QStringLiteral("all"));
+    // --unit is tried among the likely units (1, it, 247, 2-10).
+    plan.fieldUnit = m_c.linkSettings().unit;
     QElapsedTimer clock;
     clock.start();
-    const bool showProgress = !m_o.quiet && stderrIsTerminal();
-    const ScanResult r = scanGateways(m_c, plan, tracker());
+    const bool terminal = !m_o.quiet && stderrIsTerminal();
+    // A line for each rate, parity and pass, on a terminal or not (a full
+    // sweep takes minutes); on a terminal also a counter for each probe.
+    const ScanResult r = scanGateways(m_c, plan, [&](const ScanStep &s) {
+        m_step = s.what;
+        if (m_o.quiet)
+            return;
+        if (s.groupStart) {
+            const QString where = tcp ? QStringLiteral("units")
+                                      : QStringLiteral("%1 %2, units").arg(s.probe.baud).arg(s.probe.parity);
+            const QString line = QStringLiteral("scan: %1 %2 (probe %3 of %4), about %5 left")
+                                     .arg(where, scanUnitsText(s.units))
+                                     .arg(s.done + 1)
+                                     .arg(s.total)
+                                     .arg(durationText(s.msLeft));
+            err(terminal ? QStringLiteral("\r") + line.leftJustified(78) : line);
+        }
+        if (terminal)
+            fprintf(stderr, "\r%d of %d: %s, about %s left      ", s.done + 1, s.total, qPrintable(s.what),
+                    qPrintable(durationText(s.msLeft)));
+    });
     const int n = r.probes;
     QJsonArray found;
     const QString port =
         tcp ? QStringLiteral("%1:%2").arg(m_c.linkSettings().host).arg(m_c.linkSettings().port)
             : m_c.linkSettings().serialPort;
+    if (terminal)
+        fprintf(stderr, "\n");
     for (const ScanHit &h : r.found) {
         found.append(QJsonObject{{QStringLiteral("port"), port},
                                  {QStringLiteral("baud"), tcp ? QJsonValue() : QJsonValue(h.baud)},
@@ -991,16 +1041,52 @@ int Runner::scanCmd()
                           .arg(h.unit)
                           .arg(h.firmware));
     }
-    if (showProgress)
-        fprintf(stderr, "\n");
+    // What answered but was no gateway, and the traffic that answered no probe.
+    QJsonArray unconfirmed, activity;
+    for (const ScanCandidate &c : r.unconfirmed) {
+        unconfirmed.append(QJsonObject{{QStringLiteral("baud"), tcp ? QJsonValue() : QJsonValue(c.baud)},
+                                       {QStringLiteral("parity"), tcp ? QJsonValue() : QJsonValue(c.parity)},
+                                       {QStringLiteral("unit"), c.unit},
+                                       {QStringLiteral("reason"), c.reason}});
+        info(tcp ? QStringLiteral("not counted: unit %1 %2").arg(c.unit).arg(c.reason)
+                 : QStringLiteral("not counted: %1 %2 unit %3 %4")
+                       .arg(c.baud)
+                       .arg(c.parity)
+                       .arg(c.unit)
+                       .arg(c.reason));
+    }
+    QStringList traffic;
+    for (auto it = r.activity.cbegin(); it != r.activity.cend(); ++it) {
+        activity.append(QJsonObject{{QStringLiteral("baud"), tcp ? QJsonValue() : QJsonValue(it.key())},
+                                    {QStringLiteral("bytes"), it.value()}});
+        traffic << (tcp ? QStringLiteral("%1 bytes").arg(it.value())
+                        : QStringLiteral("%1 bytes at %2").arg(it.value()).arg(it.key()));
+    }
+    if (!traffic.isEmpty())
+        info(QStringLiteral("line traffic that answered no probe: ") + traffic.join(QStringLiteral(", ")));
     const double seconds = clock.elapsed() / 1000.0;
     if (m_o.json)
         out(compact(QJsonObject{{QStringLiteral("found"), found},
                                 {QStringLiteral("probes"), n},
+                                {QStringLiteral("retries"), m_c.retries()},
+                                {QStringLiteral("unconfirmed"), unconfirmed},
+                                {QStringLiteral("activity"), activity},
                                 {QStringLiteral("seconds"), seconds}}));
     else if (!m_o.quiet)
         err(QStringLiteral("%1 probe(s) in %2 s").arg(n).arg(seconds, 0, 'f', 2));
-    return found.isEmpty() ? ExitGateway : ExitOk;
+    m_retriesCounted = true;
+    if (!found.isEmpty())
+        return ExitOk;
+    // Nothing found: the last line says what the line showed instead.
+    if (r.echoes > 0 && !m_o.echo)
+        err(QStringLiteral("qvxctl: no gateway found; the replies start with the request's own bytes: if the "
+                           "adapter echoes what it sends, use --echo"));
+    else if (!traffic.isEmpty())
+        err(QStringLiteral("qvxctl: no gateway found; the line carries other traffic (%1)")
+                .arg(traffic.join(QStringLiteral(", "))));
+    else
+        err(QStringLiteral("qvxctl: no gateway found"));
+    return ExitGateway;
 }
 
 // The kind of a failure as a target's result names it.
@@ -1029,10 +1115,16 @@ int exitFor(GatewayError::Kind k)
 int runOne(Options &o)
 {
     GatewayClient client;
+    client.setRetryLimit(o.retries);
+    client.setAdapterEchoes(o.echo);
     Runner runner(o, client);
     runner.validate(); // raises UsageError before anything opens
     if (runner.offline())
         return runner.run();
+    if (!o.quiet)
+        QObject::connect(&client, &GatewayClient::retrying, [](const QString &why, int retry, int limit) {
+            err(QStringLiteral("%1: sent again (%2 of %3)").arg(why).arg(retry).arg(limit));
+        });
     if (o.verbose) {
         QObject::connect(&client, &GatewayClient::frame, [](bool sent, const QByteArray &b) {
             err(QStringLiteral("%1 %2 %3")
@@ -1060,11 +1152,19 @@ int runOne(Options &o)
         });
         if (usage)
             throw *usage;
+        if (client.retries() > 0 && !o.quiet && !runner.m_retriesCounted)
+            err(QStringLiteral("%1 request(s), %2 sent again after a lost or broken reply")
+                    .arg(client.requests())
+                    .arg(client.retries()));
         return rc;
     } catch (const GatewayError &e) {
         if (o.json && !o.args.isEmpty())
             out(compact(QJsonObject{{QStringLiteral("error"), e.message()},
                                     {QStringLiteral("kind"), errorKindName(e.kind())}}));
+        if (client.retries() > 0 && !o.quiet && !runner.m_retriesCounted)
+            err(QStringLiteral("%1 request(s), %2 sent again after a lost or broken reply")
+                    .arg(client.requests())
+                    .arg(client.retries()));
         if (e.kind() == GatewayError::Cancelled) {
             // Whatever was under way is named, so nothing half-done goes unnoticed.
             err(QStringLiteral("qvxctl: interrupted") +
@@ -1457,6 +1557,14 @@ int main(int argc, char *argv[])
         {{"stop-bits"}, "LINK: 1 or 2 (1).", "N"},
         {{"unit"}, "LINK: unit address 1..247 (1).", "N"},
         {{"timeout"}, "LINK: reply time-out in ms (1000; 50 for scan).", "MS"},
+        {{"retries"},
+         "Send a request again up to N times when its reply is lost or broken (2): reads, "
+         "and writes whose effect the read-back checks; never a command such as Reset.",
+         "N"},
+        {{"echo"},
+         "The serial adapter echoes what it sends (2-wire RS-485): drop the request's own bytes "
+         "at the start of each reply.",
+         nullptr},
         {{"json"}, "Machine output: JSON (one object per line for streams).", nullptr},
         {{"v", "verbose"}, "Every frame to standard error with a time stamp.", nullptr},
         {{"q", "quiet"}, "Errors only.", nullptr},
@@ -1537,7 +1645,9 @@ int main(int argc, char *argv[])
     o.verbose = p.isSet(QStringLiteral("verbose"));
     o.quiet = p.isSet(QStringLiteral("quiet"));
     o.timeoutGiven = p.isSet(QStringLiteral("timeout"));
+    o.echo = p.isSet(QStringLiteral("echo"));
     try {
+        o.retries = intOption(p, QStringLiteral("retries"), 0, 10, 2);
         for (const char *name :
              {"tcp", "serial", "baud", "parity", "data-bits", "stop-bits", "unit", "timeout"})
             if (p.isSet(QLatin1String(name)))
@@ -1584,11 +1694,11 @@ int main(int argc, char *argv[])
             }
             // Everything after the LINK options goes to each target's run.
             QStringList common = o.args;
-            for (const char *name :
-                 {"units", "bauds", "parities", "slot", "id-digits", "long-obis", "every", "count"})
+            for (const char *name : {"units", "bauds", "parities", "slot", "id-digits", "long-obis", "every",
+                                     "count", "retries"})
                 if (p.isSet(QLatin1String(name)))
                     common << QStringLiteral("--") + QLatin1String(name) << p.value(QLatin1String(name));
-            for (const char *name : {"all", "64bit", "with-address", "with-network", "with-line", "dry-run"})
+            for (const char *name : {"all", "64bit", "with-address", "with-network", "with-line", "dry-run", "echo"})
                 if (p.isSet(QLatin1String(name)))
                     common << QStringLiteral("--") + QLatin1String(name);
             if (o.verbose)

@@ -218,6 +218,9 @@ void FindDeviceDialog::start()
         } else {
             m_client->adoptLink(m_found);
         }
+        // A probe that is answered ends at once, as on the command line (the
+        // window's own setting comes back at the end).
+        m_session.exchange().settings().endOnCompleteReply = true;
     } catch (const GatewayError &e) {
         m_status->setText(e.message());
         m_session.log(QStringLiteral("Find device: %1").arg(e.message()));
@@ -231,6 +234,10 @@ void FindDeviceDialog::start()
     plan.lastUnit = qMax(m_firstUnit->value(), m_lastUnit->value());
     plan.timeoutMs = m_timeout->value();
     plan.all = m_all->isChecked();
+    // The likely units first (1, the window's unit, 247, 2-10), at every
+    // rate and parity; then the rest, busy rates first.
+    plan.fieldUnit = m_found.unit;
+    plan.activity = m_activity;
     m_result = {};
     m_hits.clear();
     m_results->setRowCount(0);
@@ -255,10 +262,11 @@ void FindDeviceDialog::start()
     m_job = new GatewayJob(
         *m_client,
         [this, plan](GatewayClient &client, GatewayJob &job) {
-            m_result = scanGateways(
-                client, plan,
-                [&job](int done, int total, const QString &what) { job.reportProgress(done, total, what); },
-                [this](qint64 ms) { m_msLeft = ms; });
+            m_result = scanGateways(client, plan, [this, &job](const ScanStep &step) {
+                // The time left first: the progress line shows it.
+                m_msLeft = step.msLeft;
+                job.reportProgress(step.done, step.total, step.what);
+            });
         },
         this);
     connect(m_job, &GatewayJob::progress, this, &FindDeviceDialog::showProgress);
@@ -327,6 +335,13 @@ void FindDeviceDialog::finish(bool ok, const QString &error)
                           .arg(it.key())
                           .arg(it.value()));
     }
+    for (const ScanCandidate &c : std::as_const(m_result.unconfirmed))
+        m_session.log(m_found.tcp
+                          ? QStringLiteral("Find device: unit %1 %2; not counted").arg(c.unit).arg(c.reason)
+                          : QStringLiteral("Find device: unit %1 at %2 %3 %4; not counted")
+                                .arg(c.unit)
+                                .arg(c.baud)
+                                .arg(parityCaption(c.parity), c.reason));
     m_activityLabel->setText(busy.isEmpty() ? QString()
                                             : QStringLiteral("Line activity at this rate (tried first next "
                                                              "time): ") +
@@ -336,6 +351,16 @@ void FindDeviceDialog::finish(bool ok, const QString &error)
         text = QStringLiteral("Cancelled after %1 probes; the link is as it was.").arg(m_result.probes);
     else if (!ok)
         text = QStringLiteral("Stopped: %1; the link is as it was.").arg(error);
+    else if (m_hits.isEmpty() && m_result.echoes > 0 && !m_session.exchange().settings().adapterEchoes)
+        text = QStringLiteral(
+                   "No gateway answered in %1 probes; the replies start with the request's own bytes: "
+                   "if the adapter echoes what it sends, tick Tools > Options... \"The adapter echoes "
+                   "what it sends\".")
+                   .arg(m_result.probes);
+    else if (m_hits.isEmpty() && !m_result.activity.isEmpty())
+        text = QStringLiteral("No gateway answered in %1 probes; the line carries other traffic (%2).")
+                   .arg(m_result.probes)
+                   .arg(busy.join(QStringLiteral(", ")));
     else if (m_hits.isEmpty())
         text = QStringLiteral("No gateway answered in %1 probes.").arg(m_result.probes);
     else

@@ -3,8 +3,10 @@
 #include "config/device_codec.h"
 #include "core/errors.h"
 #include "core/link_errors.h"
+#include "gateway/request_repeat.h"
 #include "meters/meter_codec.h"
 #include "meters/meter_values.h"
+#include "transport/adapter_echo.h"
 #include "transport/port_name.h"
 #include "transport/reply_check.h"
 #include "transport/reply_timer.h"
@@ -41,12 +43,16 @@ uint8_t lo(int v)
 GatewayClient::GatewayClient(QObject *parent) : GatewayClient(*new Session, parent)
 {
     m_owned.reset(m_session);
+    m_echoAdvice = QStringLiteral("if the adapter echoes what it sends, use --echo");
 }
 
 GatewayClient::GatewayClient(Session &shared, QObject *parent)
     : QObject(parent), m_session(&shared), m_window(new ReplyTimer(1000, this))
 {
     m_window->setObjectName(QStringLiteral("Timer_gateway"));
+    m_echoAdvice =
+        QStringLiteral("if the adapter echoes what it sends, tick Tools > Options... \"The adapter "
+                       "echoes what it sends\"");
     connect(&m_session->comm2(), &Comm2::bytesWrittenTap, this,
             [this](const QByteArray &b) { emit frame(true, b); });
     connect(&m_session->comm2(), &Comm2::bytesReadTap, this,
@@ -214,8 +220,35 @@ void GatewayClient::cancel()
         m_window->fireNow();
 }
 
+void GatewayClient::setAdapterEchoes(bool on)
+{
+    m_session->exchange().settings().adapterEchoes = on;
+}
+
 QByteArray GatewayClient::transact(const ModbusRequest &request)
 {
+    const int limit = RequestSafeToRepeat(request) ? m_retryLimit : 0;
+    for (int retry = 0;; ++retry) {
+        bool lost = false;
+        try {
+            return transactOnce(request, lost);
+        } catch (const GatewayError &e) {
+            if (!lost || retry >= limit || m_cancelled || !m_session->linkOpen())
+                throw;
+            ++m_retries;
+            emit retrying(e.message(), retry + 1, limit);
+            if (!m_owned)
+                m_session->log(
+                    QStringLiteral("%1: sent again (%2 of %3)").arg(e.message()).arg(retry + 1).arg(limit));
+        }
+    }
+}
+
+QByteArray GatewayClient::transactOnce(const ModbusRequest &request, bool &lost)
+{
+    lost = false;
+    m_lastReplyBytes = 0;
+    m_lastStartsWithRequest = false;
     if (m_cancelled)
         throw GatewayError(GatewayError::Cancelled, QStringLiteral("cancelled"));
     Exchange &exchange = m_session->exchange();
@@ -247,21 +280,41 @@ QByteArray GatewayClient::transact(const ModbusRequest &request)
         disconnect(logConn);
         throw GatewayError(GatewayError::NoAnswer, QStringLiteral("the link closed"));
     }
-    const QString what = QStringLiteral("unit %1, register %2").arg(request.unit).arg(request.address);
+    m_lastStartsWithRequest = reply->startsWithRequest;
+    m_lastReplyBytes =
+        int(reply->bytes.size()) - (reply->startsWithRequest ? int(RtuRequestFrame(request).size()) : 0);
+    const QString what = request.function == ModbusFunction::ReadDeviceId
+                             ? QStringLiteral("unit %1, device identification").arg(request.unit)
+                             : QStringLiteral("unit %1, register %2").arg(request.unit).arg(request.address);
+    // From here on nothing or something broken came back: worth a second try.
+    lost = true;
     if (reply->isEmpty()) {
         disconnect(logConn);
-        throw GatewayError(GatewayError::NoAnswer, QStringLiteral("no answer (%1)").arg(what));
+        throw GatewayError(
+            GatewayError::NoAnswer,
+            reply->echoOnly
+                ? QStringLiteral("no answer (%1): only the echo of the request came back").arg(what)
+                : QStringLiteral("no answer (%1)").arg(what));
     }
+    // An adapter that echoes does so every time: sending again would not help.
+    if (reply->startsWithRequest)
+        lost = false;
+    const QString echo =
+        reply->startsWithRequest
+            ? QStringLiteral("; the reply starts with the request's own bytes: ") + m_echoAdvice
+            : QString();
     const bool answers = exchange.answers(*m_window, *reply);
     disconnect(logConn);
     if (!answers)
         throw GatewayError(GatewayError::NoAnswer,
-                           QStringLiteral("reply does not answer the request (%1): %2")
-                               .arg(what, reply->headerMismatch.value_or(lastLog)));
+                           QStringLiteral("reply does not answer the request (%1): %2%3")
+                               .arg(what, reply->headerMismatch.value_or(lastLog), echo));
     const ReplyCheck check = CheckReply(reply->bytes, request.function == ModbusFunction::ReadDeviceId
                                                           ? ReplyReporting::FirmwareVersion
                                                           : ReplyReporting::Full);
-    if (check.failure == ReplyFailure::Exception)
+    if (check.failure == ReplyFailure::Exception) {
+        // An exception is the gateway's answer: sending again changes nothing.
+        lost = false;
         throw GatewayError(GatewayError::Exception,
                            QStringLiteral("exception %1 (%2)%3")
                                .arg(check.exceptionCode)
@@ -269,10 +322,12 @@ QByteArray GatewayClient::transact(const ModbusRequest &request)
                                .arg(ExceptionLine(check.exceptionCode).isEmpty()
                                         ? QString()
                                         : QStringLiteral(": ") + ExceptionLine(check.exceptionCode)));
+    }
     if (!check.pass)
-        throw GatewayError(
-            GatewayError::NoAnswer,
-            QStringLiteral("bad reply (%1): %2").arg(what, check.logLines.join(QLatin1Char(' '))));
+        throw GatewayError(GatewayError::NoAnswer,
+                           QStringLiteral("bad reply (%1): %2%3")
+                               .arg(what, check.logLines.join(QLatin1Char(' ')).trimmed(), echo));
+    lost = false;
     return check.frame;
 }
 
@@ -438,9 +493,45 @@ void GatewayClient::writeNetwork(const GatewayInfo &info)
 
 void GatewayClient::writeUnitAddress(int unit)
 {
-    transact(ModbusRequest::writeSingle(m_session->exchange().settings().unit, DeviceRegister::UnitAddress, 0,
-                                        lo(unit)));
+    const int before = m_session->exchange().settings().unit;
+    const ModbusRequest write =
+        ModbusRequest::writeSingle(uint8_t(before), DeviceRegister::UnitAddress, 0, lo(unit));
+    try {
+        transact(write);
+    } catch (const GatewayError &e) {
+        if (e.kind() != GatewayError::NoAnswer || m_cancelled || !m_session->linkOpen() || m_retryLimit == 0)
+            throw;
+        // The reply is lost, the write may have arrived: the gateway says
+        // where it listens now.  Sent again only where it still answers at
+        // the old address.
+        setUnit(unit);
+        if (answersAtUnit())
+            return;
+        setUnit(before);
+        if (!answersAtUnit())
+            throw;
+        ++m_retries;
+        emit retrying(e.message(), 1, 1);
+        if (!m_owned)
+            m_session->log(QStringLiteral("%1: the gateway still answers at unit %2, sent again")
+                               .arg(e.message())
+                               .arg(before));
+        bool lost = false;
+        transactOnce(write, lost);
+    }
     setUnit(unit);
+}
+
+bool GatewayClient::answersAtUnit()
+{
+    try {
+        readRegisters(false, DeviceRegister::Flags, 1);
+        return true;
+    } catch (const GatewayError &e) {
+        if (e.kind() == GatewayError::Cancelled)
+            throw;
+        return e.kind() == GatewayError::Exception;
+    }
 }
 
 GatewayJob::GatewayJob(GatewayClient &client, Runner runner, QObject *parent)

@@ -75,10 +75,42 @@ public:
     const GatewayLink &linkSettings() const { return m_link; }
 
     // Runs one request to the end of its window.  Returns the checked reply
-    // frame (RTU form).  Raises NoAnswer, Exception or Cancelled.
+    // frame (RTU form).  Raises NoAnswer, Exception or Cancelled.  A request
+    // that is safe to repeat (RequestSafeToRepeat) whose reply was lost or
+    // broken is sent again, up to retryLimit() times; an exception reply is
+    // an answer and is never repeated.
     QByteArray transact(const ModbusRequest &request);
-    // Number of requests sent since open.
+    // Number of requests sent since open, retries included.
     int requests() const { return m_requests; }
+    // How often a request is sent again (2 unless told otherwise), and how
+    // many times one was.
+    void setRetryLimit(int n) { m_retryLimit = qMax(0, n); }
+    int retryLimit() const { return m_retryLimit; }
+    int retries() const { return m_retries; }
+    // Sets the retry limit for as long as it lives (a probe whose silence is
+    // the normal answer, a loop that has its own deadline).
+    class RetryLimit {
+    public:
+        RetryLimit(GatewayClient &client, int n) : m_client(client), m_before(client.retryLimit())
+        {
+            client.setRetryLimit(n);
+        }
+        ~RetryLimit() { m_client.setRetryLimit(m_before); }
+        RetryLimit(const RetryLimit &) = delete;
+        RetryLimit &operator=(const RetryLimit &) = delete;
+
+    private:
+        GatewayClient &m_client;
+        int m_before;
+    };
+    // What the last request's window ended on: the bytes received (without
+    // a dropped echo), and whether they started with the request's own
+    // frame (an echo that is not dropped: not counted in bytes).
+    int lastReplyBytes() const { return m_lastReplyBytes; }
+    bool lastReplyStartedWithRequest() const { return m_lastStartsWithRequest; }
+    // The serial adapter echoes what it sends (the request path drops the
+    // echo); kept in the Session's request settings.
+    void setAdapterEchoes(bool on);
 
     // Ends the request in flight at once; every later request raises Cancelled.
     void cancel();
@@ -107,14 +139,28 @@ public:
 signals:
     // One frame in either direction, for a trace.
     void frame(bool sent, const QByteArray &bytes);
+    // A request goes out again: why, and the retry's number of limit.
+    void retrying(const QString &why, int retry, int limit);
 
 private:
+    QByteArray transactOnce(const ModbusRequest &request, bool &lost);
+    // Register 7 at the unit now set answers (for a unit address write whose
+    // reply was lost).
+    bool answersAtUnit();
+
     std::unique_ptr<Session> m_owned;
     Session *m_session;
     ReplyTimer *m_window;
     GatewayLink m_link;
     bool m_cancelled = false;
     int m_requests = 0;
+    int m_retryLimit = 2;
+    int m_retries = 0;
+    int m_lastReplyBytes = 0;
+    bool m_lastStartsWithRequest = false;
+    // How the advice to drop echoes is put: the command line's option, or
+    // the window's Options box.
+    QString m_echoAdvice;
 };
 
 // A runner started on the event loop, for callers that must stay responsive.

@@ -330,15 +330,55 @@ QVector<int> scanBaudOrder()
     return {9600, 19200, 38400, 57600, 115200, 4800, 2400, 1200, 300};
 }
 
-QVector<ScanProbe> scanProbes(const QVector<int> &bauds, const QStringList &parities, int firstUnit,
-                              int lastUnit)
+QVector<int> scanLikelyUnits(int firstUnit, int lastUnit, int fieldUnit)
 {
+    QVector<int> units;
+    auto add = [&](int u) {
+        if (u >= firstUnit && u <= lastUnit && !units.contains(u))
+            units << u;
+    };
+    add(1);
+    add(fieldUnit);
+    add(247);
+    for (int u = 2; u <= 10; ++u)
+        add(u);
+    return units;
+}
+
+QVector<ScanProbe> scanProbes(const QVector<int> &bauds, const QStringList &parities, int firstUnit,
+                              int lastUnit, int fieldUnit, const QMap<int, int> &activity)
+{
+    const QVector<int> likely = scanLikelyUnits(firstUnit, lastUnit, fieldUnit);
     QVector<ScanProbe> probes;
     for (int baud : bauds)
         for (const QString &parity : parities)
-            for (int unit = firstUnit; unit <= lastUnit; ++unit)
-                probes.append({baud, parity, unit});
+            for (int unit : likely)
+                probes.append({baud, parity, unit, ScanStage::Likely});
+    QVector<int> active, rest;
+    for (int baud : scanBaudsPreferring(bauds, activity))
+        (activity.value(baud) > 0 ? active : rest) << baud;
+    for (const auto &[rates, stage] :
+         {std::pair{active, ScanStage::Active}, std::pair{rest, ScanStage::Rest}})
+        for (int baud : rates)
+            for (const QString &parity : parities)
+                for (int unit = firstUnit; unit <= lastUnit; ++unit)
+                    if (!likely.contains(unit))
+                        probes.append({baud, parity, unit, stage});
     return probes;
+}
+
+QString scanUnitsText(const QVector<int> &units)
+{
+    QStringList parts;
+    for (qsizetype i = 0; i < units.size();) {
+        qsizetype j = i;
+        while (j + 1 < units.size() && units.at(j + 1) == units.at(j) + 1)
+            ++j;
+        parts << (j > i ? QStringLiteral("%1-%2").arg(units.at(i)).arg(units.at(j))
+                        : QString::number(units.at(i)));
+        i = j + 1;
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 int scanProbeMs(int baud, int timeoutMs)
@@ -348,12 +388,31 @@ int scanProbeMs(int baud, int timeoutMs)
     return (bits * 1000 + baud - 1) / qMax(1, baud) + timeoutMs;
 }
 
-qint64 scanRemainingMs(const QVector<ScanProbe> &probes, int from, int timeoutMs, bool tcp)
+qint64 ScanEstimate::nominalMs(int baud) const
 {
-    qint64 ms = 0;
-    for (qsizetype i = qMax(0, from); i < probes.size(); ++i)
-        ms += tcp ? timeoutMs : scanProbeMs(probes.at(i).baud, timeoutMs);
-    return ms;
+    return m_tcp ? m_timeoutMs : scanProbeMs(baud, m_timeoutMs);
+}
+
+void ScanEstimate::record(int baud, qint64 ms)
+{
+    ms = qMax<qint64>(0, ms);
+    QPair<qint64, int> &m = m_measured[baud];
+    m.first += ms;
+    ++m.second;
+    m_measuredMs += ms;
+    m_nominalMs += nominalMs(baud);
+}
+
+qint64 ScanEstimate::remainingMs(const QVector<ScanProbe> &probes, int from) const
+{
+    const double scale = m_nominalMs > 0 ? double(m_measuredMs) / double(m_nominalMs) : 1.0;
+    double ms = 0;
+    for (qsizetype i = qMax(0, from); i < probes.size(); ++i) {
+        const int baud = probes.at(i).baud;
+        const auto m = m_measured.constFind(baud);
+        ms += m != m_measured.cend() ? double(m->first) / m->second : double(nominalMs(baud)) * scale;
+    }
+    return qint64(ms + 0.5);
 }
 
 QVector<int> scanBaudsPreferring(const QVector<int> &bauds, const QMap<int, int> &activity)

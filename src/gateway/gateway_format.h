@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -85,24 +86,53 @@ std::optional<QString> outputCollision(const QString &label, const QString &patt
                                        const QVector<Target> &targets);
 
 // --- scan ---------------------------------------------------------------------
+// The three passes of a sweep: the likely units at every rate and parity,
+// then every other unit at the rates where the line showed activity, then at
+// the rest.  A gateway at a usual unit on an unknown rate is found in the
+// first pass, in seconds.
+enum class ScanStage { Likely, Active, Rest };
 struct ScanProbe {
     int baud = 9600;
     QString parity;
     int unit = 1;
+    ScanStage stage = ScanStage::Likely;
 };
 // The gateway's nine rates, most likely first: the factory setting, then the
 // common rates, then the rest.
 QVector<int> scanBaudOrder();
-// Every probe of a sweep, line settings outermost (a gateway found at a rate
-// answers at every unit it has there), units ascending.
+// The units tried first, in order: 1, fieldUnit (the unit the operator
+// works with), 247, 2 to 10; each once and only within firstUnit..lastUnit.
+QVector<int> scanLikelyUnits(int firstUnit, int lastUnit, int fieldUnit);
+// Every probe of a sweep in the order tried: the likely units at each rate
+// (in the order of bauds) and parity; then the other units, at each parity,
+// at the rates with activity (the busiest first), then at the other rates.
+// Over TCP bauds is {0} and parities {""}.
 QVector<ScanProbe> scanProbes(const QVector<int> &bauds, const QStringList &parities, int firstUnit,
-                              int lastUnit);
+                              int lastUnit, int fieldUnit = 1, const QMap<int, int> &activity = {});
+// "1, 247, 2-10": units as the operator reads them, runs joined.
+QString scanUnitsText(const QVector<int> &units);
 // Milliseconds one probe needs on a serial line: the wire time of an 8-byte
 // request and a short reply at baud (11 bits a character) plus the time-out.
 int scanProbeMs(int baud, int timeoutMs);
-// What the probes from index from on still take, in milliseconds (over TCP
-// the time-out alone: there is no wire time to add).
-qint64 scanRemainingMs(const QVector<ScanProbe> &probes, int from, int timeoutMs, bool tcp);
+// What the rest of a sweep takes, from the probe times measured so far: a
+// rate already tried takes what its probes took on average; a rate not yet
+// tried what scanProbeMs says, scaled by how the measured probes compared
+// with what scanProbeMs said for them.  Before any probe: scanProbeMs alone
+// (over TCP the time-out alone: there is no wire time).
+class ScanEstimate {
+public:
+    ScanEstimate(int timeoutMs, bool tcp) : m_timeoutMs(timeoutMs), m_tcp(tcp) {}
+    void record(int baud, qint64 ms);
+    qint64 remainingMs(const QVector<ScanProbe> &probes, int from) const;
+
+private:
+    qint64 nominalMs(int baud) const;
+    int m_timeoutMs;
+    bool m_tcp;
+    QMap<int, QPair<qint64, int>> m_measured; // baud -> total ms, probes
+    qint64 m_measuredMs = 0;
+    qint64 m_nominalMs = 0;
+};
 // bauds with the rates that heard line activity first (the busiest first),
 // then the others in their own order: a busy line is where a gateway is most
 // likely to be.

@@ -4,6 +4,7 @@
 #include "meters/meter_codec.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <algorithm>
 
 namespace qvx {
@@ -219,46 +220,63 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
     return result;
 }
 
-ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const GatewayProgress &progress,
-                        const std::function<void(qint64 ms)> &timeLeft)
+ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan,
+                        const std::function<void(const ScanStep &)> &step)
 {
     const bool tcp = client.linkSettings().tcp;
-    const QVector<ScanProbe> probes =
-        tcp ? scanProbes({0}, {QString()}, plan.firstUnit, plan.lastUnit)
-            : scanProbes(plan.bauds, plan.parities, plan.firstUnit, plan.lastUnit);
+    const QVector<int> bauds = tcp ? QVector<int>{0} : plan.bauds;
+    const QStringList parities = tcp ? QStringList{QString()} : plan.parities;
+    QVector<ScanProbe> probes =
+        scanProbes(bauds, parities, plan.firstUnit, plan.lastUnit, plan.fieldUnit, plan.activity);
     ScanResult result;
-    // Bytes of each probe's window: when no gateway answered the probe they
-    // were someone else's traffic.
-    int heard = 0;
-    const QMetaObject::Connection tap = QObject::connect(&client, &GatewayClient::frame, &client,
-                                                         [&heard](bool sent, const QByteArray &bytes) {
-                                                             if (!sent)
-                                                                 heard += int(bytes.size());
-                                                         });
-    struct Disconnect {
-        QMetaObject::Connection c;
-        ~Disconnect() { QObject::disconnect(c); }
-    } untap{tap};
-    for (const ScanProbe &probe : probes) {
-        // The time left first: a window shows it with the progress.
-        if (timeLeft)
-            timeLeft(scanRemainingMs(probes, result.probes, plan.timeoutMs, tcp));
-        report(progress, result.probes, int(probes.size()),
-               tcp ? QStringLiteral("unit %1").arg(probe.unit)
-                   : QStringLiteral("%1 %2 unit %3").arg(probe.baud).arg(probe.parity).arg(probe.unit));
+    ScanEstimate estimate(plan.timeoutMs, tcp);
+    // A probe's silence is the answer of an empty address: never sent again.
+    // The identification that confirms a find is.
+    const int retryLimit = client.retryLimit();
+    const GatewayClient::RetryLimit noRetries(client, 0);
+    for (int i = 0; i < probes.size(); ++i) {
+        if (probes.at(i).stage != ScanStage::Likely &&
+            (i == 0 || probes.at(i - 1).stage == ScanStage::Likely)) {
+            // The first pass is over: the other units go first where it
+            // heard the line busy.
+            QMap<int, int> activity = plan.activity;
+            for (auto it = result.activity.cbegin(); it != result.activity.cend(); ++it)
+                activity[it.key()] += it.value();
+            probes = scanProbes(bauds, parities, plan.firstUnit, plan.lastUnit, plan.fieldUnit, activity);
+        }
+        const ScanProbe &p = probes.at(i);
+        if (step) {
+            ScanStep s;
+            s.done = i;
+            s.total = int(probes.size());
+            s.probe = p;
+            s.msLeft = estimate.remainingMs(probes, i);
+            const bool groupStart = i == 0 || probes.at(i - 1).baud != p.baud ||
+                                    probes.at(i - 1).parity != p.parity || probes.at(i - 1).stage != p.stage;
+            s.groupStart = groupStart;
+            if (groupStart)
+                for (qsizetype k = i; k < probes.size() && probes.at(k).baud == p.baud &&
+                                      probes.at(k).parity == p.parity && probes.at(k).stage == p.stage;
+                     ++k)
+                    s.units << probes.at(k).unit;
+            s.what = tcp ? QStringLiteral("unit %1").arg(p.unit)
+                         : QStringLiteral("%1 %2 unit %3").arg(p.baud).arg(p.parity).arg(p.unit);
+            step(s);
+        }
         ++result.probes;
         // A port closed under the sweep (by the window) is not reopened here.
         if (!client.session().linkOpen())
             throw GatewayError(GatewayError::LinkFailed, QStringLiteral("the link is closed"));
+        QElapsedTimer took;
+        took.start();
         if (!tcp) {
-            client.setSerialLine(probe.baud, probe.parity);
-            client.setTimeoutMs(scanProbeMs(probe.baud, plan.timeoutMs));
+            client.setSerialLine(p.baud, p.parity);
+            client.setTimeoutMs(scanProbeMs(p.baud, plan.timeoutMs));
         } else {
             client.setTimeoutMs(plan.timeoutMs);
         }
-        client.setUnit(probe.unit);
+        client.setUnit(p.unit);
         bool present = false;
-        heard = 0;
         try {
             client.readRegisters(false, 7, 1);
             present = true;
@@ -267,26 +285,48 @@ ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const Gatew
                 throw;
             present = e.kind() == GatewayError::Exception;
         }
+        estimate.record(p.baud, took.elapsed());
+        // Bytes of the probe's window that were no answer to it: someone
+        // else's traffic.  The echo of an adapter is not.
+        int heard = client.lastReplyBytes();
+        if (client.lastReplyStartedWithRequest()) {
+            ++result.echoes;
+            heard = 0;
+        }
+        const int rate = tcp ? 0 : p.baud;
         if (!present) {
             if (heard > 0)
-                result.activity[tcp ? 0 : probe.baud] += heard;
+                result.activity[rate] += heard;
             continue;
         }
-        ScanHit hit{tcp ? 0 : probe.baud, probe.parity, probe.unit, QString()};
         // The identification is longer than a probe's reply: a full window.
         client.setTimeoutMs(qMax(plan.timeoutMs, 1000));
-        try {
-            hit.firmware = client.readFirmware();
-        } catch (const GatewayError &e) {
-            if (e.kind() == GatewayError::Cancelled)
-                throw;
+        ScanHit hit{rate, p.parity, p.unit, QString()};
+        std::optional<QString> notConfirmed;
+        {
+            const GatewayClient::RetryLimit confirm(client, retryLimit);
+            try {
+                hit.firmware = client.readFirmware();
+            } catch (const GatewayError &e) {
+                heard += client.lastReplyBytes();
+                if (e.kind() == GatewayError::Cancelled || e.kind() == GatewayError::LinkFailed)
+                    throw;
+                notConfirmed = e.kind() == GatewayError::Exception
+                                   ? QStringLiteral("answers the identification with %1: not a gateway")
+                                         .arg(e.message().section(QLatin1Char(' '), 0, 1))
+                                   : QStringLiteral("answered the probe but not the identification (%1)")
+                                         .arg(e.message());
+            }
+        }
+        if (notConfirmed) {
+            result.unconfirmed << ScanCandidate{rate, p.parity, p.unit, *notConfirmed};
+            result.activity[rate] += heard;
+            continue;
         }
         result.found << hit;
         if (!plan.all)
             break;
     }
-    if (timeLeft)
-        timeLeft(0);
     return result;
 }
 
@@ -295,6 +335,8 @@ namespace {
 // Register 7 read at link until deadline; true once it answered.
 bool reachable(GatewayClient &client, const GatewayLink &link, QDeadlineTimer deadline, int windowMs)
 {
+    // The loop asks again until the deadline: each read goes out once.
+    const GatewayClient::RetryLimit once(client, 0);
     if (!link.tcp)
         client.setSerialLine(link.baud, link.parity);
     client.setUnit(link.unit);

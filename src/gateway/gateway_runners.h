@@ -71,8 +71,13 @@ ProfileApplyResult applyGatewayProfile(GatewayClient &client, const GatewayProfi
                                        bool address, bool line, const GatewayProgress &progress = {},
                                        const ProfileConfirm &confirm = {});
 
-// A scan of a line: every probe of plan until a gateway answers (all of
-// them with all).  An exception reply counts as a gateway.
+// A scan of a line: every probe of plan, in the order of scanProbes, until
+// a gateway is found (all of them with all).  A probe counts only when its
+// reply answers it (unit, function and byte count; an exception reply from
+// that unit counts), and a find only once the device identification, asked
+// next, is answered too: the bytes of something else on the line are never
+// taken for a gateway.  Probes are not sent again (silence is the normal
+// answer of an empty address); the identification is.
 struct ScanPlan {
     QVector<int> bauds;   // serial only
     QStringList parities; // serial only
@@ -80,6 +85,10 @@ struct ScanPlan {
     int lastUnit = 247;
     int timeoutMs = 50;
     bool all = false;
+    // The unit the operator works with: tried among the likely ones.
+    int fieldUnit = 1;
+    // Bytes heard at each rate before this sweep (earlier sweeps).
+    QMap<int, int> activity;
 };
 struct ScanHit {
     int baud = 0;
@@ -87,17 +96,41 @@ struct ScanHit {
     int unit = 0;
     QString firmware;
 };
+// Answered the probe but not the identification: no gateway.
+struct ScanCandidate {
+    int baud = 0;
+    QString parity;
+    int unit = 0;
+    QString reason;
+};
 struct ScanResult {
     QVector<ScanHit> found;
+    QVector<ScanCandidate> unconfirmed;
     int probes = 0;
-    // Bytes heard at each rate that were no reply to the probe: someone else
-    // talks on the line at that rate (over TCP the rate is 0).
+    // Bytes heard at each rate that were no reply to the probe (or came from
+    // something that did not confirm): someone else talks on the line at
+    // that rate (over TCP the rate is 0).
     QMap<int, int> activity;
+    // Probes whose bytes started with the probe's own frame: an adapter that
+    // echoes what it sends, with echoes not dropped.
+    int echoes = 0;
 };
-// timeLeft, when given, is called before each probe with what the rest of
-// the sweep takes in ms, and with 0 at the end.
-ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan, const GatewayProgress &progress = {},
-                        const std::function<void(qint64 ms)> &timeLeft = {});
+// Before each probe.
+struct ScanStep {
+    int done = 0; // probes before this one
+    int total = 0;
+    ScanProbe probe;
+    // What the rest of the sweep takes, this probe included (measured so far).
+    qint64 msLeft = 0;
+    // The first probe of a rate, parity and pass: units lists the pass's
+    // units there.
+    bool groupStart = false;
+    QVector<int> units;
+    // "9600 even unit 5" (over TCP "unit 5").
+    QString what;
+};
+ScanResult scanGateways(GatewayClient &client, const ScanPlan &plan,
+                        const std::function<void(const ScanStep &)> &step = {});
 
 // A change of the gateway's unit address and RTU line that keeps talking to
 // it: the writes (unit address first, it takes effect after its reply; then

@@ -1,5 +1,6 @@
 #include "transport/exchange.h"
 
+#include "transport/adapter_echo.h"
 #include "transport/reply_check.h"
 #include "transport/reply_timer.h"
 #include "transport/session.h"
@@ -50,6 +51,8 @@ void Exchange::send(ReplyTimer &window, const ModbusRequest &r)
     pending.tcp = m_session.TransportMode == TransportModeKind::Tcp;
     pending.transactionId = static_cast<uint16_t>(m_session.TransactionId & 0xFFFF);
     pending.generation = ++m_generation;
+    if (!pending.tcp)
+        pending.frame = RtuRequestFrame(r);
     // Remembered before the send: a send that raises still leaves its frame
     // (or part of it) on the line, and a reply to it is not the earlier one's.
     m_pending.insert(&window, pending);
@@ -91,6 +94,15 @@ std::optional<WindowReply> Exchange::end(ReplyTimer &window, bool linkRequired)
     if (m_session.TransportMode == TransportModeKind::Tcp && pending != m_pending.cend() && pending->tcp)
         reply.headerMismatch = TcpHeaderMismatch(pending->transactionId, m_session.TcpRxBuffer);
     reply.bytes = m_session.takeReply();
+    if (m_session.TransportMode != TransportModeKind::Tcp && pending != m_pending.cend() && !pending->tcp &&
+        !reply.bytes.isEmpty()) {
+        if (m_settings.adapterEchoes) {
+            reply.bytes = StripRequestEcho(reply.bytes, pending->frame);
+            reply.echoOnly = reply.bytes.isEmpty();
+        } else {
+            reply.startsWithRequest = StartsWithRequestEcho(reply.bytes, pending->request);
+        }
+    }
     return reply;
 }
 
@@ -132,8 +144,14 @@ void Exchange::received()
     const bool tcp = m_session.TransportMode == TransportModeKind::Tcp;
     if (tcp != pending->tcp)
         return;
-    const qsizetype whole = tcp ? CompleteTcpReplyLength(m_session.TcpRxBuffer)
-                                : CompleteRtuReplyLength(pending->request, m_session.RxBuffer);
+    qsizetype whole = 0;
+    if (tcp)
+        whole = CompleteTcpReplyLength(m_session.TcpRxBuffer);
+    else if (m_settings.adapterEchoes)
+        whole =
+            CompleteRtuReplyLength(pending->request, StripRequestEcho(m_session.RxBuffer, pending->frame));
+    else
+        whole = CompleteRtuReplyLength(pending->request, m_session.RxBuffer);
     if (whole == 0)
         return;
     // The window ends from the event loop, not from inside the receive

@@ -42,6 +42,10 @@ struct RequestSettings {
     // Off: every window lasts its full length, as the operator's manual
     // describes.  On: a window ends on the first whole reply to its request.
     bool endOnCompleteReply = false;
+    // The serial adapter hands back what it sends (a two-wire RS-485
+    // adapter): the request's own bytes at the start of what is received are
+    // dropped before the reply is looked at.
+    bool adapterEchoes = false;
 };
 
 // What a window ended on.
@@ -50,6 +54,11 @@ struct WindowReply {
     QByteArray bytes;
     // Set when the TCP header does not fit the request (its log line).
     std::optional<QString> headerMismatch;
+    // RTU, echoes not dropped: the bytes start with the request's own frame,
+    // as from an adapter that echoes what it sends.
+    bool startsWithRequest = false;
+    // RTU, echoes dropped: the request's frame came back and nothing after it.
+    bool echoOnly = false;
     bool isEmpty() const { return bytes.isEmpty(); }
 };
 
@@ -88,7 +97,8 @@ public:
     void forget(ReplyTimer &window);
 
     // --- the end of the window ----------------------------------------------------------
-    // Disables window and takes the reply as the buffers hold it.  Nothing
+    // Disables window and takes the reply as the buffers hold it (over RTU
+    // with adapterEchoes, without the echo of the request).  Nothing
     // (std::nullopt) when linkRequired and the link went away meanwhile: the
     // window ends silently.
     std::optional<WindowReply> end(ReplyTimer &window, bool linkRequired = true);
@@ -139,6 +149,8 @@ private:
         uint16_t transactionId = 0;
         bool tcp = false;
         quint64 generation = 0;
+        // The RTU frame as sent, for the echo an adapter may hand back.
+        QByteArray frame;
     };
     void received();
     void sequenceStarted();

@@ -272,12 +272,13 @@ void TestIniFile::keyTableOrderAndDefaults()
         order << k.section + u'/' + k.key;
         defaults << k.defaultValue;
     }
-    QCOMPARE(order, (QStringList{"Modbus port/Name", "Modbus port/Speed", "Modbus port/Parity",
-                                 "Modbus port/SB", "Modbus port/DB", "Modbus/AutoOpen", "Modbus/Timeout",
-                                 "Modbus/Address", "Modbus/STADDR", "Modbus/Count", "Misc/Dir", "Ethernet/IP",
-                                 "Ethernet/Port", "Ethernet/Timeout", "Options/EndOnCompleteReply"}));
+    QCOMPARE(order,
+             (QStringList{"Modbus port/Name", "Modbus port/Speed", "Modbus port/Parity", "Modbus port/SB",
+                          "Modbus port/DB", "Modbus/AutoOpen", "Modbus/Timeout", "Modbus/Address",
+                          "Modbus/STADDR", "Modbus/Count", "Misc/Dir", "Ethernet/IP", "Ethernet/Port",
+                          "Ethernet/Timeout", "Options/EndOnCompleteReply", "Options/AdapterEchoes"}));
     QCOMPARE(defaults, (QStringList{"COM1", "19200", "Even", "1", "8", "0", "600", "1", "1", "125",
-                                    "/opt/qvx/", DefaultRemoteIp, "502", "50", "0"}));
+                                    "/opt/qvx/", DefaultRemoteIp, "502", "50", "0", "0"}));
 }
 
 void TestIniFile::settingsFileIsProgramNameWithIni()

@@ -336,7 +336,7 @@ void TestMainWindow::noSettingsFileStartsWithDefaultsAndCloseWritesAllKeys()
         (m_dir->path() + QLatin1Char('/')).toLatin1() +
         "\r\n[Ethernet]\r\nIP=" + QByteArray(DefaultRemoteIp) +
         "\r\nPort=502\r\nTimeout=50\r\n"
-        "[Options]\r\nEndOnCompleteReply=0\r\n";
+        "[Options]\r\nEndOnCompleteReply=0\r\nAdapterEchoes=0\r\n";
     QCOMPARE(readFile(iniPath()), expected);
     QVERIFY(m_dialogs->dialogs.raised.isEmpty());
 }
@@ -382,7 +382,7 @@ void TestMainWindow::windowsFileIsReadIntoControlsAndWrittenBack()
                    "Unknown=kept\r\n"
                    "[Misc]\r\nDir=/srv/qvx/export/\r\n"
                    "[Ethernet]\r\nIP=10.1.2.3\r\nPort=1502\r\nTimeout=25\r\n"
-                   "[Options]\r\nEndOnCompleteReply=0\r\n"));
+                   "[Options]\r\nEndOnCompleteReply=0\r\nAdapterEchoes=0\r\n"));
 }
 
 void TestMainWindow::wrongKindOfTimeoutStartsWithDefault()

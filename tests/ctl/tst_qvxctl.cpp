@@ -4,9 +4,12 @@
 // another, the exit statuses of bad input and a site with a dead target;
 // per-target output files, files written whole under a kill or a full disk,
 // inputs that are no files or too big, and the target file's refusals.
+#include "common/pty_pair.h"
 #include "meters/meter_data_file.h"
+#include "transport/modbus.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,6 +19,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -69,6 +73,23 @@ Run ctl(const QStringList &args, int timeoutMs = 60000)
     p.waitForFinished(timeoutMs);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
             p.readAllStandardError()};
+}
+
+// The program run while the test plays the other end of its line: tick runs
+// every 15 ms until the program has ended.
+Run ctlWhile(const QStringList &args, const std::function<void()> &tick, int timeoutMs = 120000)
+{
+    QProcess p;
+    QTimer every;
+    QObject::connect(&every, &QTimer::timeout, tick);
+    every.start(15);
+    QEventLoop loop;
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    p.start(bin("qvxctl"), args);
+    loop.exec();
+    return {p.state() == QProcess::NotRunning && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
 QStringList tcp(const Simulator &s, int i = 0)
@@ -329,6 +350,120 @@ private slots:
         QCOMPARE(found.at(0).toObject().value("unit").toInt(), 3);
         // 9600 was tried first: four probes there, three at 19200.
         QCOMPARE(r.json().value("probes").toInt(), 7);
+    }
+
+    // One reply in 20 lost: a whole apply (some hundred requests) gets
+    // through by sending a lost one again, and says how often it did; without
+    // retries it stops on the first loss.
+    void applyOnALossyLine()
+    {
+        const QString file = dir.filePath("lossy.json");
+        QCOMPARE(ctl(tcp(sim) + QStringList{"write", "100", "33"}).code, 0);
+        QCOMPARE(ctl(tcp(sim) + QStringList{"profile", "save", file}).code, 0);
+        Simulator lossy;
+        QVERIFY(lossy.start({"--tcp", "127.0.0.1:0", "--fault-every", "20", "--fault-drop"}));
+        const QStringList link{"--tcp", lossy.tcp(), "--timeout", "300"};
+        const Run once = ctl(link + QStringList{"--retries", "0", "profile", "apply", file});
+        QCOMPARE(once.code, 1);
+        QVERIFY2(once.err.contains("no answer"), once.err.constData());
+
+        const Run a = ctl(link + QStringList{"--json", "profile", "apply", file});
+        QVERIFY2(a.code == 0, a.err.constData());
+        const QJsonObject o = a.json();
+        QVERIFY(o.value("retries").toInt() >= 1);
+        QVERIFY(o.value("requests").toInt() > 80);
+        QVERIFY(o.value("differences").toArray().isEmpty());
+        QVERIFY2(a.err.contains(": sent again (1 of 2)"), a.err.constData());
+        const Run text = ctl(link + QStringList{"profile", "apply", file});
+        QVERIFY2(QRegularExpression(
+                     QStringLiteral("^0 change\\(s\\) written, \\d+ request\\(s\\), [1-9]\\d* retried$"),
+                     QRegularExpression::MultilineOption)
+                     .match(QString::fromLatin1(text.out))
+                     .hasMatch(),
+                 text.out.constData());
+        QCOMPARE(ctl(link + QStringList{"profile", "diff", file}).code, 0);
+    }
+
+    // An adapter that hands back what it sends: every reply fails without
+    // --echo, and the error says so; with --echo reads and writes work.
+    void echoingAdapter()
+    {
+        Simulator echo;
+        const QString pty = dir.filePath("ttyEcho");
+        QVERIFY(echo.start({"--tcp", "127.0.0.1:0", "--pty", pty, "--fault-echo"}));
+        const Run plain = ctl({"--serial", pty, "read", "holding", "7", "1"});
+        QCOMPARE(plain.code, 1);
+        QVERIFY2(
+            plain.err.contains("the reply starts with the request's own bytes: if the adapter echoes what "
+                               "it sends, use --echo"),
+            plain.err.constData());
+        // An echo comes back every time: nothing is sent again.
+        QVERIFY(!plain.err.contains("sent again"));
+        QCOMPARE(plain.err.count('\n'), 1);
+
+        const QStringList link{"--serial", pty, "--echo"};
+        QCOMPARE(ctl(link + QStringList{"write", "20", "4711"}).code, 0);
+        const Run r = ctl(link + QStringList{"--json", "read", "holding", "20", "1"});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.json().value("registers").toArray().at(0).toObject().value("value").toInt(), 4711);
+        const Run s = ctl(
+            link + QStringList{"--json", "scan", "--units", "1-2", "--bauds", "9600", "--parities", "even"});
+        QVERIFY2(s.code == 0, s.err.constData());
+        QCOMPARE(s.json().value("found").toArray().size(), 1);
+        const Run noEcho =
+            ctl({"--serial", pty, "scan", "--units", "1-2", "--bauds", "9600", "--parities", "even"});
+        QCOMPARE(noEcho.code, 1);
+        QVERIFY2(noEcho.err.trimmed().endsWith("if the adapter echoes what it sends, use --echo"),
+                 noEcho.err.constData());
+    }
+
+    // A line where something else talks: a frame from unit 9 every 15 ms,
+    // every third an exception.  The probe at unit 9 gets an answer that
+    // fits, but the identification does not: no gateway is reported, the
+    // traffic is, and the progress comes line by line off a terminal.
+    void foreignTrafficIsNoGateway()
+    {
+        qvxtest::PtyPair line;
+        QVERIFY(line.isValid());
+        const QByteArray data = qvx::withCrc(QByteArray::fromHex("0903020080"));
+        const QByteArray exception = qvx::withCrc(QByteArray::fromHex("098302"));
+        int n = 0;
+        const Run r = ctlWhile({"--serial", line.slavePath(), "--json", "scan", "--all", "--units", "1-20",
+                                "--bauds", "9600", "--parities", "even"},
+                               [&] {
+                                   line.readAvailable();
+                                   line.write(++n % 3 ? data : exception);
+                               });
+        QCOMPARE(r.code, 1);
+        const QJsonObject o = r.json();
+        QVERIFY2(o.value("found").toArray().isEmpty(), r.out.constData());
+        QCOMPARE(o.value("probes").toInt(), 20);
+        const QJsonArray unconfirmed = o.value("unconfirmed").toArray();
+        QVERIFY2(!unconfirmed.isEmpty(), r.out.constData());
+        for (const QJsonValue &c : unconfirmed)
+            QCOMPARE(c.toObject().value("unit").toInt(), 9);
+        QVERIFY(o.value("activity").toArray().at(0).toObject().value("bytes").toInt() > 0);
+        QVERIFY2(r.err.contains("scan: 9600 even, units 1-10 (probe 1 of 20), about "), r.err.constData());
+        QVERIFY2(r.err.contains("scan: 9600 even, units 11-20 (probe 11 of 20), about "), r.err.constData());
+        QVERIFY2(r.err.contains("qvxctl: no gateway found; the line carries other traffic (") &&
+                     r.err.contains(" bytes at 9600)"),
+                 r.err.constData());
+    }
+
+    // The likely units go first at every rate: a gateway at the --unit on the
+    // second rate is found after the first rate's twelve likely units, not
+    // after all 247 of them.
+    void scanTriesLikelyUnitsFirst()
+    {
+        Simulator serial;
+        const QString pty = dir.filePath("ttyLikely");
+        QVERIFY(serial.start(
+            {"--tcp", "127.0.0.1:0", "--pty", pty, "--match-baud", "--baud", "19200", "--unit", "200"}));
+        const Run r = ctl({"--serial", pty, "--unit", "200", "--json", "scan", "--bauds", "9600,19200",
+                           "--parities", "even"});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.json().value("found").toArray().at(0).toObject().value("unit").toInt(), 200);
+        QCOMPARE(r.json().value("probes").toInt(), 12 + 2);
     }
 
     // A meter read to the end of its message: the answer as received, or its

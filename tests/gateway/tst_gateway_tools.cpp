@@ -199,6 +199,113 @@ private slots:
         QVERIFY(r.child<QLabel>("Label_findActivity")->text().contains(QStringLiteral("at 19200")));
     }
 
+    // The likely units first at every rate: a gateway at the window's unit on
+    // the fourth rate is found in the first pass, after 3 rates x 3
+    // parities x 12 likely units and two more, not after 3 x 3 x 247.
+    void findTriesLikelyUnitsFirst()
+    {
+        PtyRig r(57600, 17, true);
+        r.child<QSpinBox>("UDmodbusAddress")->setValue(17);
+        QVERIFY(openTool(r, "FindDevice1", "FindDeviceDialog"));
+        r.click("Butt_findStart");
+        QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 120000);
+        QCOMPARE(resultRow(r, 0).mid(1, 3), (QStringList{"57600", "Even", "17"}));
+        QCOMPARE(r.child<QLabel>("Label_findStatus")->text(),
+                 QStringLiteral("Found 1 gateway in %1 probes.").arg(3 * 3 * 12 + 2));
+        // What the gateway heard at its rate: unit 1, then the window's unit.
+        QList<int> units;
+        for (const QByteArray &req : r.received)
+            units << uint8_t(req.at(0));
+        QCOMPARE(units.mid(0, 2), (QList<int>{1, 17}));
+    }
+
+    // The time left comes from the probes measured so far.  At 300 baud a
+    // silent probe waits 600 ms (wire time and time-out); on a line where
+    // something answers every request at once (here an exception from
+    // another unit, which ends each window early), the probes take far less,
+    // and after the first ones the estimate says so.
+    void findEstimateFollowsMeasuredProbes()
+    {
+        WindowRig r;
+        qvxsim::PtyChannel line;
+        QString error;
+        QVERIFY(line.open(QString(), &error));
+        connect(&line, &qvxsim::PtyChannel::received, &line,
+                [&line](const QByteArray &) { line.write(withCrc(QByteArray::fromHex("638302"))); });
+        r.setText("Combo_com2_name", line.slavePath());
+        r.click("Butt_open_port2");
+        QVERIFY(openTool(r, "FindDevice1", "FindDeviceDialog"));
+        r.child<FindDeviceDialog>("FindDeviceDialog")->preset({300}, {QStringLiteral("even")}, 100, 199);
+        QStringList seen;
+        auto *bar = r.child<QProgressBar>("ProgressBar_find");
+        connect(bar, &QProgressBar::valueChanged, bar, [&](int value) {
+            seen << r.child<QLabel>("Label_findStatus")->text();
+            if (value == 20)
+                r.click("Butt_findCancel");
+        });
+        r.click("Butt_findStart");
+        QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 120000);
+        QVERIFY2(r.child<QLabel>("Label_findStatus")->text().startsWith(QStringLiteral("Cancelled")),
+                 qPrintable(r.child<QLabel>("Label_findStatus")->text()));
+        // On paper the 90 probes left take 90 x 600 ms = 54 s.
+        const QString later = seen.value(9);
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("\\(11 of 100\\), about (\\d+) s left$")).match(later);
+        QVERIFY2(m.hasMatch(), qPrintable(later));
+        QVERIFY2(m.captured(1).toInt() < 40, qPrintable(later));
+    }
+
+    // A reply lost on the way: the probe got its answer, the identification
+    // that confirms it is sent again, and the gateway is found; the log says
+    // what was sent again.
+    void findSendsTheIdentificationAgain()
+    {
+        PtyRig r(9600, 1, true);
+        r.setFaults({.dropReplies = true, .every = 2});
+        QVERIFY(openTool(r, "FindDevice1", "FindDeviceDialog"));
+        r.child<FindDeviceDialog>("FindDeviceDialog")->preset({9600}, {QStringLiteral("even")}, 1, 2);
+        r.click("Butt_findStart");
+        QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 60000);
+        QCOMPARE(r.child<QTableWidget>("Grid_findResults")->rowCount(), 1);
+        QVERIFY(!resultRow(r, 0).at(4).isEmpty());
+        QVERIFY(r.indexOfPrefix(
+                    QStringLiteral("no answer (unit 1, device identification): sent again (1 of 2)")) >= 0);
+    }
+
+    // An adapter that echoes: the search says what to tick, and with Tools >
+    // Options... "The adapter echoes what it sends" ticked it finds the
+    // gateway.
+    void findWithAnEchoingAdapter()
+    {
+        PtyRig r(9600, 1, true);
+        r.setFaults({.echoRequest = true});
+        QVERIFY(openTool(r, "FindDevice1", "FindDeviceDialog"));
+        r.child<FindDeviceDialog>("FindDeviceDialog")->preset({9600}, {QStringLiteral("even")}, 1, 2);
+        r.click("Butt_findStart");
+        QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 60000);
+        QCOMPARE(r.child<QTableWidget>("Grid_findResults")->rowCount(), 0);
+        QVERIFY2(
+            r.child<QLabel>("Label_findStatus")
+                ->text()
+                .endsWith(QStringLiteral("the replies start with the request's own bytes: if the adapter "
+                                         "echoes what it sends, tick Tools > Options... \"The adapter echoes "
+                                         "what it sends\".")),
+            qPrintable(r.child<QLabel>("Label_findStatus")->text()));
+
+        r.child<QAction>("Options1")->trigger();
+        auto *box = r.child<QCheckBox>("CheckAdapterEchoes");
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(box);
+        QVERIFY(a);
+        QCOMPARE(a->text(QAccessible::Name), QStringLiteral("The adapter echoes what it sends"));
+        box->setChecked(true);
+        QVERIFY(r.session().exchange().settings().adapterEchoes);
+        r.click("Butt_findStart");
+        QTRY_VERIFY_WITH_TIMEOUT(findIdle(r), 60000);
+        QCOMPARE(r.child<QTableWidget>("Grid_findResults")->rowCount(), 1);
+        // The tabs' own reads drop the echo as well.
+        readFlags(r, 1);
+    }
+
     void findInterrupted_data()
     {
         QTest::addColumn<QString>("button");
