@@ -539,9 +539,11 @@ void ValueTrendsWindow::fitRowNames(bool widen)
     const int wanted = std::min(natural + paneExtra, total * 2 / 5);
     int pane = sizes.at(0);
     m_fittedRows = m_list->count();
-    if (widen && wanted > pane) {
-        m_split->setSizes({wanted, total - wanted});
-        pane = wanted;
+    // A window made smaller takes the width from the list down to its share,
+    // not from the chart alone.
+    if (widen && (wanted > pane || pane > total * 2 / 5)) {
+        pane = std::min(std::max(wanted, pane), total * 2 / 5);
+        m_split->setSizes({pane, total - pane});
     }
     const int width = std::max(40, pane - paneExtra);
     const int lineHeight = fm.height() + 4;
@@ -771,12 +773,17 @@ void ValueTrendsWindow::logLoaded(const ValuesLogLoad::Result &result)
     for (const QString &k : std::as_const(keys))
         old.removeAll(k);
     removeSeries(old);
-    for (qsizetype i = 0; i < result.rows.size(); ++i) {
-        const ValuesLogColumns::RowPoints &row = result.rows.at(i);
-        replacePoints(keys.at(i), QStringLiteral("Row %1 (%2)").arg(row.row).arg(file), QString(), row.xs,
-                      row.ys);
-        setShown(keys.at(i), true);
+    {
+        // Every row ticked, the chart rebuilt once (not once per row).
+        const QSignalBlocker block(m_list);
+        for (qsizetype i = 0; i < result.rows.size(); ++i) {
+            const ValuesLogColumns::RowPoints &row = result.rows.at(i);
+            replacePoints(keys.at(i), QStringLiteral("Row %1 (%2)").arg(row.row).arg(file), QString(), row.xs,
+                          row.ys);
+            setShown(keys.at(i), true);
+        }
     }
+    rebuildAxes();
     m_follow = true;
     m_status->setText(QStringLiteral("%1: read %2 blocks, skipped %3.")
                           .arg(file)

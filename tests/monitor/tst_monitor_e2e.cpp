@@ -414,6 +414,10 @@ private slots:
         t.redraw();
         QTest::qWait(200);
         QVERIFY(t.grab().save(out + QStringLiteral("/value_trends.png")));
+        t.resize(640, 420);
+        t.redraw();
+        QTest::qWait(200);
+        QVERIFY(t.grab().save(out + QStringLiteral("/value_trends_small.png")));
     }
 
     // The log is read off the window's thread: while it comes (here through
