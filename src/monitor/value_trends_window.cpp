@@ -547,10 +547,15 @@ void ValueTrendsWindow::fitRowNames(bool widen)
     }
     const int width = std::max(40, pane - paneExtra);
     const int lineHeight = fm.height() + 4;
+    // A size is no change of the row: the list's itemChanged (ticking) must
+    // not hear of it.
+    const QSignalBlocker block(m_list);
     for (int i = 0; i < m_list->count(); ++i) {
         QListWidgetItem *item = m_list->item(i);
         const bool tooWide = fm.horizontalAdvance(item->text()) + itemExtra > width;
-        item->setSizeHint(tooWide ? QSize(width, lineHeight) : QSize());
+        const QSize hint = tooWide ? QSize(width, lineHeight) : QSize();
+        if (item->sizeHint() != hint)
+            item->setSizeHint(hint);
     }
 }
 
