@@ -1,5 +1,6 @@
 #include "monitor/traffic_monitor_window.h"
 
+#include "monitor/give_back_memory.h"
 #include "monitor/pcapng_writer.h"
 #include "monitor/traffic_tap.h"
 #include "transport/modbus.h"
@@ -24,6 +25,33 @@
 namespace qvx {
 
 // --- the list ----------------------------------------------------------------------
+
+TrafficRow TrafficRow::compact(const TrafficFrame &frame)
+{
+    TrafficRow row;
+    row.frame.usec = frame.usec;
+    row.frame.dir = frame.dir;
+    row.frame.link = frame.link;
+    row.frame.blockCheck = frame.blockCheck;
+    row.frame.bytes = QByteArray(frame.bytes.constData(), frame.bytes.size());
+    return row;
+}
+
+FrameSummary TrafficRow::decode() const
+{
+    return decodeTrafficFrame(frame, echo ? frame.bytes : QByteArray());
+}
+
+qsizetype TrafficModel::bytesHeld() const
+{
+    // A heap block costs its header and rounds up to 16 bytes.
+    auto block = [](qsizetype n) { return (n + 8 + 15) / 16 * 16; };
+    qsizetype bytes = qsizetype(m_rows.size()) * qsizetype(sizeof(TrafficRow));
+    for (const TrafficRow &r : m_rows)
+        if (!r.frame.bytes.isNull())
+            bytes += block(16 + r.frame.bytes.capacity() + 1);
+    return bytes;
+}
 
 int TrafficModel::rowCount(const QModelIndex &parent) const
 {
@@ -52,7 +80,7 @@ QString TrafficModel::text(int r, int column) const
     case Bytes:
         return hexBytes(row.frame.bytes).trimmed();
     case Summary:
-        return row.summary;
+        return row.summary();
     default:
         return {};
     }
@@ -128,8 +156,8 @@ bool TrafficFilter::filterAcceptsRow(int sourceRow, const QModelIndex &) const
         return true;
     const auto *m = static_cast<const TrafficModel *>(sourceModel());
     const TrafficRow &r = m->row(sourceRow);
-    return r.summary.contains(m_text, Qt::CaseInsensitive) ||
-           (r.unit >= 0 && QString::number(r.unit) == m_text);
+    return (r.unit >= 0 && QString::number(r.unit) == m_text) ||
+           r.summary().contains(m_text, Qt::CaseInsensitive);
 }
 
 // --- the window ----------------------------------------------------------------------
@@ -203,15 +231,14 @@ TrafficMonitorWindow::TrafficMonitorWindow(TrafficTap &tap, QWidget *parent)
 void TrafficMonitorWindow::addFrames(const QList<TrafficFrame> &frames)
 {
     for (const TrafficFrame &f : frames) {
-        TrafficRow row;
-        row.frame = f;
+        TrafficRow row = TrafficRow::compact(f);
         row.gapUsec = m_lastUsec ? f.usec - m_lastUsec : -1;
         m_lastUsec = f.usec;
         QByteArray &last = m_lastRequest.at(static_cast<size_t>(f.link));
-        const FrameSummary s = decodeTrafficFrame(f, f.dir == TrafficDir::Rx ? last : QByteArray());
+        row.echo = f.dir == TrafficDir::Rx && !last.isEmpty() && row.frame.bytes == last;
+        const FrameSummary s = row.decode();
         if (f.dir == TrafficDir::Tx)
-            last = f.bytes;
-        row.summary = s.text;
+            last = row.frame.bytes; // shares the row's copy
         row.error = s.error;
         bool ok = false;
         const int unit = s.unit.toInt(&ok);
@@ -249,11 +276,12 @@ void TrafficMonitorWindow::setPaused(bool paused)
 
 void TrafficMonitorWindow::clearList()
 {
-    m_incoming.clear();
+    m_incoming = {};
     m_model.clear();
     m_seen = 0;
     m_lastUsec = 0;
     updateCount();
+    giveBackFreedMemory();
 }
 
 void TrafficMonitorWindow::updateCount()
@@ -329,7 +357,7 @@ QByteArray TrafficMonitorWindow::captureBytes() const
     for (int r : shownRows()) {
         const TrafficRow &row = m_model.row(r);
         w.add(row.frame, trafficLinkText(row.frame.link) + QLatin1Char(' ') + trafficDirText(row.frame.dir) +
-                             QStringLiteral(": ") + row.summary);
+                             QStringLiteral(": ") + row.summary());
     }
     return w.bytes();
 }

@@ -1,7 +1,9 @@
 // "Traffic monitor": every frame on the serial line and the TCP connection as
 // it happens, with time of day, gap, direction, link, bytes and a decoded
 // summary; pause, clear, filter, CSV export and a capture file for Wireshark.
-// The list keeps the newest MaxFrames frames.
+// The list keeps the newest MaxFrames frames, each as its bytes (in an
+// allocation of their own size), its time and a few flags; the summary is
+// decoded again whenever it is shown, filtered or exported.
 #pragma once
 
 #include "monitor/traffic_decode.h"
@@ -28,9 +30,17 @@ class TrafficTap;
 struct TrafficRow {
     TrafficFrame frame;
     qint64 gapUsec = -1; // since the frame before, -1 for the first
-    QString summary;
     qint16 unit = -1;
     bool error = false;
+    // A reply that repeats the request before it byte for byte (the decoder
+    // needs only this of the request).
+    bool echo = false;
+
+    // A row for frame that holds its bytes in an allocation of their exact
+    // size (a read leaves a buffer of many kilobytes behind a few bytes).
+    static TrafficRow compact(const TrafficFrame &frame);
+    FrameSummary decode() const;
+    QString summary() const { return decode().text; }
 };
 
 class TrafficModel : public QAbstractTableModel {
@@ -48,6 +58,8 @@ public:
     void clear();
     const TrafficRow &row(int r) const { return m_rows.at(static_cast<size_t>(r)); }
     QString text(int r, int column) const;
+    // The bytes the list holds: rows and frame bytes with their allocations.
+    qsizetype bytesHeld() const;
 
 private:
     std::deque<TrafficRow> m_rows;

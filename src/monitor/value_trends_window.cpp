@@ -1,6 +1,7 @@
 #include "monitor/value_trends_window.h"
 
 #include "meters/meter_table.h"
+#include "monitor/give_back_memory.h"
 #include "monitor/trend_data.h"
 #include "widgets/dialogs.h"
 #include "widgets/guard.h"
@@ -8,6 +9,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTimeAxis>
 #include <QFile>
@@ -19,6 +21,10 @@
 #include <QLocale>
 #include <QMap>
 #include <QMouseEvent>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QStyle>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
@@ -115,7 +121,9 @@ ValueTrendsWindow::ValueTrendsWindow(const MeterTable *table, QWidget *parent)
     resize(1000, 600);
 
     m_chart = new QChart;
-    m_chart->legend()->setAlignment(Qt::AlignBottom);
+    // The chart's own legend puts every name on one line and cuts them all
+    // short; the legend below the chart wraps them instead.
+    m_chart->legend()->hide();
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setFormat(QStringLiteral("dd.MM. HH:mm:ss"));
     m_timeAxis->setTitleText(QStringLiteral("time"));
@@ -128,6 +136,21 @@ ValueTrendsWindow::ValueTrendsWindow(const MeterTable *table, QWidget *parent)
     m_list = new QListWidget;
     m_list->setObjectName(QStringLiteral("TrendsRows"));
     m_list->setAccessibleName(QStringLiteral("Rows"));
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_legend = new QListWidget;
+    m_legend->setObjectName(QStringLiteral("TrendsLegend"));
+    m_legend->setAccessibleName(QStringLiteral("Legend"));
+    m_legend->setFlow(QListView::LeftToRight);
+    m_legend->setWrapping(true);
+    m_legend->setResizeMode(QListView::Adjust);
+    m_legend->setSpacing(2);
+    m_legend->setSelectionMode(QAbstractItemView::NoSelection);
+    m_legend->setFocusPolicy(Qt::NoFocus);
+    m_legend->setFrameShape(QFrame::NoFrame);
+    m_legend->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_legend->setTextElideMode(Qt::ElideMiddle);
+    m_legend->setVisible(false);
     auto *rowsLabel = new QLabel(QStringLiteral("Rows"));
     rowsLabel->setBuddy(m_list);
     m_normalised = new QCheckBox(QStringLiteral("Normalised"));
@@ -143,6 +166,14 @@ ValueTrendsWindow::ValueTrendsWindow(const MeterTable *table, QWidget *parent)
     m_status = new QLabel(QStringLiteral("Tick rows in the list to draw them."));
     m_status->setObjectName(QStringLiteral("TrendsStatus"));
     m_status->setWordWrap(true);
+    m_progress = new QProgressBar;
+    m_progress->setObjectName(QStringLiteral("TrendsProgress"));
+    m_progress->setAccessibleName(QStringLiteral("Reading values log"));
+    m_progress->setRange(0, 1000);
+    m_progress->setVisible(false);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"));
+    m_cancel->setObjectName(QStringLiteral("TrendsCancel"));
+    m_cancel->setVisible(false);
 
     auto *side = new QWidget;
     auto *sideLayout = new QVBoxLayout(side);
@@ -150,11 +181,17 @@ ValueTrendsWindow::ValueTrendsWindow(const MeterTable *table, QWidget *parent)
     sideLayout->addWidget(rowsLabel);
     sideLayout->addWidget(m_list, 1);
     sideLayout->addWidget(m_normalised);
-    auto *split = new QSplitter;
-    split->addWidget(side);
-    split->addWidget(m_view);
-    split->setStretchFactor(1, 1);
-    split->setSizes({260, 740});
+    m_chartBox = new QWidget;
+    auto *chartLayout = new QVBoxLayout(m_chartBox);
+    chartLayout->setContentsMargins(0, 0, 0, 0);
+    chartLayout->setSpacing(0);
+    chartLayout->addWidget(m_view, 1);
+    chartLayout->addWidget(m_legend);
+    m_split = new QSplitter;
+    m_split->addWidget(side);
+    m_split->addWidget(m_chartBox);
+    m_split->setStretchFactor(1, 1);
+    m_split->setSizes({260, 740});
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(open);
@@ -164,8 +201,12 @@ ValueTrendsWindow::ValueTrendsWindow(const MeterTable *table, QWidget *parent)
     bar->addStretch(1);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
-    layout->addWidget(split, 1);
-    layout->addWidget(m_status);
+    layout->addWidget(m_split, 1);
+    auto *statusRow = new QHBoxLayout;
+    statusRow->addWidget(m_status, 1);
+    statusRow->addWidget(m_progress);
+    statusRow->addWidget(m_cancel);
+    layout->addLayout(statusRow);
 
     connect(m_list, &QListWidget::itemChanged, this, &ValueTrendsWindow::itemChanged);
     connect(m_normalised, &QCheckBox::toggled, this, [this] {
@@ -176,11 +217,21 @@ ValueTrendsWindow::ValueTrendsWindow(const MeterTable *table, QWidget *parent)
     connect(image, &QPushButton::clicked, this, &ValueTrendsWindow::saveImage);
     connect(csv, &QPushButton::clicked, this, &ValueTrendsWindow::exportCsv);
     connect(reset, &QPushButton::clicked, this, &ValueTrendsWindow::resetZoom);
+    connect(m_cancel, &QPushButton::clicked, this, &ValueTrendsWindow::cancelLoad);
+    connect(m_split, &QSplitter::splitterMoved, this, [this] {
+        fitRowNames(false); // the operator's width stays
+        fitLegend();
+    });
+    connect(&m_load, &ValuesLogLoad::progress, this, &ValueTrendsWindow::logProgress);
+    connect(&m_load, &ValuesLogLoad::loaded, this,
+            [this](const std::shared_ptr<ValuesLogLoad::Result> &r) { guard([&] { logLoaded(*r); }, this); });
+    connect(&m_load, &ValuesLogLoad::failed, this, &ValueTrendsWindow::logFailed);
     m_redraw.setSingleShot(true);
     m_redraw.setInterval(30);
     connect(&m_redraw, &QTimer::timeout, this, &ValueTrendsWindow::redraw);
 }
 
+// The load's thread is joined (m_load) before the series go.
 ValueTrendsWindow::~ValueTrendsWindow() = default;
 
 QWidget *ValueTrendsWindow::chartView() const
@@ -209,6 +260,7 @@ ValueTrendsWindow::Series &ValueTrendsWindow::series(const QString &key, const Q
     s.name = name;
     s.quantity = quantity;
     s.item = new QListWidgetItem(name);
+    s.item->setToolTip(name);
     s.item->setData(Qt::UserRole, key);
     s.item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     {
@@ -270,6 +322,57 @@ void ValueTrendsWindow::addPoints(const QString &key, const QString &name, const
         s.ys = ys;
     }
     scheduleRedraw();
+}
+
+void ValueTrendsWindow::replacePoints(const QString &key, const QString &name, const QString &quantity,
+                                      QVector<double> times, QVector<double> values)
+{
+    Series &s = series(key, name, quantity);
+    // Resizing shared points would copy them: only a mismatch is cut.
+    const qsizetype n = std::min(times.size(), values.size());
+    if (times.size() != n)
+        times.resize(n);
+    if (values.size() != n)
+        values.resize(n);
+    s.xs = std::move(times);
+    s.ys = std::move(values);
+    if (!std::is_sorted(s.xs.cbegin(), s.xs.cend())) {
+        QVector<double> xs = std::exchange(s.xs, {}), ys = std::exchange(s.ys, {});
+        addPoints(key, name, quantity, xs, ys);
+        return;
+    }
+    scheduleRedraw();
+}
+
+void ValueTrendsWindow::removeSeries(const QStringList &keys)
+{
+    bool any = false;
+    for (const QString &key : keys) {
+        auto it = m_series.find(key);
+        if (it == m_series.end())
+            continue;
+        if (it->line) {
+            if (it->line->chart())
+                m_chart->removeSeries(it->line);
+            delete it->line;
+        }
+        delete it->item;
+        m_series.erase(it);
+        m_order.removeAll(key);
+        any = true;
+    }
+    if (any) {
+        rebuildAxes();
+        scheduleRedraw();
+    }
+}
+
+qsizetype ValueTrendsWindow::storedPoints() const
+{
+    qsizetype n = 0;
+    for (const Series &s : m_series)
+        n += s.xs.size();
+    return n;
 }
 
 void ValueTrendsWindow::setShown(const QString &key, bool shown)
@@ -369,11 +472,112 @@ void ValueTrendsWindow::rebuildAxes()
         s.line->attachAxis(m_timeAxis);
         s.line->attachAxis(axis);
     }
+    updateLegend();
+}
+
+void ValueTrendsWindow::updateLegend()
+{
+    m_legend->clear();
+    const int side = m_legend->fontMetrics().height() - 4;
+    for (const QString &key : std::as_const(m_order)) {
+        const Series &s = m_series[key];
+        if (!s.line || !s.line->chart())
+            continue;
+        QPixmap swatch(side * 2, side);
+        swatch.fill(s.line->color());
+        auto *item = new QListWidgetItem(QIcon(swatch), s.name);
+        item->setToolTip(s.name);
+        item->setFlags(Qt::ItemIsEnabled);
+        m_legend->addItem(item);
+    }
+    m_legend->setIconSize(QSize(side * 2, side));
+    m_legend->setVisible(m_legend->count() > 0);
+    fitLegend();
+}
+
+// Each name whole on a line that wraps; a name wider than the whole line is
+// shortened in the middle, its tooltip whole.  At most four lines: beyond
+// that the legend scrolls.
+void ValueTrendsWindow::fitLegend()
+{
+    if (m_legend->count() == 0)
+        return;
+    const int width = std::max(50, m_legend->viewport()->width() - 2 * m_legend->spacing());
+    const int lineHeight = m_legend->fontMetrics().height() + 4;
+    const int extra = m_legend->iconSize().width() + 14 + 2 * m_legend->spacing();
+    int lines = 1, x = 0;
+    for (int i = 0; i < m_legend->count(); ++i) {
+        QListWidgetItem *item = m_legend->item(i);
+        const int natural = m_legend->fontMetrics().horizontalAdvance(item->text()) + extra;
+        const int w = std::min(natural, width);
+        item->setSizeHint(QSize(w - 2 * m_legend->spacing(), lineHeight));
+        if (x > 0 && x + w > width) {
+            ++lines;
+            x = 0;
+        }
+        x += w;
+    }
+    const int shown = std::min(lines, 4);
+    m_legend->setFixedHeight(shown * (lineHeight + 2 * m_legend->spacing()) + 2 * m_legend->frameWidth());
+}
+
+// The list beside the chart is made as wide as its longest name, up to two
+// fifths of the window; names that still do not fit are shortened in the
+// middle, their tooltips whole.
+void ValueTrendsWindow::fitRowNames(bool widen)
+{
+    const QList<int> sizes = m_split->sizes();
+    if (!m_split->isVisible() || sizes.size() != 2 || m_list->count() == 0)
+        return; // fitted when shown
+    const QFontMetrics fm = m_list->fontMetrics();
+    const int itemExtra = style()->pixelMetric(QStyle::PM_IndicatorWidth) + 16;
+    const int paneExtra = m_list->verticalScrollBar()->sizeHint().width() + 2 * m_list->frameWidth();
+    int natural = 0;
+    for (int i = 0; i < m_list->count(); ++i)
+        natural = std::max(natural, fm.horizontalAdvance(m_list->item(i)->text()) + itemExtra);
+    const int total = sizes.at(0) + sizes.at(1);
+    const int wanted = std::min(natural + paneExtra, total * 2 / 5);
+    int pane = sizes.at(0);
+    m_fittedRows = m_list->count();
+    // A window made smaller takes the width from the list down to its share,
+    // not from the chart alone.
+    if (widen && (wanted > pane || pane > total * 2 / 5)) {
+        pane = std::min(std::max(wanted, pane), total * 2 / 5);
+        m_split->setSizes({pane, total - pane});
+    }
+    const int width = std::max(40, pane - paneExtra);
+    const int lineHeight = fm.height() + 4;
+    // A size is no change of the row: the list's itemChanged (ticking) must
+    // not hear of it.
+    const QSignalBlocker block(m_list);
+    for (int i = 0; i < m_list->count(); ++i) {
+        QListWidgetItem *item = m_list->item(i);
+        const bool tooWide = fm.horizontalAdvance(item->text()) + itemExtra > width;
+        const QSize hint = tooWide ? QSize(width, lineHeight) : QSize();
+        if (item->sizeHint() != hint)
+            item->setSizeHint(hint);
+    }
+}
+
+void ValueTrendsWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    fitRowNames();
+    fitLegend();
+}
+
+void ValueTrendsWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitRowNames();
+    fitLegend();
 }
 
 void ValueTrendsWindow::redraw()
 {
     m_redraw.stop();
+    if (m_list->count() != m_fittedRows)
+        fitRowNames();
     m_drawing = true;
     const bool normalised = m_normalised->isChecked();
     double x0 = std::numeric_limits<double>::max(), x1 = std::numeric_limits<double>::lowest();
@@ -401,6 +605,8 @@ void ValueTrendsWindow::redraw()
         x1 = static_cast<double>(m_timeAxis->max().toMSecsSinceEpoch());
     }
     const int buckets = std::max(100, static_cast<int>(m_chart->plotArea().width()));
+    // Time labels are some 110 pixels wide: no more ticks than fit.
+    m_timeAxis->setTickCount(std::clamp(static_cast<int>(m_chart->plotArea().width() / 130) + 1, 2, 8));
     QHash<QValueAxis *, QPair<double, double>> ranges;
     for (Series &s : m_series) {
         if (!s.line || !s.line->chart())
@@ -502,39 +708,111 @@ void ValueTrendsWindow::openValuesLog()
             if (path.isEmpty())
                 return;
             m_lastFolder = QFileInfo(path).absolutePath();
-            QFile f(path);
-            if (!f.open(QIODevice::ReadOnly)) {
-                dialogs().message(this, DialogIcon::Error, QStringLiteral("Open values log"),
-                                  QStringLiteral("Can not read file %1").arg(path));
-                return;
-            }
-            const ValuesLogContent log = readValuesLog(
-                f.readAll(), {logTimeFormat(), QLocale::system().timeFormat(QLocale::ShortFormat)},
-                {QLocale::system().dateFormat(QLocale::ShortFormat)});
-            const QString file = QFileInfo(path).fileName();
-            QMap<int, QPair<QVector<double>, QVector<double>>> rows;
-            for (const ValuesLogReading &r : log.readings) {
-                const double t = static_cast<double>(r.time.toMSecsSinceEpoch());
-                for (int i = 0; i < r.values.size(); ++i) {
-                    if (!r.values.at(i))
-                        continue;
-                    rows[i + 1].first << t;
-                    rows[i + 1].second << static_cast<double>(*r.values.at(i));
-                }
-            }
-            for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
-                const QString key = QStringLiteral("log:%1:r%2").arg(path).arg(it.key());
-                addPoints(key, QStringLiteral("Row %1 (%2)").arg(it.key()).arg(file), QString(), it->first,
-                          it->second);
-                setShown(key, true);
-            }
-            m_follow = true;
-            m_status->setText(QStringLiteral("%1: read %2 blocks, skipped %3.")
-                                  .arg(file)
-                                  .arg(log.blocksRead)
-                                  .arg(log.blocksSkipped));
+            m_loadingFile = QFileInfo(path).fileName();
+            m_load.start(path, {logTimeFormat(), QLocale::system().timeFormat(QLocale::ShortFormat)},
+                         {QLocale::system().dateFormat(QLocale::ShortFormat)});
+            m_progress->setRange(0, 1000);
+            m_progress->setValue(0);
+            setLoading(true);
+            m_status->setText(QStringLiteral("Reading %1...").arg(m_loadingFile));
         },
         this);
+}
+
+void ValueTrendsWindow::setLoading(bool on)
+{
+    m_progress->setVisible(on);
+    m_cancel->setVisible(on);
+}
+
+void ValueTrendsWindow::logProgress(qint64 done, qint64 total)
+{
+    if (total <= 0) {
+        m_progress->setRange(0, 0); // a pipe: how much is to come is not known
+        return;
+    }
+    m_progress->setRange(0, 1000);
+    m_progress->setValue(static_cast<int>(std::min<qint64>(1000, done * 1000 / total)));
+}
+
+void ValueTrendsWindow::cancelLoad()
+{
+    if (!m_load.busy())
+        return;
+    m_load.cancel();
+    setLoading(false);
+    m_status->setText(QStringLiteral("%1: reading cancelled, the chart is as it was.").arg(m_loadingFile));
+    giveBackFreedMemory();
+}
+
+void ValueTrendsWindow::logFailed(const QString &path, const QString &error)
+{
+    (void)error;
+    setLoading(false);
+    m_status->setText(QStringLiteral("%1: not read.").arg(QFileInfo(path).fileName()));
+    dialogs().message(this, DialogIcon::Error, QStringLiteral("Open values log"),
+                      QStringLiteral("Can not read file %1").arg(path));
+}
+
+QStringList ValueTrendsWindow::logKeys(const QString &path) const
+{
+    const QString prefix = path.isEmpty() ? QStringLiteral("log:") : QStringLiteral("log:%1:r").arg(path);
+    QStringList keys;
+    for (const QString &k : m_order)
+        if (k.startsWith(prefix))
+            keys << k;
+    return keys;
+}
+
+void ValueTrendsWindow::logLoaded(const ValuesLogLoad::Result &result)
+{
+    setLoading(false);
+    const QString &path = result.path;
+    const QString file = QFileInfo(path).fileName();
+    // Opening a log again replaces what it showed: its rows that are gone
+    // go, the others take the new points.
+    QStringList old = logKeys(path);
+    QStringList keys;
+    for (const ValuesLogColumns::RowPoints &row : result.rows)
+        keys << QStringLiteral("log:%1:r%2").arg(path).arg(row.row);
+    for (const QString &k : std::as_const(keys))
+        old.removeAll(k);
+    removeSeries(old);
+    {
+        // Every row ticked, the chart rebuilt once (not once per row).
+        const QSignalBlocker block(m_list);
+        for (qsizetype i = 0; i < result.rows.size(); ++i) {
+            const ValuesLogColumns::RowPoints &row = result.rows.at(i);
+            replacePoints(keys.at(i), QStringLiteral("Row %1 (%2)").arg(row.row).arg(file), QString(), row.xs,
+                          row.ys);
+            setShown(keys.at(i), true);
+        }
+    }
+    rebuildAxes();
+    m_follow = true;
+    m_status->setText(QStringLiteral("%1: read %2 blocks, skipped %3.")
+                          .arg(file)
+                          .arg(result.blocksRead)
+                          .arg(result.blocksSkipped));
+    fitRowNames();
+    giveBackFreedMemory();
+}
+
+void ValueTrendsWindow::dropLogs()
+{
+    removeSeries(logKeys(QString()));
+    giveBackFreedMemory();
+}
+
+void ValueTrendsWindow::closeEvent(QCloseEvent *event)
+{
+    const bool had = m_load.busy() || !logKeys(QString()).isEmpty();
+    m_load.cancel();
+    setLoading(false);
+    dropLogs();
+    if (had)
+        m_status->setText(QStringLiteral("Tick rows in the list to draw them."));
+    QWidget::closeEvent(event);
 }
 
 void ValueTrendsWindow::saveImage()
@@ -550,7 +828,7 @@ void ValueTrendsWindow::saveImage()
             redraw();
             // The chart lays itself out in posted events: let it before the picture.
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            if (!m_view->grab().save(path, "PNG"))
+            if (!m_chartBox->grab().save(path, "PNG"))
                 dialogs().message(this, DialogIcon::Error, QStringLiteral("Save image"),
                                   QStringLiteral("Can not write file %1").arg(path));
         },

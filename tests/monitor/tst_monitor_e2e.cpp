@@ -17,7 +17,14 @@
 #include "transport/reply_timer.h"
 #include "transport/session.h"
 
+#include "transport/modbus.h"
+
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
@@ -29,7 +36,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
+#include <fcntl.h>
 #include <memory>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qvx;
 
@@ -101,6 +112,73 @@ struct Rig {
                        QLatin1Char(' ') + m.text(r, TrafficModel::Unit) + QStringLiteral(": ") +
                        m.text(r, TrafficModel::Summary);
         return out;
+    }
+};
+
+// A values log of blocks readings of rows rows, ten seconds apart.
+QByteArray valuesLog(int blocks, int rows, int firstBlock = 0)
+{
+    QByteArray out;
+    const QDateTime t0(QDate(2026, 3, 1), QTime(10, 0));
+    for (int b = firstBlock; b < firstBlock + blocks; ++b) {
+        out +=
+            "\r\n" + t0.addSecs(10 * b).toString(QStringLiteral("HH:mm:ss,dd.MM.yyyy")).toLatin1() + "\r\n";
+        for (int r = 1; r <= rows; ++r)
+            out += QByteArray::number(r) + ';' + QByteArray::number(1000 * r + b) + ";\r\n";
+    }
+    return out;
+}
+
+// A named pipe as the values log: the load waits on it for as long as the
+// test holds its writing end open.
+struct LogPipe {
+    QString path;
+    int fd = -1;
+    explicit LogPipe(const QString &p) : path(p)
+    {
+        if (::mkfifo(path.toLocal8Bit().constData(), 0600) == 0)
+            fd = ::open(path.toLocal8Bit().constData(), O_RDWR); // does not wait for a reader
+    }
+    bool write(const QByteArray &b) { return ::write(fd, b.constData(), size_t(b.size())) == b.size(); }
+    // The reader has the pipe open and has taken all that was written.
+    bool drained() const
+    {
+        int n = -1;
+        return ::ioctl(fd, FIONREAD, &n) == 0 && n == 0;
+    }
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    ~LogPipe() { close(); }
+};
+
+struct Trends {
+    qvxtest::ScopedDialogs scripted;
+    QTemporaryDir dir;
+    ValueTrendsWindow w{nullptr};
+    Trends()
+    {
+        w.resize(1000, 600);
+        w.show();
+        if (!QTest::qWaitForWindowExposed(&w))
+            qFatal("window not shown");
+    }
+    void open(const QString &path)
+    {
+        scripted.dialogs.fileAnswers << path;
+        w.findChild<QAbstractButton *>(QStringLiteral("TrendsOpenLog"))->click();
+    }
+    QAbstractButton *button(const char *name) { return w.findChild<QAbstractButton *>(QLatin1String(name)); }
+    QString write(const char *name, const QByteArray &bytes)
+    {
+        const QString path = dir.filePath(QLatin1String(name));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write %s", name);
+        return path;
     }
 };
 
@@ -340,6 +418,166 @@ private slots:
         QVERIFY(qvxtest::saveAtSizes(&t, out, QStringLiteral("value_trends")));
     }
 
+    // The log is read off the window's thread: while it comes (here through
+    // a pipe that is still open) timers fire and clicks are handled; then
+    // the rows appear.
+    void valuesLogLoadKeepsWindowResponsive()
+    {
+        Trends t;
+        LogPipe pipe(t.dir.filePath(QStringLiteral("logvalues.txt")));
+        QVERIFY(pipe.fd >= 0);
+        t.open(pipe.path);
+        QVERIFY(pipe.write(valuesLog(2, 3)));
+        QVERIFY(t.w.loading());
+        QCOMPARE(t.w.statusText(), QStringLiteral("Reading logvalues.txt..."));
+        QVERIFY(t.w.findChild<QProgressBar *>(QStringLiteral("TrendsProgress"))->isVisible());
+        QVERIFY(t.button("TrendsCancel")->isVisible());
+
+        QTimer tick;
+        QSignalSpy fired(&tick, &QTimer::timeout);
+        tick.start(20);
+        QVERIFY(fired.wait(10000));
+        auto *normalised = t.w.findChild<QCheckBox *>(QStringLiteral("TrendsNormalised"));
+        QTest::mouseClick(normalised, Qt::LeftButton, {}, QPoint(8, normalised->height() / 2));
+        QVERIFY(normalised->isChecked());
+        QVERIFY(t.w.loading());
+
+        QVERIFY(pipe.write(valuesLog(3, 3, 2)));
+        QTRY_VERIFY_WITH_TIMEOUT(pipe.drained(), 20000);
+        pipe.close();
+        QTRY_VERIFY_WITH_TIMEOUT(!t.w.loading(), 20000);
+        QCOMPARE(t.w.statusText(), QStringLiteral("logvalues.txt: read 5 blocks, skipped 0."));
+        QCOMPARE(t.w.pointCount(QStringLiteral("log:%1:r3").arg(pipe.path)), 5);
+        QVERIFY(!t.button("TrendsCancel")->isVisible());
+    }
+
+    // Cancel ends the load at once: nothing is added, and the window opens
+    // the next log as usual.
+    void cancelEndsValuesLogLoad()
+    {
+        Trends t;
+        LogPipe pipe(t.dir.filePath(QStringLiteral("slow.txt")));
+        QVERIFY(pipe.fd >= 0);
+        t.open(pipe.path);
+        QVERIFY(pipe.write(valuesLog(2, 3)));
+        QTRY_VERIFY_WITH_TIMEOUT(pipe.drained(), 20000);
+        QVERIFY(t.w.loading());
+        t.button("TrendsCancel")->click();
+        QVERIFY(!t.w.loading());
+        QCOMPARE(t.w.statusText(), QStringLiteral("slow.txt: reading cancelled, the chart is as it was."));
+        QVERIFY(!t.button("TrendsCancel")->isVisible());
+        pipe.close(); // the reading thread ends; what it read is dropped
+        QTest::qWait(100);
+        QCOMPARE(t.w.storedPoints(), 0);
+        QVERIFY(t.w.seriesKeys().isEmpty());
+
+        t.open(t.write("logvalues.txt", valuesLog(4, 2)));
+        QTRY_VERIFY_WITH_TIMEOUT(!t.w.loading(), 20000);
+        QCOMPARE(t.w.statusText(), QStringLiteral("logvalues.txt: read 4 blocks, skipped 0."));
+        QCOMPARE(t.w.storedPoints(), 8);
+    }
+
+    // Opening the same log again replaces its points; closing the window
+    // gives them back while live readings stay.
+    void reopenedLogReplacesItsPoints()
+    {
+        Trends t;
+        t.w.addReading(1, {qint64(5), qint64(6)});
+        const QString path = t.write("logvalues.txt", valuesLog(50, 4));
+        for (int i = 0; i < 3; ++i) {
+            t.open(path);
+            QTRY_VERIFY_WITH_TIMEOUT(!t.w.loading(), 20000);
+            QCOMPARE(t.w.storedPoints(), 2 + 50 * 4);
+            QCOMPARE(t.w.seriesKeys().size(), 2 + 4);
+        }
+        // The log shrank to two rows: the other two go.
+        QFile::remove(path);
+        t.write("logvalues.txt", valuesLog(10, 2));
+        t.open(path);
+        QTRY_VERIFY_WITH_TIMEOUT(!t.w.loading(), 20000);
+        QCOMPARE(t.w.storedPoints(), 2 + 10 * 2);
+        t.w.close();
+        QCOMPARE(t.w.storedPoints(), 2);
+        QCOMPARE(t.w.seriesKeys(), (QStringList{QStringLiteral("s1r1"), QStringLiteral("s1r2")}));
+    }
+
+    // Legend and row names are whole at the window's size; where the window
+    // is too small a name is shortened and its tooltip holds it whole.
+    void rowNamesAndLegendShowWhole()
+    {
+        MeterTable table;
+        const QStringList codes = {"1.8.0", "1.7.0", "32.7.0"};
+        for (int i = 0; i < codes.size(); ++i)
+            table.setCode(2, i + 1, codes.at(i));
+        qvxtest::ScopedDialogs scripted;
+        ValueTrendsWindow w(&table);
+        w.resize(1000, 600);
+        w.show();
+        w.addReading(2, {qint64(1), qint64(2), qint64(3)});
+        for (const QString &k : w.seriesKeys())
+            w.setShown(k, true);
+        w.redraw();
+        auto *rows = w.findChild<QListWidget *>(QStringLiteral("TrendsRows"));
+        auto *legend = w.findChild<QListWidget *>(QStringLiteral("TrendsLegend"));
+        QVERIFY(legend->isVisible());
+        QCOMPARE(legend->count(), 3);
+        auto whole = [](QListWidget *list) {
+            for (int i = 0; i < list->count(); ++i) {
+                const QRect r = list->visualItemRect(list->item(i));
+                if (r.width() < list->fontMetrics().horizontalAdvance(list->item(i)->text()) ||
+                    !list->viewport()->rect().contains(r))
+                    return false;
+            }
+            return true;
+        };
+        QTRY_VERIFY(whole(rows));
+        QTRY_VERIFY(whole(legend));
+        for (QListWidget *list : {rows, legend})
+            for (int i = 0; i < list->count(); ++i)
+                QCOMPARE(list->item(i)->toolTip(), list->item(i)->text());
+        QCOMPARE(legend->item(0)->text(),
+                 QStringLiteral("Active energy import (+A), total 1.8.0 (slot 2, row 1)"));
+    }
+
+    // The summary column takes the width the window gains.
+    void lastColumnTakesSpareWidth()
+    {
+        Rig r(Link::Tcp);
+        r.child<QAction>("TrafficMonitor1")->trigger();
+        TrafficMonitorWindow &w = r.monitor();
+        w.resize(900, 500);
+        QHeaderView *header = w.view()->horizontalHeader();
+        QTRY_VERIFY(header->sectionSize(TrafficModel::Summary) > 0);
+        const int before = header->sectionSize(TrafficModel::Summary);
+        w.resize(1400, 500);
+        QTRY_COMPARE(header->sectionSize(TrafficModel::Summary), before + 500);
+    }
+
+    // A frame keeps its bytes in an allocation of their size, whatever buffer
+    // the read left them in; Clear empties the list and its store.
+    void framesAreCompactAndClearEmptiesTheStore()
+    {
+        Rig r(Link::Tcp);
+        TrafficMonitorWindow &w = r.monitor();
+        QList<TrafficFrame> frames;
+        for (int i = 0; i < 1000; ++i) {
+            QByteArray read;
+            read.reserve(16384); // what a socket read leaves behind
+            read.append(tcpFrame(quint16(i), 1, pduReadInput(1000, 2)));
+            frames << TrafficFrame{1000000LL * i, TrafficDir::Tx, TrafficLink::Tcp, read, {}};
+        }
+        w.addFrames(frames);
+        frames.clear();
+        w.showPending();
+        QCOMPARE(w.model().rowCount(), 1000);
+        QVERIFY2(w.model().bytesHeld() < 1000 * 200, qPrintable(QString::number(w.model().bytesHeld())));
+        QCOMPARE(w.model().text(0, TrafficModel::Summary), decodeTrafficFrame(w.model().row(0).frame).text);
+        w.findChild<QAbstractButton *>(QStringLiteral("MonitorClear"))->click();
+        QCOMPARE(w.model().rowCount(), 0);
+        QCOMPARE(w.model().bytesHeld(), 0);
+        QCOMPARE(w.framesSeen(), 0);
+    }
+
     void valuesLogWithDamagedBlock()
     {
         Rig r(Link::Tcp);
@@ -353,7 +591,8 @@ private slots:
         f.close();
         r.scripted.dialogs.fileAnswers << path;
         t.findChild<QAbstractButton *>(QStringLiteral("TrendsOpenLog"))->click();
-        QCOMPARE(t.statusText(), QStringLiteral("logvalues.txt: read 2 blocks, skipped 1."));
+        QTRY_COMPARE_WITH_TIMEOUT(t.statusText(), QStringLiteral("logvalues.txt: read 2 blocks, skipped 1."),
+                                  20000);
         const QString row1 = QStringLiteral("log:%1:r1").arg(path);
         QCOMPARE(t.pointCount(row1), 2);
         t.redraw();

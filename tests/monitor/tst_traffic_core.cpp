@@ -326,6 +326,87 @@ private slots:
         QCOMPARE(c.readings.at(2).values, (QVector<std::optional<qint64>>{130}));
     }
 
+    // The log comes in pieces cut anywhere (a line, a CR LF, a number): the
+    // readings are those of the whole text.
+    void valuesLogInPieces_data()
+    {
+        QTest::addColumn<int>("piece");
+        for (int n : {1, 2, 3, 7, 64, 1 << 20})
+            QTest::newRow(qPrintable(QString::number(n))) << n;
+    }
+    void valuesLogInPieces()
+    {
+        QFETCH(int, piece);
+        const QByteArray text = "\r\n12:00:00,01.02.2026\r\n1;100;\r\n2;;\r\n3;7;\r\n"
+                                "\r\nbroken stamp\r\n1;1;\r\n"
+                                "\r\n12:00:10,01.02.2026\r\n1;x;\r\n2;5;\r\n"
+                                "\r\n12:00:20,01.02.2026\r\nnot a row\r\n"
+                                "\r\n12:00:30,02.02.2026\r\n1;130;";
+        const ValuesLogContent whole = readValuesLog(text, {QStringLiteral("HH:mm:ss")}, {});
+        QList<ValuesLogReading> got;
+        ValuesLogParser parser([&](ValuesLogReading &&r) { got << r; }, {QStringLiteral("HH:mm:ss")}, {});
+        for (qsizetype at = 0; at < text.size(); at += piece)
+            parser.feed(QByteArrayView(text).sliced(at, std::min<qsizetype>(piece, text.size() - at)));
+        parser.finish();
+        QCOMPARE(parser.blocksRead(), 3);
+        QCOMPARE(parser.blocksSkipped(), 2);
+        QCOMPARE(got.size(), whole.readings.size());
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            QCOMPARE(got.at(i).time, whole.readings.at(i).time);
+            QCOMPARE(got.at(i).values, whole.readings.at(i).values);
+        }
+        QCOMPARE(got.last().time, QDateTime(QDate(2026, 2, 2), QTime(12, 0, 30)));
+    }
+
+    // A line too long for any stamp or row is not kept: it spoils its block,
+    // or ends it when it is blanks only.
+    void overlongLines()
+    {
+        const QByteArray longText(ValuesLogParser::MaxLineBytes + 10, '7');
+        const QByteArray blanks(ValuesLogParser::MaxLineBytes + 10, ' ');
+        const QByteArray text = "12:00:00,01.02.2026\r\n1;" + longText + ";\r\n\r\n" +
+                                "12:00:10,01.02.2026\r\n1;5;\r\n" + blanks +
+                                "\r\n12:00:20,01.02.2026\r\n1;6;\r\n";
+        for (int piece : {5, 1000, 100000}) {
+            QList<ValuesLogReading> got;
+            ValuesLogParser parser([&](ValuesLogReading &&r) { got << r; });
+            for (qsizetype at = 0; at < text.size(); at += piece)
+                parser.feed(QByteArrayView(text).sliced(at, std::min<qsizetype>(piece, text.size() - at)));
+            parser.finish();
+            QCOMPARE(parser.blocksSkipped(), 1);
+            QCOMPARE(got.size(), 2);
+            QCOMPARE(got.at(1).values, (QVector<std::optional<qint64>>{6}));
+        }
+    }
+
+    // Columns: a row in every reading shares the times; a row with gaps gets
+    // its own; readings out of time order come back in order.
+    void valuesLogColumns()
+    {
+        const QDateTime t0(QDate(2026, 2, 1), QTime(12, 0));
+        ValuesLogColumns c;
+        c.add({t0.addSecs(20), {1, 10}});
+        c.add({t0, {2, 20, std::nullopt}});
+        c.add({t0.addSecs(10), {3, 30}});
+        c.add({t0.addSecs(30), {4, 40, 400}});
+        QCOMPARE(c.readingCount(), 4);
+        QVERIFY(c.bytesHeld() > 0);
+        const QList<ValuesLogColumns::RowPoints> rows = c.takeRows();
+        QCOMPARE(c.readingCount(), 0);
+        QCOMPARE(c.bytesHeld(), 0);
+        QCOMPARE(rows.size(), 3);
+        const double ms0 = double(t0.toMSecsSinceEpoch());
+        QCOMPARE(rows.at(0).row, 1);
+        QCOMPARE(rows.at(0).xs, (QVector<double>{ms0, ms0 + 10000, ms0 + 20000, ms0 + 30000}));
+        QCOMPARE(rows.at(0).ys, (QVector<double>{2, 3, 1, 4}));
+        QCOMPARE(rows.at(1).ys, (QVector<double>{20, 30, 10, 40}));
+        // Rows with a value every time hold one copy of the times.
+        QCOMPARE(rows.at(1).xs.constData(), rows.at(0).xs.constData());
+        QCOMPARE(rows.at(2).row, 3);
+        QCOMPARE(rows.at(2).xs, (QVector<double>{ms0 + 30000}));
+        QCOMPARE(rows.at(2).ys, (QVector<double>{400}));
+    }
+
     void quantities_data()
     {
         QTest::addColumn<QString>("code");
