@@ -339,6 +339,7 @@ void GatewayProfileDialog::ApplyClick()
                 QStringLiteral("%1 change(s) written; read back: %2").arg(result->writes).arg(c.heading()));
             m_stepText->setText(QStringLiteral("apply: done"));
             showComparison(result->device, c);
+            emit gatewayReadBack(result->device);
         });
 }
 
