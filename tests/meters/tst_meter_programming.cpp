@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -437,6 +438,22 @@ private slots:
         QVERIFY(r.tab->meterTable().code(2, 4).isEmpty());
         QVERIFY(r.grid()->cell(1, 4).isEmpty());
         QVERIFY(r.tab->slotTyped(1));
+    }
+
+    // The meter data file is saved with the code still being typed.
+    void editorOpenWhenFileSaved()
+    {
+        Rig r(false, {}, false);
+        r.clickCell(3, 1);
+        r.typeKeys(QStringLiteral("4.4.4"));
+        QVERIFY(r.cellEditorOpen());
+        const QString path = r.dir.filePath(QStringLiteral("meters.csv"));
+        r.dialogs.dialogs.fileAnswers.enqueue(path);
+        r.click("BitBtn17");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("4.4.4"));
+        QCOMPARE(r.tab->meterTable().code(1, 3), QStringLiteral("4.4.4"));
     }
 
     // A profile applied by the gateway tool puts the gateway back; the tab
