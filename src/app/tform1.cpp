@@ -22,6 +22,7 @@
 #include "monitor/traffic_monitor_window.h"
 #include "monitor/traffic_tap.h"
 #include "monitor/value_trends_window.h"
+#include "gateway/gateway_format.h"
 #include "gateway/profile_dialog.h"
 #include "widgets/serial_panel.h"
 #include "widgets/status_panel.h"
@@ -371,12 +372,38 @@ void TForm1::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+namespace {
+
+// The gateway's whole meter table as read back after an applied profile.
+void followAppliedProfile(MetersTab &tab, const GatewayProfile &device)
+{
+    bool sixteen = false, longObis = false;
+    for (const GatewayFlag &f : gatewayFlags()) {
+        if (qstrcmp(f.key, "id_16digit") == 0)
+            sixteen = flagSet(device.info.flags, f.bit);
+        if (qstrcmp(f.key, "long_obis") == 0)
+            longObis = flagSet(device.info.flags, f.bit);
+    }
+    QVector<int> slotNums;
+    for (int s = 1; s <= (sixteen ? 30 : 32); ++s)
+        slotNums << s;
+    tab.gatewaySlotsReadBack(QStringLiteral("Gateway profile apply"), device.table, slotNums, sixteen,
+                             longObis);
+}
+
+} // namespace
+
 void TForm1::GatewayProfile1Click()
 {
     // Made on first use and kept: a profile read stays open between visits.
     auto *dialog = findChild<GatewayProfileDialog *>(QString(), Qt::FindDirectChildrenOnly);
-    if (!dialog)
+    if (!dialog) {
         dialog = new GatewayProfileDialog(m_session, *m_metersTab, this);
+        // The meter tab's copies of the slots follow an applied profile, or
+        // the next "Write" would put the old codes back.
+        connect(dialog, &GatewayProfileDialog::gatewayReadBack, m_metersTab,
+                [this](const GatewayProfile &device) { followAppliedProfile(*m_metersTab, device); });
+    }
     dialog->show();
     dialog->raise();
     dialog->activateWindow();

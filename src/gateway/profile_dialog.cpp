@@ -374,6 +374,7 @@ void GatewayProfileDialog::ApplyClick()
                 m_stepText->setText(QStringLiteral("apply: done"));
             }
             showComparison(result->device, c);
+            emit gatewayReadBack(result->device);
         });
 }
 

@@ -52,6 +52,10 @@ public slots:
     void LoadMetersClick();
     void CancelClick();
 
+signals:
+    // Apply wrote the gateway and read it all back: device is what it holds.
+    void gatewayReadBack(const qvx::GatewayProfile &device);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -77,7 +77,7 @@ MetersTab::MetersTab(Session &session, QWidget *parent)
       m_check64bit(new QCheckBox(QStringLiteral("Decode values as 64-bit integer"), this)),
       m_timerReadSingle(new ReplyTimer(1000, this)), m_timerReadAll(new ReplyTimer(1000, this)),
       m_readAll(new Sequence(session.exchange(), *m_timerReadAll, this)),
-      m_values(new MeterValuesPanel(session, *this, this))
+      m_values(new MeterValuesPanel(session, *this, this)), m_labelStale(new QLabel(this))
 {
     m_gridRegisters->setObjectName(QStringLiteral("Grid_registers"));
     m_gridRegisters->setAccessibleName(QStringLiteral("Registers, set to be read for this METER ID"));
@@ -110,6 +110,16 @@ MetersTab::MetersTab(Session &session, QWidget *parent)
     connect(m_gridRegisters, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         m_popupRegister->popup(m_gridRegisters->viewport()->mapToGlobal(pos));
     });
+
+    m_labelStale->setObjectName(QStringLiteral("Label_slotStale"));
+    m_labelStale->setWordWrap(true);
+    m_labelStale->hide();
+    // The meter data file is saved from the table and loaded over it: a code
+    // still in the cell editor goes into the table first.  Pressed comes
+    // before clicked, by mouse, keyboard or click() alike.
+    for (const char *name : {"BitBtn17", "BitBtn18"})
+        if (auto *button = m_values->findChild<QPushButton *>(QLatin1String(name)))
+            connect(button, &QPushButton::pressed, this, &MetersTab::commitTyping);
 
     m_labelSelected->setObjectName(QStringLiteral("Label_selectedRegister"));
     m_labelSelected->setAccessibleName(QStringLiteral("Selected register from table:"));
@@ -183,6 +193,7 @@ MetersTab::MetersTab(Session &session, QWidget *parent)
     left->addWidget(m_checkLongObis);
     left->addWidget(m_check64bit);
     left->addWidget(registersCaption);
+    left->addWidget(m_labelStale);
     left->addWidget(m_gridRegisters, 1);
     left->addWidget(m_buttClearReg);
     left->addLayout(selectedRow);
@@ -241,6 +252,10 @@ void MetersTab::AddMeterIdToList(const QString &id)
 void MetersTab::Edit_meterNumberChange()
 {
     const int n = meterNumber();
+    // A code still being typed belongs to the slot shown until now.
+    commitTyping();
+    m_shownSlot = n;
+    showStaleMark();
     m_comboMeterId->setEditText(QString());
     Butt_clearRegClick();
     const QString id = m_table.id(n);
@@ -258,6 +273,9 @@ void MetersTab::fillSlot(int slot, const QString &id, const QStringList &codes)
 {
     if (!MeterTable::validSlot(slot))
         return;
+    commitTyping();
+    // Not on the gateway until the operator writes it.
+    m_typed[slot] = true;
     m_table.setId(slot, id);
     for (int r = 1; r <= MeterTable::Rows; ++r)
         m_table.setCode(slot, r, r <= codes.size() ? codes.at(r - 1) : QString());
@@ -273,6 +291,9 @@ void MetersTab::fillSlot(int slot, const QString &id, const QStringList &codes)
 
 void MetersTab::Butt_clearRegClick()
 {
+    // The cleared cells must not take an editor's text afterwards, and the
+    // text typed there still counts for the meter table.
+    commitTyping();
     m_gridRegisters->gridModel()->clearCells(1, 0);
     m_gridRegisters->setRowCount(64);
 }
@@ -284,8 +305,12 @@ void MetersTab::Check_16digitClick(bool checked)
 
 void MetersTab::ComboBox1KeyPress(QChar key)
 {
-    if (key == u'\r')
-        m_table.setId(meterNumber(), m_comboMeterId->currentText());
+    if (key != u'\r')
+        return;
+    const int n = meterNumber();
+    if (m_table.id(n) != m_comboMeterId->currentText())
+        m_typed[n] = true;
+    m_table.setId(n, m_comboMeterId->currentText());
 }
 
 void MetersTab::Grid_registersSelectCell(int col, int row)
@@ -302,15 +327,131 @@ void MetersTab::Grid_registersSelectCell(int col, int row)
 void MetersTab::Grid_registersKeyUp()
 {
     const int r = selectedRegisterRow;
-    const QString text = m_gridRegisters->cell(1, r);
-    m_table.setCode(meterNumber(), r, text);
+    // The cell as the operator sees it: while the editor is open that is the
+    // editor's text, not the cell's text from before the editing.
+    const QString text = m_gridRegisters->shownText(1, r);
+    storeTypedCode(meterNumber(), r, text);
     m_labelSelected->setText(text);
 }
 
 void MetersTab::registerCellCommitted(int row)
 {
     if (row >= 1 && row <= ObisListRows)
-        m_table.setCode(meterNumber(), row, m_gridRegisters->cell(1, row));
+        storeTypedCode(m_shownSlot, row, m_gridRegisters->cell(1, row));
+}
+
+void MetersTab::storeTypedCode(int slot, int row, const QString &text)
+{
+    if (!MeterTable::validSlot(slot) || !MeterTable::validRow(row))
+        return;
+    if (m_table.code(slot, row) != text)
+        m_typed[slot] = true;
+    m_table.setCode(slot, row, text);
+}
+
+void MetersTab::commitTyping()
+{
+    m_gridRegisters->commitEditor();
+}
+
+void MetersTab::slotInStep(int slot)
+{
+    if (!MeterTable::validSlot(slot))
+        return;
+    m_typed[slot] = false;
+    m_stale[slot] = false;
+    if (slot == m_shownSlot)
+        showStaleMark();
+}
+
+void MetersTab::showStaleMark()
+{
+    const int n = m_shownSlot;
+    m_labelStale->setVisible(m_stale[n]);
+    if (m_stale[n])
+        m_labelStale->setText(QStringLiteral("Slot %1 may not match the gateway: a gateway tool wrote it. "
+                                             "\"Read from QVX-24 this meter\" shows what the gateway holds.")
+                                  .arg(n));
+}
+
+namespace {
+
+QString slotList(const QStringList &numbers)
+{
+    return (numbers.size() == 1 ? QStringLiteral("slot ") : QStringLiteral("slots ")) +
+           numbers.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+void MetersTab::gatewaySlotsReadBack(const QString &tool, const MeterTable &readBack,
+                                     const QVector<int> &slotNums, bool sixteenDigits, bool longObisOn)
+{
+    commitTyping();
+    // The read-back texts are in the gateway's formats; the tab's next writes
+    // must encode them the same way.
+    m_check16digit->setChecked(sixteenDigits);
+    m_checkLongObis->setChecked(longObisOn);
+    const int digits = sixteenDigits ? 16 : 8;
+    QStringList updated;
+    QStringList replacedChanges;
+    for (int s : slotNums) {
+        if (!MeterTable::validSlot(s))
+            continue;
+        // Texts that the gateway would store alike are alike: "1.8.0" here
+        // and "1.8.0.0" read back need no replacing.
+        QStringList differing;
+        if (EncodeMeterId(m_table.id(s), digits) != EncodeMeterId(readBack.id(s), digits))
+            differing << QStringLiteral("ID was %1").arg(m_table.id(s));
+        for (int r = 1; r <= ObisListRows; ++r)
+            if (EncodeRegisterEntry(m_table.code(s, r), longObisOn) !=
+                EncodeRegisterEntry(readBack.code(s, r), longObisOn))
+                differing << QStringLiteral("row %1 was %2")
+                                 .arg(r)
+                                 .arg(m_table.code(s, r).isEmpty() ? QStringLiteral("empty")
+                                                                   : m_table.code(s, r));
+        if (!differing.isEmpty()) {
+            if (m_typed[s])
+                replacedChanges
+                    << QStringLiteral("slot %1 (%2)").arg(s).arg(differing.join(QStringLiteral(", ")));
+            m_table.setId(s, readBack.id(s));
+            if (!readBack.id(s).isEmpty())
+                AddMeterIdToList(readBack.id(s));
+            for (int r = 1; r <= ObisListRows; ++r)
+                m_table.setCode(s, r, readBack.code(s, r));
+            updated << QString::number(s);
+        }
+        slotInStep(s);
+    }
+    if (updated.contains(QString::number(m_shownSlot)))
+        Edit_meterNumberChange();
+    if (updated.isEmpty())
+        m_session.log(QStringLiteral("Meter tab: every slot matches what the gateway holds after ") + tool);
+    else
+        m_session.log(QStringLiteral("Meter tab: %1 replaced by what the gateway holds after %2")
+                          .arg(slotList(updated), tool));
+    for (const QString &slot : replacedChanges)
+        m_session.log(QStringLiteral("Meter tab: the tab's copy of %1 was replaced; it held changes not "
+                                     "written to the gateway")
+                          .arg(slot));
+}
+
+void MetersTab::gatewaySlotsWritten(const QString &tool, const QVector<int> &slotNums)
+{
+    commitTyping();
+    QStringList marked;
+    for (int s : slotNums) {
+        if (!MeterTable::validSlot(s))
+            continue;
+        m_stale[s] = true;
+        marked << QString::number(s);
+    }
+    if (marked.isEmpty())
+        return;
+    showStaleMark();
+    m_session.log(QStringLiteral("Meter tab: %1 written by %2 and not read back; the tab's copy may not "
+                                 "match the gateway")
+                      .arg(slotList(marked), tool));
 }
 
 bool MetersTab::eventFilter(QObject *watched, QEvent *event)
@@ -359,6 +500,8 @@ void MetersTab::BitBtn16Click()
             Exchange &exchange = m_session.exchange();
             if (!exchange.checkLink())
                 return;
+            // The grid as shown, the code still in the editor included.
+            commitTyping();
             QByteArray entries;
             try {
                 // Rows 1..64 as the grid shows them; row 64 is not in the
@@ -376,6 +519,7 @@ void MetersTab::BitBtn16Click()
                           ModbusRequest::writeMultiple(unit(), obisListAddress(meterNumber()),
                                                        2 * ObisListRegisters,
                                                        entries.left(2 * ObisListRegisters)));
+            slotInStep(meterNumber());
         },
         this);
 }
@@ -387,6 +531,7 @@ void MetersTab::WriteinQVX241Click()
             Exchange &exchange = m_session.exchange();
             if (!exchange.checkLink())
                 return;
+            commitTyping();
             const int r = selectedRegisterRow;
             if (r < 1 || r > ObisListRows) {
                 m_session.log(QStringLiteral("Not a proper selection from grid...skipping"));
@@ -424,6 +569,7 @@ void MetersTab::BitBtn15Click()
         [this] {
             if (!m_session.exchange().checkLink())
                 return;
+            commitTyping();
             startSingleRead(
                 ModbusRequest::readHolding(unit(), obisListAddress(meterNumber()), ObisListRegisters),
                 [this](const QByteArray &reply) {
@@ -433,6 +579,7 @@ void MetersTab::BitBtn15Click()
                     Butt_clearRegClick();
                     DecodeRegisterList(reply, n);
                     m_udMeterNumber->setValue(n);
+                    slotInStep(n);
                 });
         },
         this);
@@ -444,6 +591,7 @@ void MetersTab::ReadfromQVX241Click()
         [this] {
             if (!m_session.exchange().checkLink())
                 return;
+            commitTyping();
             const int r = selectedRegisterRow;
             if (r < 1 || r > ObisListRows) {
                 m_session.log(QStringLiteral("No row selected, click with mouse..."));
@@ -517,9 +665,13 @@ void MetersTab::BitBtn14Click()
             Exchange &exchange = m_session.exchange();
             if (!exchange.checkLink())
                 return;
+            commitTyping();
             exchange.beginRead();
             m_comboMeterId->clear();
             m_table.clear();
+            m_typed.fill(false);
+            m_stale.fill(false);
+            showStaleMark();
             // 32 slots with 8-digit IDs; 30 with 16-digit IDs, whose table
             // takes the room of the last two lists.
             const int slotCount = sixteenDigits() ? 30 : 32;
@@ -544,6 +696,7 @@ void MetersTab::BitBtn14Click()
                 list.decode = [this, slot](const WindowReply &reply) {
                     Butt_clearRegClick();
                     DecodeRegisterList(reply.bytes, slot);
+                    slotInStep(slot);
                 };
                 steps.append(list);
             }
@@ -609,6 +762,8 @@ void MetersTab::DecodeRegisterRow(const QByteArray &reply, int slot, int row)
     decoded.check.reportTo(m_session);
     if (row < 1 || row > ObisListRows)
         return;
+    // An editor left open would write its text over the code read.
+    commitTyping();
     for (const QString &text : decoded.texts) {
         m_gridRegisters->setCell(0, row, QString::number(row));
         m_gridRegisters->setCell(1, row, text);

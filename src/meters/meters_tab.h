@@ -12,7 +12,9 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -76,6 +78,24 @@ public:
     // Nothing is sent: the operator writes the slot with the usual buttons.
     void fillSlot(int slot, const QString &id, const QStringList &codes);
 
+    // A gateway tool wrote the gateway and read these slots back (readBack
+    // holds them in the gateway's formats): each slot whose copy here would
+    // program the gateway differently takes what the gateway holds, so that
+    // the next "Write" does not undo the tool.  One log line names the slots
+    // updated; typed changes not yet written that are replaced are named too.
+    void gatewaySlotsReadBack(const QString &tool, const MeterTable &readBack, const QVector<int> &slotNums,
+                              bool sixteenDigits, bool longObis);
+    // A tool wrote these slots and did not read them back: they are marked
+    // as not matching the gateway until they are read or written here.
+    void gatewaySlotsWritten(const QString &tool, const QVector<int> &slotNums);
+    // Slots holding typed changes that no write or read has replaced yet.
+    bool slotTyped(int slot) const { return MeterTable::validSlot(slot) && m_typed[slot]; }
+    bool slotMarkedStale(int slot) const { return MeterTable::validSlot(slot) && m_stale[slot]; }
+    // The grid's open cell editor, if any, hands its text to the grid and to
+    // the meter table.  Every operation that reads, clears or refills the
+    // grid or the table runs this first.
+    void commitTyping();
+
 public slots:
     // Shows slot n from the meter table.
     void Edit_meterNumberChange();
@@ -122,6 +142,10 @@ private:
     void showReadAllProgress(int slot);
     // The grid's cell editor committed a text: it belongs to the slot shown.
     void registerCellCommitted(int row);
+    void storeTypedCode(int slot, int row, const QString &text);
+    // A slot now holds what the gateway holds (written or read here).
+    void slotInStep(int slot);
+    void showStaleMark();
 
     Session &m_session;
     MeterTable m_table;
@@ -143,6 +167,12 @@ private:
     SingleReadDecoder m_singleDecoder;
     Sequence *m_readAll;
     MeterValuesPanel *m_values;
+    QLabel *m_labelStale;
+    // The slot the grid shows: an editor committed while the number moves
+    // belongs to it, not to the new one.
+    int m_shownSlot = 1;
+    std::array<bool, MeterTable::Slots + 1> m_typed{};
+    std::array<bool, MeterTable::Slots + 1> m_stale{};
 };
 
 } // namespace qvx

@@ -7,9 +7,39 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QPalette>
+#include <QLineEdit>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 namespace qvx {
+namespace {
+
+// Paints the fixed row with whatever delegate the grid's cells have now, but
+// is a delegate of its own: a view connects to its delegate's commitData and
+// closeEditor, and a fixed row sharing the grid's delegate would be handed
+// every editor the grid commits ("an editor that does not belong to this
+// view").  The fixed row never edits.
+class FixedRowDelegate : public QStyledItemDelegate {
+public:
+    FixedRowDelegate(QAbstractItemView *grid, QObject *parent) : QStyledItemDelegate(parent), m_grid(grid) {}
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        m_grid->itemDelegateForIndex(index)->paint(painter, option, index);
+    }
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return m_grid->itemDelegateForIndex(index)->sizeHint(option, index);
+    }
+    QWidget *createEditor(QWidget *, const QStyleOptionViewItem &, const QModelIndex &) const override
+    {
+        return nullptr;
+    }
+
+private:
+    QAbstractItemView *m_grid;
+};
+
+} // namespace
 
 StringGridModel::StringGridModel(int columns, int rows, QObject *parent)
     : QAbstractTableModel(parent), m_columns(columns), m_rows(rows, QStringList(columns, QString()))
@@ -112,6 +142,7 @@ StringGrid::StringGrid(int columns, int rows, QWidget *parent)
     m_fixedRow->setObjectName(QStringLiteral("StringGridFixedRow"));
     m_fixedRow->setAccessibleName(QStringLiteral("Fixed row"));
     m_fixedRow->setModel(m_model);
+    m_fixedRow->setItemDelegate(new FixedRowDelegate(this, m_fixedRow));
     m_fixedRow->setSelectionModel(selectionModel());
     m_fixedRow->horizontalHeader()->hide();
     m_fixedRow->verticalHeader()->hide();
@@ -216,6 +247,91 @@ void StringGrid::setRowHeight(int pixels)
     placeFixedRow();
 }
 
+bool StringGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+{
+    // A click on the selected cell opens its editor as soon as the click has
+    // been handled.  The view would wait a double-click interval first and
+    // refuse to open an editor for the keys typed meanwhile: those went to a
+    // keyboard search and were lost, and the editor then opened empty.  A
+    // key typed before the editor opens opens it itself, as on any cell.
+    if (trigger == SelectedClicked && (editTriggers() & SelectedClicked)) {
+        const QPersistentModelIndex at(index);
+        QMetaObject::invokeMethod(
+            this,
+            [this, at] {
+                if (at.isValid() && at == currentIndex() && state() != EditingState)
+                    QTableView::edit(at, AllEditTriggers, nullptr);
+            },
+            Qt::QueuedConnection);
+        return true;
+    }
+    return QTableView::edit(index, trigger, event);
+}
+
+QWidget *StringGrid::openEditor(QModelIndex *where) const
+{
+    if (state() != EditingState)
+        return nullptr;
+    // The editor is normally on the current cell; one opened elsewhere by
+    // code is found among the cells.
+    QModelIndex at = currentIndex();
+    QWidget *editor = at.isValid() ? indexWidget(at) : nullptr;
+    for (int r = 0; !editor && r < m_model->rowCount(); ++r)
+        for (int c = 0; !editor && c < m_model->columnCount(); ++c)
+            if ((editor = indexWidget(m_model->index(r, c))))
+                at = m_model->index(r, c);
+    if (where)
+        *where = at;
+    return editor;
+}
+
+bool StringGrid::holdsEditor(QWidget *editor) const
+{
+    // Pointers compared only: an editor no longer held is not touched.
+    if (!editor || state() != EditingState)
+        return false;
+    if (indexWidget(currentIndex()) == editor)
+        return true;
+    for (int r = 0; r < m_model->rowCount(); ++r)
+        for (int c = 0; c < m_model->columnCount(); ++c)
+            if (indexWidget(m_model->index(r, c)) == editor)
+                return true;
+    return false;
+}
+
+void StringGrid::commitData(QWidget *editor)
+{
+    // Return commits through a queued call; an editor committed and closed
+    // before it (the grid read straight after the key) is done already.
+    if (holdsEditor(editor))
+        QTableView::commitData(editor);
+}
+
+void StringGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    if (holdsEditor(editor))
+        QTableView::closeEditor(editor, hint);
+}
+
+bool StringGrid::commitEditor()
+{
+    QWidget *editor = openEditor();
+    if (!editor)
+        return false;
+    commitData(editor);
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
+    return true;
+}
+
+QString StringGrid::shownText(int col, int row) const
+{
+    QModelIndex at;
+    if (auto *line = qobject_cast<QLineEdit *>(openEditor(&at));
+        line && at.row() == row && at.column() == col)
+        return line->text();
+    return cell(col, row);
+}
+
 void StringGrid::scrollTo(const QModelIndex &index, ScrollHint hint)
 {
     QTableView::scrollTo(index, hint);
@@ -253,11 +369,9 @@ void StringGrid::updateGeometries()
 
 bool StringGrid::eventFilter(QObject *watched, QEvent *event)
 {
-    // A grid's owner may give it its own cell painter, or hide columns, at
-    // any time; the fixed row paints the same way.
+    // A grid's owner may hide columns or grid lines at any time; the fixed
+    // row follows (its delegate paints with the grid's own).
     if (watched == m_fixedRow->viewport() && event->type() == QEvent::Paint) {
-        if (m_fixedRow->itemDelegate() != itemDelegate())
-            m_fixedRow->setItemDelegate(itemDelegate());
         m_fixedRow->setShowGrid(showGrid());
         for (int c = 0; c < colCount(); ++c)
             if (m_fixedRow->isColumnHidden(c) != isColumnHidden(c))

@@ -73,12 +73,26 @@ public:
     // rows below scroll; it shows the same model, selection and delegate.
     QTableView *fixedRowView() const { return m_fixedRow; }
 
+    // The cell editor open on the grid, if any, hands its text to the cell
+    // and closes: whoever reads, clears or refills the cells next sees what
+    // the operator typed.  True when an editor was open.
+    bool commitEditor();
+    // The text the operator sees in a cell: the open editor's while one is
+    // open on it, else the cell's.
+    QString shownText(int col, int row) const;
+
+    using QTableView::edit;
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
     // Brings a row into view at once, also one just added (whose place the
     // view would otherwise only learn at its next layout).
     void scrollToRow(int row);
 
+protected slots:
+    void commitData(QWidget *editor) override;
+    void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
+
 protected:
+    bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void updateGeometries() override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -87,6 +101,8 @@ private:
     void placeFixedRow();
     void fitLastColumn();
     int lastColumn() const { return colCount() - 1; }
+    QWidget *openEditor(QModelIndex *where = nullptr) const;
+    bool holdsEditor(QWidget *editor) const;
 
     StringGridModel *m_model;
     QTableView *m_fixedRow;

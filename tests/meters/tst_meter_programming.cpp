@@ -3,6 +3,7 @@
 // pseudo-terminal: what goes on the wire, what the device then holds, and
 // what the tool shows and keeps in its meter table.
 #include "common/window_rig.h"
+#include "gateway/profile_dialog.h"
 #include "widgets/string_grid.h"
 #include "widgets/typing_limit.h"
 #include "meters/meter_codec.h"
@@ -13,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -56,10 +58,48 @@ struct Rig : qvxtest::WindowRig {
         QApplication::processEvents();
         QTest::keyRelease(QApplication::focusWidget(), moveOn);
     }
+    // Clicks a cell with the mouse, as the operator does; dx moves the
+    // point across the cell (two clicks apart are not a double click).
+    void clickCell(int row, int col, int dx = 0)
+    {
+        const QRect rect = grid()->visualRect(grid()->gridModel()->index(row, col));
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, rect.center() + QPoint(dx, 0));
+    }
+    // Keys typed at once, each to the widget that has the focus when it comes.
+    static void typeKeys(const QString &text)
+    {
+        for (QChar c : text)
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    }
+    static void key(Qt::Key k) { QTest::keyClick(QApplication::focusWidget(), k); }
+    bool cellEditorOpen()
+    {
+        auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        return editor && editor->parent() == grid()->viewport();
+    }
     uint32_t holding32(int address)
     {
         return uint32_t(device.holding(address)) << 16 | device.holding(address + 1);
     }
+};
+
+// Fails the test on any warning about the grid's cell editors.
+class EditorWarnings {
+public:
+    EditorWarnings() { s_previous = qInstallMessageHandler(&EditorWarnings::handle); }
+    ~EditorWarnings() { qInstallMessageHandler(s_previous); }
+    static inline QStringList seen;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (text.contains(QLatin1String("commitData")) || text.contains(QLatin1String("closeEditor")) ||
+            text.contains(QLatin1String("does not belong to this view")))
+            seen << text;
+        if (s_previous)
+            s_previous(type, context, text);
+    }
+    static inline QtMessageHandler s_previous = nullptr;
 };
 
 } // namespace
@@ -324,6 +364,176 @@ private slots:
         const QString stopped =
             QStringLiteral("Reading of all meters stopped: serial or TCP port for modbus is not open...");
         QCOMPARE(r.log.count(stopped), disconnect ? 1 : 0);
+    }
+
+    // Codes typed straight after "Clear current registers", the first into
+    // the cell that was selected before, all reach the gateway; the code
+    // still in the editor when "Write" is pressed too.
+    void typedAfterClearReachTheGateway_data()
+    {
+        QTest::addColumn<bool>("rtu");
+        QTest::newRow("tcp") << false;
+        QTest::newRow("pty") << true;
+    }
+    void typedAfterClearReachTheGateway()
+    {
+        QFETCH(bool, rtu);
+        EditorWarnings::seen.clear();
+        EditorWarnings warnings;
+        Rig r(rtu);
+        QVERIFY(r.linked());
+        // Row 1 selected and a code half typed when Clear is pressed.
+        r.clickCell(1, 1, -40);
+        r.typeKeys(QStringLiteral("9.9.9"));
+        QVERIFY(r.cellEditorOpen());
+        r.click("Butt_clearReg");
+        QVERIFY(r.grid()->cell(1, 1).isEmpty());
+        QCOMPARE(r.tab->meterTable().code(1, 1), QStringLiteral("9.9.9"));
+        QVERIFY(!r.cellEditorOpen());
+        QApplication::processEvents(); // as between any two of the operator's actions
+
+        // A click on the selected cell, typing at once.
+        r.clickCell(1, 1, 40);
+        r.typeKeys(QStringLiteral("1.8.0"));
+        r.key(Qt::Key_Return);
+        QApplication::processEvents();
+        r.key(Qt::Key_Down);
+        r.typeKeys(QStringLiteral("2.8.0"));
+        r.key(Qt::Key_Down);
+        r.typeKeys(QStringLiteral("3.8.0"));
+        QVERIFY(r.cellEditorOpen());
+        QCOMPARE(r.child<QLabel>("Label_selectedRegister")->text(), QStringLiteral("3.8.0"));
+        QVERIFY(r.answered([&] { r.click("BitBtn16"); }));
+
+        QCOMPARE(r.pdus().size(), 1);
+        QCOMPARE(r.holding32(1000), 0x01080000u);
+        QCOMPARE(r.holding32(1002), 0x02080000u);
+        QCOMPARE(r.holding32(1004), 0x03080000u);
+        QCOMPARE(r.holding32(1006), 0xFF000000u);
+        const QStringList typed = {"1.8.0", "2.8.0", "3.8.0"};
+        for (int row = 1; row <= 3; ++row) {
+            QCOMPARE(r.grid()->cell(1, row), typed.at(row - 1));
+            QCOMPARE(r.tab->meterTable().code(1, row), typed.at(row - 1));
+        }
+        // Left alone, a click on the selected cell opens its editor without
+        // waiting for a double click.
+        r.clickCell(4, 1, -40);
+        QApplication::processEvents();
+        r.clickCell(4, 1, 40);
+        QTRY_VERIFY(r.cellEditorOpen());
+        QCOMPARE(EditorWarnings::seen, QStringList());
+    }
+
+    // An editor still open when the slot number moves hands its code to the
+    // slot it was typed in.
+    void editorOpenWhenSlotChanges()
+    {
+        Rig r(false, {}, false);
+        r.tab->meterTable().setId(2, QStringLiteral("22222222"));
+        r.clickCell(4, 1);
+        r.typeKeys(QStringLiteral("5.8.0"));
+        QVERIFY(r.cellEditorOpen());
+        r.tab->udMeterNumber()->setValue(2);
+        QCOMPARE(r.tab->meterTable().code(1, 4), QStringLiteral("5.8.0"));
+        QVERIFY(r.tab->meterTable().code(2, 4).isEmpty());
+        QVERIFY(r.grid()->cell(1, 4).isEmpty());
+        QVERIFY(r.tab->slotTyped(1));
+    }
+
+    // The meter data file is saved with the code still being typed.
+    void editorOpenWhenFileSaved()
+    {
+        Rig r(false, {}, false);
+        r.clickCell(3, 1);
+        r.typeKeys(QStringLiteral("4.4.4"));
+        QVERIFY(r.cellEditorOpen());
+        const QString path = r.dir.filePath(QStringLiteral("meters.csv"));
+        r.dialogs.dialogs.fileAnswers.enqueue(path);
+        r.click("BitBtn17");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("4.4.4"));
+        QCOMPARE(r.tab->meterTable().code(1, 3), QStringLiteral("4.4.4"));
+    }
+
+    // A profile applied by the gateway tool puts the gateway back; the tab
+    // then shows what the gateway holds and a following "Write" keeps it.
+    void profileApplyUpdatesTheTab()
+    {
+        Rig r(false);
+        QVERIFY(r.linked());
+        r.device.programMeter(2, QStringLiteral("22222222"),
+                              {"1.8.0", "2.8.0", "3.8.0", "4.8.0", "5.8.0", "6.8.0"});
+        r.child<QAction>("GatewayProfile1")->trigger();
+        auto *dialog = r.child<GatewayProfileDialog>("GatewayProfile");
+        auto run = [&](const char *button) {
+            r.click(button);
+            return QTest::qWaitFor([&] { return !dialog->running(); }, 60000);
+        };
+        QVERIFY(run("Butt_profileRead"));
+        // Back to the main window to type.
+        r.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(r.form.get()));
+
+        // Slot 2 read into the tab, row 5 changed and written.
+        r.tab->udMeterNumber()->setValue(2);
+        r.tab->comboMeterId()->setEditText(QStringLiteral("22222222"));
+        QTest::keyClick(r.tab->comboMeterId(), Qt::Key_Return);
+        QVERIFY(r.answered([&] { r.click("BitBtn15"); }));
+        r.clickCell(5, 1);
+        r.typeKeys(QStringLiteral("1.8.1"));
+        r.key(Qt::Key_Return);
+        QVERIFY(r.answered([&] { r.click("BitBtn16"); }));
+        QCOMPARE(r.holding32(1128 + 8), 0x01080100u);
+        // A change typed in row 6 and not written.
+        r.clickCell(6, 1);
+        r.typeKeys(QStringLiteral("7.7.7"));
+        r.key(Qt::Key_Return);
+        QApplication::processEvents();
+        QVERIFY(r.tab->slotTyped(2));
+
+        // Whether or not Apply asks first, the answer is yes.
+        r.dialogs.dialogs.yesNoAnswers.enqueue(true);
+        const qsizetype from = r.log.size();
+        QVERIFY(run("Butt_profileApply"));
+        QCOMPARE(r.holding32(1128 + 8), 0x05080000u);
+        QCOMPARE(r.grid()->cell(1, 5), QStringLiteral("5.8.0.0"));
+        QCOMPARE(r.grid()->cell(1, 6), QStringLiteral("6.8.0.0"));
+        QCOMPARE(r.tab->meterTable().code(2, 5), QStringLiteral("5.8.0.0"));
+        const QStringList after = r.log.mid(from);
+        QVERIFY2(after.contains(QStringLiteral(
+                     "Meter tab: slot 2 replaced by what the gateway holds after Gateway profile apply")),
+                 qPrintable(after.join(u'\n')));
+        const qsizetype replaced =
+            r.indexOfPrefix(QStringLiteral("Meter tab: the tab's copy of slot 2 (row 5 was "
+                                           "1.8.1, row 6 was 7.7.7) was replaced"),
+                            from);
+        QVERIFY2(replaced >= 0, qPrintable(after.join(u'\n')));
+        QVERIFY(!r.tab->slotTyped(2));
+
+        QVERIFY(r.answered([&] { r.click("BitBtn16"); }));
+        QCOMPARE(r.holding32(1128 + 8), 0x05080000u);
+        QCOMPARE(r.holding32(1128 + 10), 0x06080000u);
+    }
+
+    // A tool that wrote slots without reading them back: the tab says the
+    // slot may not match until it is read.
+    void slotWrittenWithoutReadBack()
+    {
+        Rig r(false);
+        QVERIFY(r.linked());
+        r.tab->gatewaySlotsWritten(QStringLiteral("a test tool"), {3});
+        QVERIFY(
+            r.log.contains(QStringLiteral("Meter tab: slot 3 written by a test tool and not read back; the "
+                                          "tab's copy may not match the gateway")));
+        auto *mark = r.child<QLabel>("Label_slotStale");
+        QVERIFY(mark->isHidden());
+        r.tab->udMeterNumber()->setValue(3);
+        QVERIFY(mark->isVisible());
+        QVERIFY(mark->text().startsWith(QStringLiteral("Slot 3 may not match the gateway")));
+        QVERIFY(r.answered([&] { r.click("BitBtn15"); }));
+        QVERIFY(mark->isHidden());
+        QVERIFY(!r.tab->slotMarkedStale(3));
     }
 
     // The grid shows one slot of the table at a time.
