@@ -99,7 +99,12 @@ void ReadoutView::drawLine(QPainter &painter, qsizetype i, int baseline) const
         qsizetype e = b;
         while (e < line.size() && !iecIsControl(line[e]) && col + (e - b) < endCol)
             ++e;
-        painter.drawText(xOf(col), baseline, iecDisplayText(line, b, e - b));
+        // Each character in its own cell: the font's real advance is
+        // fractional, and a run drawn whole drifts past the cells counted
+        // in whole pixels, under the frame of a control that follows it.
+        const QString text = iecDisplayText(line, b, e - b);
+        for (qsizetype k = 0; k < text.size(); ++k)
+            painter.drawText(xOf(col + k), baseline, QString(text.at(k)));
         col += e - b;
         b = e;
     }
