@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   qt6-base-private-dev
   dpkg-dev desktop-file-utils appstream
+  ansible-core ansible-lint
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs every test; then the whole
+# Installs what the tests need, builds, and runs every test and the Ansible
+# collection's playbook tests (skipped without ansible-playbook); then the whole
 # suite again under AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan/), then every fuzz target within one shared ten-minute budget
 # (build-fuzz/) when clang is present, then builds the Debian package, installs it, checks the
@@ -41,6 +42,7 @@ sanitized_suite() {
 stage "install dependencies" bash scripts/install-deps.sh
 stage "build" bash scripts/build.sh
 stage "tests" suite build
+stage "ansible collection" bash integrations/ansible/tests/run.sh build/bin
 stage "sanitizer build" sanitized_build
 stage "tests under ASan+UBSan" sanitized_suite
 stage "fuzzing" bash scripts/fuzz.sh "${QVX_FUZZ_BUDGET:-600}"
