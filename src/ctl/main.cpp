@@ -3,6 +3,7 @@
 // window's own (through the gateway runners), so both always agree.
 #include "core/errors.h"
 #include "core/input_text.h"
+#include "ctl/iec_rows.h"
 #include "gateway/gateway_client.h"
 #include "gateway/gateway_format.h"
 #include "gateway/gateway_runners.h"
@@ -131,8 +132,10 @@ const char *const Help = R"(Commands:
   profile diff FILE      what differs between the gateway and the profile
   profile apply FILE [--with-address] [--with-network] [--with-line]
                          write what differs, then read everything back
-  iec readout ADDRESS [--until-end] [--mode-c] [--start-300]
+  iec readout ADDRESS [--until-end] [--mode-c] [--start-300] [--json|--csv] [-o FILE]
                          read a meter directly over IEC 62056-21 (serial only)
+  iec listen [--json|--csv] [-o FILE]
+                         capture a telegram a meter sends by itself (serial only)
 
 Many gateways: --targets FILE runs the command on every target, one a line as
 LINK options ("--tcp 10.0.0.5 --unit 3"), optionally "--name NAME", # comments;
@@ -212,9 +215,16 @@ const CommandHelp CommandHelps[] = {
             "of silence or 5 minutes.  --mode-c acknowledges the identification line and switches\n"
             "to the rate it announces; --start-300 sends the sign-on at 300 baud 7E1.  The line is\n"
             "7 data bits with even parity unless --data-bits or --parity say otherwise.  Prints\n"
-            "the answer as received, or with --json the rows with names and units and the check.\n"
+            "the answer as received, or with --json one row per data set (obis, address, value,\n"
+            "unit as sent, unit_from_table, name, values: every group, line) and the check; --csv\n"
+            "the same rows separated by \";\" (Latin-1, CR LF).  -o FILE writes the output whole.\n"
             "Steps go to standard error.  Exit 1 when the meter did not answer, the check failed\n"
-            "or, with --until-end, the message did not end.\n"},
+            "or, with --until-end, the message did not end.\n"
+            "qvxctl --serial PORT [--baud N] [--data-bits 7|8] [--parity P] iec listen [--json|--csv]\n"
+            "Sends nothing: captures what a meter sends by itself (mode D, a P1 port) until the end\n"
+            "of its telegram (ETX and BCC, or the \"!\" line, whose four hexadecimal digits are checked\n"
+            "as a P1 CRC-16), 3 s of silence after its first byte or 5 minutes.  Exit 1 when no whole\n"
+            "telegram came or its check failed.\n"},
 };
 
 struct Options {
@@ -1191,43 +1201,14 @@ std::optional<QString> iecAddressError(const QString &address)
     return std::nullopt;
 }
 
-// The data rows of a capture with what the OBIS table knows of each code.
-QJsonArray iecRowsJson(const QByteArray &capture)
-{
-    IecLines lines;
-    int index = 0;
-    lines.capture(capture, index);
-    QStringList text;
-    for (const QByteArray &l : lines.all())
-        text << QString::fromLatin1(l);
-    // The first line is the identification, as the readout table has it.
-    QJsonArray rows;
-    for (const IecRow &r : SplitIecLines(text)) {
-        QString code = r.obis;
-        code.remove(QChar(IecStx)).remove(QChar(IecEtx));
-        code = code.trimmed();
-        if (code.isEmpty() || code == QLatin1String("!"))
-            continue;
-        const int star = r.value.indexOf(QLatin1Char('*'));
-        const QString value = star < 0 ? r.value : r.value.left(star);
-        const QString unit = star < 0 ? QString() : r.value.mid(star + 1);
-        QJsonObject row{
-            {QStringLiteral("obis"), code}, {QStringLiteral("value"), value}, {QStringLiteral("unit"), unit}};
-        if (const ObisInfo *info = FindObisInfo(code)) {
-            row.insert(QStringLiteral("name"), QLatin1String(info->name));
-            if (unit.isEmpty() && *info->unit)
-                row.insert(QStringLiteral("unit"), QLatin1String(info->unit));
-        }
-        rows.append(row);
-    }
-    return rows;
-}
-
 QString outcomeName(IecReadoutRun::Outcome o)
 {
     switch (o) {
     case IecReadoutRun::Outcome::BccOk:
     case IecReadoutRun::Outcome::BccError:
+    case IecReadoutRun::Outcome::TelegramEnd:
+    case IecReadoutRun::Outcome::CrcOk:
+    case IecReadoutRun::Outcome::CrcError:
         return QStringLiteral("complete");
     case IecReadoutRun::Outcome::Quiet:
         return QStringLiteral("quiet");
@@ -1243,12 +1224,18 @@ QString outcomeName(IecReadoutRun::Outcome o)
 int runIecReadout(Options &o)
 {
     const QCommandLineParser &p = *o.parser;
-    if (o.args.size() != 3 || o.args.at(1) != QLatin1String("readout"))
+    const bool listen = o.args.size() == 2 && o.args.at(1) == QLatin1String("listen");
+    if (!listen && (o.args.size() != 3 || o.args.at(1) != QLatin1String("readout")))
         throw UsageError{QStringLiteral("usage: qvxctl --serial PORT iec readout ADDRESS [--until-end] "
-                                        "[--mode-c] [--start-300]")};
+                                        "[--mode-c] [--start-300], or iec listen")};
+    const bool csv = p.isSet(QStringLiteral("csv"));
+    if (csv && o.json)
+        throw UsageError{QStringLiteral("--json and --csv: give one output form")};
+    if (p.isSet(QStringLiteral("output")))
+        checkWritable(p.value(QStringLiteral("output")));
     if (p.isSet(QStringLiteral("tcp")) || !p.isSet(QStringLiteral("serial")))
         throw UsageError{QStringLiteral("iec readout: a meter is read on a serial port; give --serial PORT")};
-    const QString address = o.args.at(2);
+    const QString address = o.args.value(2);
     if (const std::optional<QString> e = iecAddressError(address))
         throw UsageError{*e};
     // A meter's line is 7 data bits with even parity unless told otherwise.
@@ -1278,6 +1265,7 @@ int runIecReadout(Options &o)
     IecReadoutRun::Options options;
     options.address = address;
     options.untilEnd = p.isSet(QStringLiteral("until-end"));
+    options.listenOnly = listen;
     options.acknowledge = p.isSet(QStringLiteral("mode-c"));
     options.start300 = p.isSet(QStringLiteral("start-300"));
     QEventLoop loop;
@@ -1308,7 +1296,7 @@ int runIecReadout(Options &o)
         err(QStringLiteral("qvxctl: ") + e.message());
         return ExitLink;
     }
-    if (!options.untilEnd)
+    if (!options.untilEnd && !listen)
         window.start(10000);
     if (run.running())
         loop.exec();
@@ -1317,6 +1305,7 @@ int runIecReadout(Options &o)
     const QByteArray capture = run.capture();
     const IecMessageEnd end = FindIecMessageEnd(capture);
     const IecReadoutRun::Outcome outcome = run.outcome();
+    QByteArray output;
     if (o.json) {
         const IecIdentification id = FindIecIdentification(capture);
         QJsonObject r{{QStringLiteral("bytes"), int(capture.size())},
@@ -1326,16 +1315,22 @@ int runIecReadout(Options &o)
                       {QStringLiteral("bcc"), !end.complete ? QStringLiteral("none")
                                               : end.bccOk() ? QStringLiteral("ok")
                                                             : QStringLiteral("error")},
-                      {QStringLiteral("rows"), iecRowsJson(capture)}};
+                      {QStringLiteral("rows"), IecDataSetRowsJson(capture)}};
+        AddIecCrcJson(r, capture);
         if (end.complete) {
             r.insert(QStringLiteral("bcc_computed"),
                      QStringLiteral("%1").arg(end.computed, 2, 16, QLatin1Char('0')).toUpper());
             r.insert(QStringLiteral("bcc_received"),
                      QStringLiteral("%1").arg(end.received, 2, 16, QLatin1Char('0')).toUpper());
         }
-        out(compact(r));
+        output = compact(r).toLocal8Bit() + '\n';
     } else {
-        fwrite(capture.constData(), 1, size_t(capture.size()), stdout);
+        output = csv ? IecDataSetRowsCsv(capture) : capture;
+    }
+    if (p.isSet(QStringLiteral("output"))) {
+        writeWholeFile(p.value(QStringLiteral("output")), output);
+    } else {
+        fwrite(output.constData(), 1, size_t(output.size()), stdout);
         fflush(stdout);
     }
     if (interrupted) {
@@ -1351,6 +1346,8 @@ int runIecReadout(Options &o)
                            "(meters use 7 data bits with even parity)"));
         return ExitGateway;
     }
+    if (listen)
+        return IecListenSucceeded(outcome) ? ExitOk : ExitGateway;
     if (end.complete && !end.bccOk())
         return ExitGateway;
     if (options.untilEnd && !end.complete)
@@ -1579,7 +1576,7 @@ int main(int argc, char *argv[])
          nullptr},
         {{"dry-run"}, "meters write: list the writes, send nothing.", nullptr},
         {{"slot"}, "meters: only slot N.", "N"},
-        {{"o", "output"}, "meters read: write to FILE (with --targets a pattern: {name}...).", "FILE"},
+        {{"o", "output"}, "meters read, iec: write to FILE (with --targets a pattern: {name}...).", "FILE"},
         {{"id-digits"}, "meters: 8 or 16-digit IDs (the gateway's flag).", "N"},
         {{"long-obis"}, "meters: on or off (the gateway's flag).", "on|off"},
         {{"64bit"}, "values: 64-bit values.", nullptr},
@@ -1591,6 +1588,7 @@ int main(int argc, char *argv[])
         {{"until-end"}, "iec readout: until the end of the message (or 3 s quiet, 5 min).", nullptr},
         {{"mode-c"}, "iec readout: acknowledge and switch to the announced rate.", nullptr},
         {{"start-300"}, "iec readout: sign-on at 300 baud 7E1.", nullptr},
+        {{"csv"}, "iec: one row per data set, separated by \";\" (Latin-1, CR LF).", nullptr},
     };
     for (const Opt &o : opts)
         p.addOption(o.value ? QCommandLineOption(o.names, QLatin1String(o.help), QLatin1String(o.value))
