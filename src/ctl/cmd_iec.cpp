@@ -1,4 +1,5 @@
 #include "ctl/cmd_iec.h"
+#include "ctl/iec_rows.h"
 
 #include "core/errors.h"
 #include "core/input_text.h"
@@ -33,43 +34,14 @@ std::optional<QString> iecAddressError(const QString &address)
     return std::nullopt;
 }
 
-// The data rows of a capture with what the OBIS table knows of each code.
-QJsonArray iecRowsJson(const QByteArray &capture)
-{
-    IecLines lines;
-    int index = 0;
-    lines.capture(capture, index);
-    QStringList text;
-    for (const QByteArray &l : lines.all())
-        text << QString::fromLatin1(l);
-    // The first line is the identification, as the readout table has it.
-    QJsonArray rows;
-    for (const IecRow &r : SplitIecLines(text)) {
-        QString code = r.obis;
-        code.remove(QChar(IecStx)).remove(QChar(IecEtx));
-        code = code.trimmed();
-        if (code.isEmpty() || code == QLatin1String("!"))
-            continue;
-        const int star = r.value.indexOf(QLatin1Char('*'));
-        const QString value = star < 0 ? r.value : r.value.left(star);
-        const QString unit = star < 0 ? QString() : r.value.mid(star + 1);
-        QJsonObject row{
-            {QStringLiteral("obis"), code}, {QStringLiteral("value"), value}, {QStringLiteral("unit"), unit}};
-        if (const ObisInfo *info = FindObisInfo(code)) {
-            row.insert(QStringLiteral("name"), QLatin1String(info->name));
-            if (unit.isEmpty() && *info->unit)
-                row.insert(QStringLiteral("unit"), QLatin1String(info->unit));
-        }
-        rows.append(row);
-    }
-    return rows;
-}
-
 QString outcomeName(IecReadoutRun::Outcome o)
 {
     switch (o) {
     case IecReadoutRun::Outcome::BccOk:
     case IecReadoutRun::Outcome::BccError:
+    case IecReadoutRun::Outcome::TelegramEnd:
+    case IecReadoutRun::Outcome::CrcOk:
+    case IecReadoutRun::Outcome::CrcError:
         return QStringLiteral("complete");
     case IecReadoutRun::Outcome::Quiet:
         return QStringLiteral("quiet");
@@ -85,12 +57,18 @@ QString outcomeName(IecReadoutRun::Outcome o)
 int runIecReadout(Options &o)
 {
     const QCommandLineParser &p = *o.parser;
-    if (o.args.size() != 3 || o.args.at(1) != QLatin1String("readout"))
+    const bool listen = o.args.size() == 2 && o.args.at(1) == QLatin1String("listen");
+    if (!listen && (o.args.size() != 3 || o.args.at(1) != QLatin1String("readout")))
         throw UsageError{QStringLiteral("usage: qvxctl --serial PORT iec readout ADDRESS [--until-end] "
-                                        "[--mode-c] [--start-300]")};
+                                        "[--mode-c] [--start-300], or iec listen")};
+    const bool csv = p.isSet(QStringLiteral("csv"));
+    if (csv && o.json)
+        throw UsageError{QStringLiteral("--json and --csv: give one output form")};
+    if (p.isSet(QStringLiteral("output")))
+        checkWritable(p.value(QStringLiteral("output")));
     if (p.isSet(QStringLiteral("tcp")) || !p.isSet(QStringLiteral("serial")))
         throw UsageError{QStringLiteral("iec readout: a meter is read on a serial port; give --serial PORT")};
-    const QString address = o.args.at(2);
+    const QString address = o.args.value(2);
     if (const std::optional<QString> e = iecAddressError(address))
         throw UsageError{*e};
     // A meter's line is 7 data bits with even parity unless told otherwise.
@@ -120,6 +98,7 @@ int runIecReadout(Options &o)
     IecReadoutRun::Options options;
     options.address = address;
     options.untilEnd = p.isSet(QStringLiteral("until-end"));
+    options.listenOnly = listen;
     options.acknowledge = p.isSet(QStringLiteral("mode-c"));
     options.start300 = p.isSet(QStringLiteral("start-300"));
     QEventLoop loop;
@@ -150,7 +129,7 @@ int runIecReadout(Options &o)
         err(QStringLiteral("qvxctl: ") + e.message());
         return ExitLink;
     }
-    if (!options.untilEnd)
+    if (!options.untilEnd && !listen)
         window.start(10000);
     if (run.running())
         loop.exec();
@@ -159,6 +138,7 @@ int runIecReadout(Options &o)
     const QByteArray capture = run.capture();
     const IecMessageEnd end = FindIecMessageEnd(capture);
     const IecReadoutRun::Outcome outcome = run.outcome();
+    QByteArray output;
     if (o.json) {
         const IecIdentification id = FindIecIdentification(capture);
         QJsonObject r{{QStringLiteral("bytes"), int(capture.size())},
@@ -168,16 +148,22 @@ int runIecReadout(Options &o)
                       {QStringLiteral("bcc"), !end.complete ? QStringLiteral("none")
                                               : end.bccOk() ? QStringLiteral("ok")
                                                             : QStringLiteral("error")},
-                      {QStringLiteral("rows"), iecRowsJson(capture)}};
+                      {QStringLiteral("rows"), IecDataSetRowsJson(capture)}};
+        AddIecCrcJson(r, capture);
         if (end.complete) {
             r.insert(QStringLiteral("bcc_computed"),
                      QStringLiteral("%1").arg(end.computed, 2, 16, QLatin1Char('0')).toUpper());
             r.insert(QStringLiteral("bcc_received"),
                      QStringLiteral("%1").arg(end.received, 2, 16, QLatin1Char('0')).toUpper());
         }
-        out(compact(r));
+        output = compact(r).toLocal8Bit() + '\n';
     } else {
-        fwrite(capture.constData(), 1, size_t(capture.size()), stdout);
+        output = csv ? IecDataSetRowsCsv(capture) : capture;
+    }
+    if (p.isSet(QStringLiteral("output"))) {
+        writeWholeFile(p.value(QStringLiteral("output")), output);
+    } else {
+        fwrite(output.constData(), 1, size_t(output.size()), stdout);
         fflush(stdout);
     }
     if (interrupted) {
@@ -193,6 +179,8 @@ int runIecReadout(Options &o)
                            "(meters use 7 data bits with even parity)"));
         return ExitGateway;
     }
+    if (listen)
+        return IecListenSucceeded(outcome) ? ExitOk : ExitGateway;
     if (end.complete && !end.bccOk())
         return ExitGateway;
     if (options.untilEnd && !end.complete)

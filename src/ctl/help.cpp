@@ -22,8 +22,10 @@ extern const char *const Help = R"(Commands:
   profile diff FILE      what differs between the gateway and the profile
   profile apply FILE [--with-address] [--with-network] [--with-line]
                          write what differs, then read everything back
-  iec readout ADDRESS [--until-end] [--mode-c] [--start-300]
+  iec readout ADDRESS [--until-end] [--mode-c] [--start-300] [--json|--csv] [-o FILE]
                          read a meter directly over IEC 62056-21 (serial only)
+  iec listen [--json|--csv] [-o FILE]
+                         capture a telegram a meter sends by itself (serial only)
 
 Many gateways: --targets FILE runs the command on every target, one a line as
 LINK options ("--tcp 10.0.0.5 --unit 3"), optionally "--name NAME", # comments;
@@ -98,9 +100,16 @@ extern const CommandHelp CommandHelps[] = {
             "of silence or 5 minutes.  --mode-c acknowledges the identification line and switches\n"
             "to the rate it announces; --start-300 sends the sign-on at 300 baud 7E1.  The line is\n"
             "7 data bits with even parity unless --data-bits or --parity say otherwise.  Prints\n"
-            "the answer as received, or with --json the rows with names and units and the check.\n"
+            "the answer as received, or with --json one row per data set (obis, address, value,\n"
+            "unit as sent, unit_from_table, name, values: every group, line) and the check; --csv\n"
+            "the same rows separated by \";\" (Latin-1, CR LF).  -o FILE writes the output whole.\n"
             "Steps go to standard error.  Exit 1 when the meter did not answer, the check failed\n"
-            "or, with --until-end, the message did not end.\n"},
+            "or, with --until-end, the message did not end.\n"
+            "qvxctl --serial PORT [--baud N] [--data-bits 7|8] [--parity P] iec listen [--json|--csv]\n"
+            "Sends nothing: captures what a meter sends by itself (mode D, a P1 port) until the end\n"
+            "of its telegram (ETX and BCC, or the \"!\" line, whose four hexadecimal digits are checked\n"
+            "as a P1 CRC-16), 3 s of silence after its first byte or 5 minutes.  Exit 1 when no whole\n"
+            "telegram came or its check failed.\n"},
 };
 const int CommandHelpCount = int(sizeof CommandHelps / sizeof CommandHelps[0]);
 

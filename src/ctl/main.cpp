@@ -105,7 +105,7 @@ int main(int argc, char *argv[])
          nullptr},
         {{"dry-run"}, "meters write: list the writes, send nothing.", nullptr},
         {{"slot"}, "meters: only slot N.", "N"},
-        {{"o", "output"}, "meters read: write to FILE (with --targets a pattern: {name}...).", "FILE"},
+        {{"o", "output"}, "meters read, iec: write to FILE (with --targets a pattern: {name}...).", "FILE"},
         {{"id-digits"}, "meters: 8 or 16-digit IDs (the gateway's flag).", "N"},
         {{"long-obis"}, "meters: on or off (the gateway's flag).", "on|off"},
         {{"64bit"}, "values: 64-bit values.", nullptr},
@@ -117,6 +117,7 @@ int main(int argc, char *argv[])
         {{"until-end"}, "iec readout: until the end of the message (or 3 s quiet, 5 min).", nullptr},
         {{"mode-c"}, "iec readout: acknowledge and switch to the announced rate.", nullptr},
         {{"start-300"}, "iec readout: sign-on at 300 baud 7E1.", nullptr},
+        {{"csv"}, "iec: one row per data set, separated by \";\" (Latin-1, CR LF).", nullptr},
     };
     for (const Opt &o : opts)
         p.addOption(o.value ? QCommandLineOption(o.names, QLatin1String(o.help), QLatin1String(o.value))

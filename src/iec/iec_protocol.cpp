@@ -36,6 +36,133 @@ IecMessageEnd FindIecMessageEnd(QByteArrayView capture)
     return r;
 }
 
+uint16_t IecP1Crc16(QByteArrayView bytes)
+{
+    uint16_t crc = 0;
+    for (char c : bytes) {
+        crc ^= static_cast<uint8_t>(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+namespace {
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Where the telegram's identification line starts ("/" with no "(" before it
+// on its line, not a sign-on request "/?"), searched before limit; -1 if none.
+qsizetype telegramSlash(QByteArrayView capture, qsizetype limit)
+{
+    qsizetype lineStart = 0;
+    while (lineStart < limit) {
+        const qsizetype lf = capture.indexOf('\n', lineStart);
+        const qsizetype lineEnd = lf < 0 || lf > limit ? limit : lf;
+        const QByteArrayView line = capture.sliced(lineStart, lineEnd - lineStart);
+        const qsizetype slash = line.indexOf('/');
+        const qsizetype open = line.indexOf('(');
+        if (slash >= 0 && (open < 0 || open > slash) && !(slash + 1 < line.size() && line[slash + 1] == '?'))
+            return lineStart + slash;
+        if (lf < 0 || lf >= limit)
+            break;
+        lineStart = lf + 1;
+    }
+    return -1;
+}
+
+// The first "!" after from that is outside a group.
+qsizetype telegramBang(QByteArrayView capture, qsizetype from)
+{
+    bool inGroup = false;
+    for (qsizetype i = from; i < capture.size(); ++i) {
+        const char c = capture[i];
+        if (c == '(')
+            inGroup = true;
+        else if (c == ')' || c == '\n')
+            inGroup = false;
+        else if (c == '!' && !inGroup)
+            return i;
+    }
+    return -1;
+}
+
+std::optional<IecP1Crc> crcAfter(QByteArrayView capture, qsizetype slash, qsizetype bang)
+{
+    if (bang + 4 >= capture.size())
+        return std::nullopt;
+    uint16_t received = 0;
+    for (int k = 1; k <= 4; ++k) {
+        const int d = hexDigit(capture[bang + k]);
+        if (d < 0)
+            return std::nullopt;
+        received = static_cast<uint16_t>(received << 4 | d);
+    }
+    IecP1Crc crc;
+    crc.received = received;
+    crc.computed = IecP1Crc16(capture.sliced(slash, bang + 1 - slash));
+    crc.length = bang + 5;
+    return crc;
+}
+
+} // namespace
+
+std::optional<IecP1Crc> FindIecP1Crc(QByteArrayView capture)
+{
+    const qsizetype stx = capture.indexOf(IecStx);
+    const qsizetype slash = telegramSlash(capture, stx < 0 ? capture.size() : stx);
+    if (slash < 0)
+        return std::nullopt;
+    const qsizetype bang = telegramBang(capture, slash);
+    if (bang < 0)
+        return std::nullopt;
+    return crcAfter(capture, slash, bang);
+}
+
+QString IecP1CrcText(const IecP1Crc &crc)
+{
+    if (crc.ok())
+        return QStringLiteral("CRC OK");
+    auto hex4 = [](uint16_t v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); };
+    return QStringLiteral("CRC error (computed %1, received %2)").arg(hex4(crc.computed), hex4(crc.received));
+}
+
+IecTelegramEnd FindIecTelegramEnd(QByteArrayView capture)
+{
+    IecTelegramEnd r;
+    const qsizetype stx = capture.indexOf(IecStx);
+    const qsizetype slash = telegramSlash(capture, stx < 0 ? capture.size() : stx);
+    if (stx >= 0) {
+        // A data message: its end is ETX and the BCC, as a readout's.
+        r.dataMessage = true;
+        r.message = FindIecMessageEnd(capture);
+        r.complete = r.message.complete;
+        r.length = r.message.length;
+        return r;
+    }
+    if (slash < 0)
+        return r;
+    const qsizetype bang = telegramBang(capture, slash);
+    if (bang < 0)
+        return r;
+    const qsizetype lf = capture.indexOf('\n', bang);
+    if (lf < 0)
+        return r;
+    r.complete = true;
+    r.length = lf + 1;
+    r.crc = crcAfter(capture.first(lf), slash, bang);
+    return r;
+}
+
 int IecModeCBaud(char baudChar)
 {
     static constexpr int Rates[] = {300, 600, 1200, 2400, 4800, 9600, 19200};

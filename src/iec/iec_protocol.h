@@ -35,6 +35,38 @@ struct IecMessageEnd {
 // the check, and the end depends only on the bytes up to it.
 IecMessageEnd FindIecMessageEnd(QByteArrayView capture);
 
+// A telegram of the Dutch and Belgian P1 kind: "/" through "!", then four
+// hexadecimal digits, the CRC-16 (reflected polynomial 0xA001, initial value
+// 0, no final XOR) of every byte from the "/" through the "!".
+struct IecP1Crc {
+    uint16_t computed = 0;
+    uint16_t received = 0;
+    qsizetype length = 0; // bytes of the capture up to and including the last hex digit
+    bool ok() const { return computed == received; }
+};
+uint16_t IecP1Crc16(QByteArrayView bytes);
+// The telegram starts at its identification line (as ParseIecDataSets finds
+// it, so a partial telegram before it is not taken); nothing when there is
+// none, no "!" after it yet, or the "!" is not followed by four hexadecimal
+// digits (a telegram without a CRC, or the digits still to come).
+std::optional<IecP1Crc> FindIecP1Crc(QByteArrayView capture);
+// "CRC OK" or "CRC error (computed XXXX, received YYYY)", upper-case hex.
+QString IecP1CrcText(const IecP1Crc &crc);
+
+// The end of a telegram a meter sends by itself.  It starts at an
+// identification line or an STX (bytes before it, the rest of a telegram
+// joined late, are passed over); one with an STX ends with ETX and the block
+// check character, one without with the line feed after its "!" (and after
+// the CRC digits when the line has them).
+struct IecTelegramEnd {
+    bool complete = false;
+    qsizetype length = 0; // bytes of the capture up to and including the last byte of the telegram
+    bool dataMessage = false;        // started with STX: message holds the BCC check
+    IecMessageEnd message;           // with dataMessage
+    std::optional<IecP1Crc> crc;     // without: the CRC when the "!" line has one
+};
+IecTelegramEnd FindIecTelegramEnd(QByteArrayView capture);
+
 // The identification line "/XXXZ<ident>" CR LF (or LF alone).
 struct IecIdentification {
     bool found = false;

@@ -81,13 +81,30 @@ void IecReadoutRun::start(const Options &options)
         restoreLine();
     }
     m_options = options;
+    if (m_options.listenOnly) {
+        m_options.untilEnd = true;
+        m_options.acknowledge = false;
+        m_options.start300 = false;
+    }
     m_capture.clear();
     m_acked = false;
     m_framingChecked = false;
     m_etxSeen = false;
+    m_endSeen = false;
     m_switchBaud = 0;
     m_outcome = Outcome::Running;
     m_started = true;
+    if (m_options.listenOnly) {
+        // A meter that sends by itself needs no sign-on; the first byte may
+        // be a whole period away, so quiet counts only once it has come.
+        m_comm.purge();
+        emit logLine(QStringLiteral("Listening: no sign-on sent"));
+        m_clock.start();
+        m_max.start(m_options.maxMs);
+        m_tick.start();
+        emit progress(0, 0);
+        return;
+    }
     const bool verbose = options.acknowledge || options.start300;
     if (options.start300) {
         Comm2::LineSettings s = m_comm.lineSettings();
@@ -131,6 +148,10 @@ void IecReadoutRun::feed(const QByteArray &bytes)
         checkIdentification();
     if (!m_framingChecked && m_capture.size() >= 64)
         checkFraming(false);
+    if (m_options.listenOnly) {
+        checkTelegramEnd(bytes);
+        return;
+    }
     if (!m_options.untilEnd)
         return;
     // Only a new ETX, or the byte after one, can complete the message: the
@@ -148,6 +169,31 @@ void IecReadoutRun::feed(const QByteArray &bytes)
                QStringLiteral("Readout complete: %1 bytes, BCC error (computed %2, received %3)")
                    .arg(m_capture.size())
                    .arg(hex2(end.computed), hex2(end.received)));
+}
+
+void IecReadoutRun::checkTelegramEnd(const QByteArray &bytes)
+{
+    // Nothing can end before a "!" or an ETX has come; after one, each piece
+    // may complete the telegram (its line feed, its BCC).
+    if (!m_endSeen && !bytes.contains('!') && !bytes.contains(IecEtx))
+        return;
+    m_endSeen = true;
+    const IecTelegramEnd end = FindIecTelegramEnd(m_capture);
+    if (!end.complete)
+        return;
+    const QString done = QStringLiteral("Telegram complete: %1 bytes").arg(m_capture.size());
+    if (end.dataMessage) {
+        if (end.message.bccOk())
+            finish(Outcome::BccOk, done + QStringLiteral(", BCC OK"));
+        else
+            finish(Outcome::BccError, done + QStringLiteral(", BCC error (computed %1, received %2)")
+                                                 .arg(hex2(end.message.computed), hex2(end.message.received)));
+    } else if (!end.crc) {
+        finish(Outcome::TelegramEnd, done);
+    } else {
+        finish(end.crc->ok() ? Outcome::CrcOk : Outcome::CrcError,
+               done + QStringLiteral(", ") + IecP1CrcText(*end.crc));
+    }
 }
 
 void IecReadoutRun::checkIdentification()

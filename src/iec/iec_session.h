@@ -35,9 +35,18 @@ public:
         bool acknowledge = false;
         // Send the sign-on at 300 baud, 7 data bits, even parity.
         bool start300 = false;
+        // Send nothing (no sign-on, no acknowledgement; start300 and
+        // acknowledge do not apply) and capture at the port's own settings
+        // until the end of a telegram (FindIecTelegramEnd), inactivityMs of
+        // quiet after its first byte, or maxMs: untilEnd is implied, and the
+        // wait for the first byte is bounded by maxMs alone.
+        bool listenOnly = false;
     };
 
-    enum class Outcome { Running, BccOk, BccError, Quiet, MaxTime, Stopped };
+    // TelegramEnd, CrcOk and CrcError end a listen without an STX: a telegram
+    // without CRC digits after its "!", with a CRC that holds, or one that
+    // does not.  A listened telegram with an STX ends in BccOk or BccError.
+    enum class Outcome { Running, BccOk, BccError, Quiet, MaxTime, Stopped, TelegramEnd, CrcOk, CrcError };
 
     explicit IecReadoutRun(Comm2 &comm, QObject *parent = nullptr);
     ~IecReadoutRun() override;
@@ -73,6 +82,7 @@ private:
     void checkIdentification();
     void switchRate();
     void checkFraming(bool atEnd);
+    void checkTelegramEnd(const QByteArray &bytes);
     void restoreLine();
 
     Comm2 &m_comm;
@@ -86,6 +96,7 @@ private:
     bool m_acked = false;
     bool m_framingChecked = false;
     bool m_etxSeen = false;
+    bool m_endSeen = false; // listening: a "!" or ETX has arrived
     int m_switchBaud = 0;
     QElapsedTimer m_clock;
     QTimer m_quiet;

@@ -116,6 +116,15 @@ Meter behaviour:
   --meter-parity-on-wire sends every character with its parity bit as the
   top bit (7E1 or 7O1 lines), as a port set to 8 data bits without parity
   reads such a meter; a pseudo-terminal cannot carry 7-bit framing.
+  Shapes of real meters' answers: --meter-sets-per-line N (N data sets a
+  line), --meter-demand (1.6.0(02.468*kW)(2403100930)), --meter-billing
+  (0.1.2*04(24-03-01 00:00)), --meter-sub-values (9.4(088*C&082*C)),
+  --meter-no-ident (the answer starts at STX), --meter-bang-on-last ("!"
+  ends the last data line), --meter-bcc LF|SOH (a filler data set 0.0.1(..)
+  makes the block check character that byte).
+  --meter-push SECONDS sends the answer by itself every SECONDS (mode D);
+  --meter-p1-crc sends it as a P1 telegram: no STX, "!" and the CRC-16 in
+  four hexadecimal digits (wrong with --meter-bad-bcc).
 
 Faults (Modbus links only; each a switch, combinable):
   --fault-every N makes them hit every N-th reply only; exceptions for
@@ -251,6 +260,27 @@ int main(int argc, char *argv[])
         opt(QStringLiteral("meter-parity-on-wire"),
             QStringLiteral("Send the parity bit of a 7-bit line as each character's top bit, as a "
                            "client set to 8 data bits without parity sees it."));
+    const auto oMeterSetsPerLine = opt(QStringLiteral("meter-sets-per-line"),
+                                       QStringLiteral("Put N data sets on each line (default 1)."),
+                                       QStringLiteral("N"));
+    const auto oMeterDemand = opt(QStringLiteral("meter-demand"),
+                                  QStringLiteral("Add a maximum demand with its time stamp."));
+    const auto oMeterBilling =
+        opt(QStringLiteral("meter-billing"), QStringLiteral("Add a billing value with its date."));
+    const auto oMeterSubValues =
+        opt(QStringLiteral("meter-sub-values"), QStringLiteral("Add a data set with '&' sub-values."));
+    const auto oMeterNoIdent = opt(QStringLiteral("meter-no-ident"),
+                                   QStringLiteral("Send no identification line: the answer starts at STX."));
+    const auto oMeterBangOnLast =
+        opt(QStringLiteral("meter-bang-on-last"), QStringLiteral("End the last data line with \"!\"."));
+    const auto oMeterBcc = opt(QStringLiteral("meter-bcc"),
+                               QStringLiteral("Make the block check character LF or SOH."),
+                               QStringLiteral("LF|SOH"));
+    const auto oMeterPush = opt(QStringLiteral("meter-push"),
+                                QStringLiteral("Send the answer by itself every SECONDS."),
+                                QStringLiteral("SECONDS"));
+    const auto oMeterP1Crc =
+        opt(QStringLiteral("meter-p1-crc"), QStringLiteral("Send a P1 telegram with its CRC-16."));
     const auto oDelay = opt(QStringLiteral("fault-delay"), QStringLiteral("Fault: start each reply MS late."),
                             QStringLiteral("MS"));
     const auto oDrop = opt(QStringLiteral("fault-drop"), QStringLiteral("Fault: send no reply."));
@@ -380,6 +410,23 @@ int main(int argc, char *argv[])
     meter.style.lfOnly = p.isSet(oMeterLfOnly);
     meter.style.leadingDel = p.isSet(oMeterDel);
     meter.parityOnWire = p.isSet(oMeterParityOnWire);
+    if (p.isSet(oMeterSetsPerLine))
+        meter.style.setsPerLine =
+            parseInt(p.value(oMeterSetsPerLine), 1, 1000, QStringLiteral("--meter-sets-per-line"));
+    meter.demandLine = p.isSet(oMeterDemand);
+    meter.billingLine = p.isSet(oMeterBilling);
+    meter.subValueLine = p.isSet(oMeterSubValues);
+    meter.style.noIdentification = p.isSet(oMeterNoIdent);
+    meter.style.bangOnLastLine = p.isSet(oMeterBangOnLast);
+    if (p.isSet(oMeterBcc)) {
+        const QString v = p.value(oMeterBcc).toUpper();
+        if (v != QLatin1String("LF") && v != QLatin1String("SOH"))
+            usageError(QStringLiteral("--meter-bcc wants LF or SOH"));
+        meter.style.bccValue = v == QLatin1String("LF") ? 0x0A : 0x01;
+    }
+    if (p.isSet(oMeterPush))
+        meter.pushSeconds = parseInt(p.value(oMeterPush), 1, 3600, QStringLiteral("--meter-push"));
+    meter.style.p1Crc = p.isSet(oMeterP1Crc);
     meter.monitor = link.monitor;
 
     // --- signals: handled in the event loop ------------------------------------

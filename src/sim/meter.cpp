@@ -1,5 +1,7 @@
 #include "sim/meter.h"
 
+#include "iec/iec_protocol.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -212,26 +214,81 @@ uint8_t iecBcc(const QByteArray &block)
 
 QByteArray buildIdentificationLine(const QByteArray &identification, const AnswerStyle &style)
 {
+    if (style.noIdentification)
+        return QByteArray();
     return (style.leadingDel ? QByteArray(1, 0x7F) : QByteArray()) + identification +
            (style.lfOnly ? "\n" : "\r\n");
 }
 
-QByteArray buildDataMessage(const QList<QByteArray> &dataLines, const AnswerStyle &style)
+namespace {
+
+QByteArray dataBody(const QList<QByteArray> &dataLines, const AnswerStyle &style)
 {
     const QByteArray end = style.lfOnly ? "\n" : "\r\n";
+    const int per = std::max(1, style.setsPerLine);
+    QByteArray body;
+    for (qsizetype i = 0; i < dataLines.size(); ++i) {
+        body += dataLines.at(i);
+        const bool last = i + 1 == dataLines.size();
+        if (last && style.bangOnLastLine)
+            body += "!";
+        if (last || (i + 1) % per == 0)
+            body += end;
+    }
+    if (dataLines.isEmpty() || !style.bangOnLastLine)
+        body += "!" + end;
+    return body;
+}
+
+// A value character a data set may carry: printable, none of ( ) * / !.
+bool valueChar(int c)
+{
+    return c >= 0x30 && c < 0x7F && c != '(' && c != ')' && c != '*' && c != '/' && c != '!';
+}
+
+} // namespace
+
+QByteArray buildDataMessage(const QList<QByteArray> &dataLines, const AnswerStyle &style)
+{
+    QList<QByteArray> lines = dataLines;
+    if (style.bccValue >= 0) {
+        // Two filler characters whose XOR brings the BCC to the wanted byte.
+        const QByteArray probe = QByteArray(1, STX) + dataBody(lines + QList<QByteArray>{"0.0.1(00)"}, style) + ETX;
+        const int need = (iecBcc(probe) ^ '0' ^ '0' ^ style.bccValue) & 0xFF;
+        for (int a = 0x30; a < 0x7F; ++a)
+            if (valueChar(a) && valueChar(a ^ need)) {
+                lines.append(QByteArray("0.0.1(") + char(a) + char(a ^ need) + ")");
+                break;
+            }
+    }
     QByteArray block(1, STX);
-    for (const QByteArray &line : dataLines)
-        block += line + end;
-    block += "!" + end;
+    block += dataBody(lines, style);
     block += ETX;
     const uint8_t bcc = iecBcc(block);
     block += static_cast<char>(style.wrongBcc ? bcc ^ 0x55 : bcc);
     return block;
 }
 
+QByteArray buildP1Telegram(const QByteArray &identification, const QList<QByteArray> &dataLines,
+                           const AnswerStyle &style)
+{
+    const QByteArray end = style.lfOnly ? "\n" : "\r\n";
+    QByteArray t = identification + end + end;
+    t += dataBody(dataLines, style);
+    // The body ends with "!" and the line end: the CRC goes between them.
+    t.chop(end.size());
+    uint16_t crc = qvx::IecP1Crc16(t);
+    if (style.wrongBcc)
+        crc ^= 0x5555;
+    t += QStringLiteral("%1").arg(crc, 4, 16, QLatin1Char('0')).toUpper().toLatin1() + end;
+    return t;
+}
+
 QByteArray buildMeterAnswer(const QByteArray &identification, const QList<QByteArray> &dataLines,
                             const AnswerStyle &style)
 {
+    if (style.p1Crc)
+        return buildP1Telegram(identification, dataLines, style);
     return buildIdentificationLine(identification, style) + buildDataMessage(dataLines, style);
 }
 

@@ -81,7 +81,12 @@ uint8_t iecBcc(const QByteArray &block);
 struct AnswerStyle {
     bool lfOnly = false;     // lines end in LF alone, not CR LF
     bool leadingDel = false; // one DEL (0x7F) before the identification line
-    bool wrongBcc = false;   // the block check character is deliberately wrong
+    bool wrongBcc = false;   // the block check character is deliberately wrong (or, with p1Crc, the CRC)
+    bool noIdentification = false; // the answer starts at STX
+    bool bangOnLastLine = false;   // "!" ends the last data line instead of a line of its own
+    int setsPerLine = 1;           // data sets joined on one line
+    int bccValue = -1;             // 0..255: a filler data set makes the BCC this byte (LF, SOH...)
+    bool p1Crc = false;            // a P1 telegram: no STX, "!" then the CRC-16 as four hex digits
 };
 
 // The identification line "/XXXZ..." CR LF.
@@ -89,7 +94,13 @@ QByteArray buildIdentificationLine(const QByteArray &identification, const Answe
 // The data message: STX, the data lines each ended by CR LF, "!" CR LF, ETX
 // and the BCC.
 QByteArray buildDataMessage(const QList<QByteArray> &dataLines, const AnswerStyle &style = {});
-// The whole answer to a sign-on: identification line, then data message.
+// A telegram of the P1 kind: identification line, an empty line, the data
+// lines, "!" and the CRC-16 of everything from "/" through "!" (four
+// upper-case hexadecimal digits), CR LF; no STX, ETX or BCC.
+QByteArray buildP1Telegram(const QByteArray &identification, const QList<QByteArray> &dataLines,
+                           const AnswerStyle &style = {});
+// The whole answer to a sign-on: identification line, then data message
+// (with style.p1Crc a P1 telegram).
 QByteArray buildMeterAnswer(const QByteArray &identification, const QList<QByteArray> &dataLines,
                             const AnswerStyle &style = {});
 

@@ -11,6 +11,12 @@ MeterLink::MeterLink(Device &device, const MeterOptions &options, QObject *paren
 {
     ackTimer_.setSingleShot(true);
     connect(&ackTimer_, &QTimer::timeout, this, [this] { awaitingAck_ = false; });
+    // A meter that pushes (mode D, a P1 port) talks whether anyone listens;
+    // a telegram still going out is not interrupted.
+    connect(&pushTimer_, &QTimer::timeout, this, [this] {
+        if (channel_ && transmitter_ && !transmitter_->busy())
+            transmitter_->send({Chunk{0, onWire(answer())}}, options_.line.charTimeUs());
+    });
 }
 
 MeterLink::~MeterLink()
@@ -43,6 +49,7 @@ void MeterLink::close()
     buffer_.clear();
     awaitingAck_ = false;
     ackTimer_.stop();
+    pushTimer_.stop();
 }
 
 QString MeterLink::slavePath() const
@@ -61,6 +68,8 @@ void MeterLink::attach(ByteChannel *channel)
             options_.monitor(channel_->name(), QStringLiteral("TX"), bytes);
     });
     connect(channel_.get(), &ByteChannel::received, this, &MeterLink::onReceived);
+    if (options_.pushSeconds > 0)
+        pushTimer_.start(options_.pushSeconds * 1000);
 }
 
 QList<QByteArray> MeterLink::dataLines()
@@ -81,6 +90,12 @@ QList<QByteArray> MeterLink::dataLines()
                         r.formatted() + QLatin1Char(')'))
                            .toLatin1());
     }
+    if (options_.demandLine)
+        history.append("1.6.0(02.468*kW)(2403100930)");
+    if (options_.billingLine)
+        history.append("0.1.2*04(24-03-01 00:00)");
+    if (options_.subValueLine)
+        history.append("9.4(088*C&082*C)");
     const QByteArray last = lines.takeLast();
     return lines + history + QList<QByteArray>{last};
 }

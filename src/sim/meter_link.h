@@ -26,6 +26,13 @@ struct MeterOptions {
     // Billing history lines added before the last line ("1.8.0*01(...)"),
     // for readouts of a realistic length.
     int historyLines = 0;
+    // Data sets of other shapes, added before the last line: a maximum demand
+    // with its time stamp, a billing value with its date, '&' sub-values.
+    bool demandLine = false;
+    bool billingLine = false;
+    bool subValueLine = false;
+    // Sends its answer by itself every pushSeconds (0: only when asked).
+    int pushSeconds = 0;
     // Mode C: wait for the acknowledgement after the identification line.
     bool modeC = false;
     // How long it waits for the acknowledgement before it gives up.
@@ -82,6 +89,7 @@ private:
     // Mode C: the identification line has gone, the acknowledgement is due.
     bool awaitingAck_ = false;
     QTimer ackTimer_;
+    QTimer pushTimer_;
 };
 
 } // namespace qvxsim

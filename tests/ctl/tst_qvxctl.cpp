@@ -525,6 +525,84 @@ private slots:
         QVERIFY(energy.value("value").toString().toDouble() > 0);
     }
 
+    // Every data set of every line reaches the rows, with all its groups,
+    // as JSON and as the semicolon-separated file; a meter that pushes is
+    // listened to, its P1 CRC checked.
+    void iecDataSetRows_data()
+    {
+        QTest::addColumn<QStringList>("meter");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("check"); // "bcc ok", "crc error"...
+        const QStringList shapes{"--meter-sets-per-line", "4", "--meter-demand", "--meter-billing",
+                                 "--meter-sub-values", "--meter-bang-on-last"};
+        QTest::newRow("readout, several sets a line")
+            << shapes + QStringList{"--meter-bcc", "LF"} << QStringList{"readout", "12345678", "--until-end"}
+            << 0 << "bcc ok";
+        QTest::newRow("readout, no identification, BCC SOH")
+            << shapes + QStringList{"--meter-no-ident", "--meter-bcc", "SOH"}
+            << QStringList{"readout", "12345678", "--until-end"} << 0 << "bcc ok";
+        QTest::newRow("listen, P1 with CRC") << shapes + QStringList{"--meter-push", "1", "--meter-p1-crc"}
+                                             << QStringList{"listen"} << 0 << "crc ok";
+        QTest::newRow("listen, CRC error")
+            << shapes + QStringList{"--meter-push", "1", "--meter-p1-crc", "--meter-bad-bcc"}
+            << QStringList{"listen"} << 1 << "crc error";
+        QTest::newRow("listen, without CRC") << shapes + QStringList{"--meter-push", "1"}
+                                             << QStringList{"listen"} << 0 << "bcc ok";
+    }
+    void iecDataSetRows()
+    {
+        QFETCH(QStringList, meter);
+        QFETCH(QStringList, command);
+        QFETCH(int, code);
+        QFETCH(QString, check);
+        Simulator s;
+        const QString pty = dir.filePath(QStringLiteral("ttyRows"));
+        QVERIFY(s.start(QStringList{"--tcp", "127.0.0.1:0", "--meter-pty", pty} + meter));
+        const Run r = ctl(QStringList{"--serial", pty, "--json", "iec"} + command);
+        QVERIFY2(r.code == code, r.err.constData());
+        const QJsonObject o = r.json();
+        const QStringList c = check.split(QLatin1Char(' '));
+        QCOMPARE(o.value(c.at(0)).toString(), c.at(1));
+        if (c.at(1) == QLatin1String("error")) {
+            QVERIFY2(r.err.contains("CRC error (computed " + o.value("crc_computed").toString().toLatin1() +
+                                    ", received " + o.value("crc_received").toString().toLatin1() + ")"),
+                     r.err.constData());
+            return;
+        }
+        QMap<QString, QJsonObject> byCode;
+        for (const QJsonValue &row : o.value("rows").toArray())
+            byCode.insert(row.toObject().value("obis").toString(), row.toObject());
+        // Every data set the meter has, the last of each line included.
+        for (const char *k : {"0.0.0", "1.8.0", "0.9.1", "14.7.0", "13.7.0", "1.6.0", "0.1.2*04", "9.4", "F.F"})
+            QVERIFY2(byCode.contains(QLatin1String(k)), k);
+        const QJsonObject demand = byCode.value("1.6.0");
+        QCOMPARE(demand.value("unit").toString(), QStringLiteral("kW"));
+        QCOMPARE(demand.value("values").toArray().at(1).toObject().value("value").toString(),
+                 QStringLiteral("2403100930"));
+        QCOMPARE(byCode.value("0.1.2*04").value("value").toString(), QStringLiteral("24-03-01 00:00"));
+        QCOMPARE(byCode.value("9.4").value("values").toArray().at(0).toObject().value("parts").toArray().size(),
+                 2);
+        // The table's unit is apart from what the meter sent.
+        QCOMPARE(byCode.value("0.0.0").value("unit").toString(), QString());
+        QCOMPARE(byCode.value("14.7.0").value("unit_from_table").toString(), QStringLiteral("Hz"));
+        QVERIFY(byCode.value("1.8.0").value("line").toInt() > 0);
+
+        // The same rows as a file.
+        if (command.first() != QLatin1String("readout"))
+            return;
+        const QString file = dir.filePath(QStringLiteral("rows.csv"));
+        const Run csv = ctl(QStringList{"--serial", pty, "iec"} + command + QStringList{"--csv", "-o", file});
+        QVERIFY2(csv.code == 0, csv.err.constData());
+        const QList<QByteArray> lines = readAll(file).split('\n');
+        QCOMPARE(lines.first(), QByteArray("obis;address;value;unit;unit_from_table;name;values;line;\r"));
+        QCOMPARE(lines.size() - 2, o.value("rows").toArray().size());
+        bool found = false;
+        for (const QByteArray &l : lines)
+            found |= l.startsWith("1.6.0;1.6.0;02.468;kW;kW;Maximum demand, import;(02.468*kW)(2403100930);");
+        QVERIFY(found);
+    }
+
     // A link that cannot be made is said in plain words, the system's text
     // after them, on one line of stderr.
     void closedTcpPortInPlainWords()

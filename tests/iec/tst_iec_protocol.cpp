@@ -63,6 +63,52 @@ private slots:
         }
     }
 
+    // CRC-16/ARC: the catalogue's check value, then telegrams of the P1
+    // kind and meters that push, where their end is.
+    void p1Crc()
+    {
+        QCOMPARE(IecP1Crc16("123456789"), uint16_t(0xBB3D));
+        const QByteArray body = "/ISK5\\2M550T-1012\r\n\r\n1-0:1.8.1(001234.567*kWh)\r\n!";
+        const QString crc = QStringLiteral("%1").arg(IecP1Crc16(body), 4, 16, QLatin1Char('0')).toUpper();
+        const auto good = FindIecP1Crc(body + crc.toLatin1() + "\r\n");
+        QVERIFY(good && good->ok());
+        QCOMPARE(IecP1CrcText(*good), QStringLiteral("CRC OK"));
+        const auto bad = FindIecP1Crc(body + "00a1\r\n");
+        QVERIFY(bad && !bad->ok());
+        QCOMPARE(IecP1CrcText(*bad), QStringLiteral("CRC error (computed %1, received 00A1)").arg(crc));
+        QVERIFY(!FindIecP1Crc(body + "\r\n"));
+        QVERIFY(!FindIecP1Crc(body + "1A"));
+    }
+    void telegramEnd_data()
+    {
+        QTest::addColumn<QByteArray>("capture");
+        QTest::addColumn<int>("length"); // -1: not complete
+        QTest::addColumn<QString>("check"); // "bcc", "crc", "-"
+        const QByteArray p1 = "/ABC5P1\r\n\r\n1.8.0(1*kWh)\r\n!";
+        const QByteArray crc =
+            QStringLiteral("%1").arg(IecP1Crc16(p1), 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+        const QByteArray mode = qvxsim::buildMeterAnswer("/XXX5METER", Data);
+        QTest::newRow("P1 with CRC") << p1 + crc + "\r\n/ABC" << int(p1.size() + 6) << "crc";
+        QTest::newRow("CRC line not ended yet") << p1 + crc << -1 << "-";
+        QTest::newRow("no CRC") << p1 + "\r\n" << int(p1.size() + 2) << "-";
+        QTest::newRow("data message") << mode + "/X" << int(mode.size()) << "bcc";
+        QTest::newRow("joined late: the first telegram's end is passed over")
+            << "kWh)\r\n!0000\r\n" + p1 << -1 << "-";
+        QTest::newRow("no start") << QByteArray("1.8.0(1)\r\n!\r\n") << -1 << "-";
+    }
+    void telegramEnd()
+    {
+        QFETCH(QByteArray, capture);
+        QFETCH(int, length);
+        QFETCH(QString, check);
+        const IecTelegramEnd end = FindIecTelegramEnd(capture);
+        QCOMPARE(end.complete ? int(end.length) : -1, length);
+        QCOMPARE(end.dataMessage ? QStringLiteral("bcc") : end.crc ? QStringLiteral("crc") : QStringLiteral("-"),
+                 check);
+        if (end.crc)
+            QVERIFY(end.crc->ok());
+    }
+
     void identificationAndAck_data()
     {
         QTest::addColumn<QByteArray>("capture");
