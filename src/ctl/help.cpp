@@ -26,11 +26,18 @@ extern const char *const Help = R"(Commands:
                          read a meter directly over IEC 62056-21 (serial only)
   iec listen [--json|--csv] [-o FILE]
                          capture a telegram a meter sends by itself (serial only)
+  check [--profile FILE] what the gateway holds, whether its meters deliver values
+                         and whether it is as the profile says (exit 1 when not)
+  report -o FILE [--technician NAME] [--customer NAME] [--site-name NAME]
+                         the commissioning report: PDF, HTML or JSON by -o's
+                         extension; --json without -o prints it
 
 Many gateways: --targets FILE runs the command on every target, one a line as
 LINK options ("--tcp 10.0.0.5 --unit 3"), optionally "--name NAME", # comments;
 -j N at once; results in the file's order with the reason of each failure.
-One link a line; the same gateway twice is refused (--allow-duplicates runs
+A line may also give name="Feeder 3" and profile=FILE (relative to the
+targets file), the site's own words for check and report; bad lines are named
+by number and nothing is sent.  One link a line; the same gateway twice is refused (--allow-duplicates runs
 them one after the other).  An output file is then a pattern with {name},
 {host}, {port}, {unit} (-o 'tables/{name}.txt'); two targets never write one
 file.  Without --name a target is named by its link: 10.0.0.5-502-u3.
@@ -93,6 +100,20 @@ extern const CommandHelp CommandHelps[] = {
                 "(--with-address) and the RTU line (--with-line, \"rtu\") are written last and\n"
                 "the tool follows them on a serial link.  A profile is at most 1 MiB; save writes it\n"
                 "whole or not at all, with --targets FILE is a pattern as for -o.\n"},
+    {"check", "qvxctl [LINK] check [--profile FILE]\nqvxctl --targets FILE check\n"
+              "Reads the gateway's settings, meter table and one set of values of each programmed\n"
+              "slot, compares it with the profile (with --targets each line's profile=) and counts\n"
+              "CRC errors.  One line (with --json one object) per gateway: state (answers, no\n"
+              "answer, error), firmware, settings in the words of \"Read settings \", meters\n"
+              "programmed and delivering, profile (none, matches, N differences), verdict.  Exit 1\n"
+              "when a gateway does not answer, differs from its profile, has a meter without\n"
+              "values or showed CRC errors.\n"},
+    {"report", "qvxctl [LINK] report -o FILE [--profile FILE] [--technician NAME] [--customer NAME]\n"
+               "qvxctl --targets FILE report -o FILE [...]\n"
+               "The commissioning report: a site summary, then per gateway its link, firmware,\n"
+               "settings, meter table with one value reading each and its checks with their\n"
+               "verdicts, and room for signatures.  -o FILE.pdf, .html or .json; --json without\n"
+               "-o prints the JSON.  The checks run as for check (TCP targets -j at once).\n"},
     {"iec", "qvxctl --serial PORT [--baud N] [--data-bits 7|8] [--parity P] iec readout ADDRESS\n"
             "        [--until-end] [--mode-c] [--start-300]\n"
             "Reads a meter on PORT: sends the sign-on for ADDRESS (\"\" for any meter) and captures\n"

@@ -4,6 +4,7 @@
 // file reads the options and hands the command to its runner: runner.* and
 // one cmd_*.cpp per command, targets.* for --targets.
 #include "core/input_text.h"
+#include "ctl/cmd_check.h"
 #include "ctl/cmd_iec.h"
 #include "ctl/ctl_common.h"
 #include "ctl/help.h"
@@ -11,6 +12,11 @@
 #include "ctl/targets.h"
 #include "gateway/gateway_client.h"
 #include "gateway/gateway_format.h"
+#include "gateway/site_file.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <memory>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -53,11 +59,54 @@ QStringList argumentsWithNumbers(const QStringList &args, const QStringList &val
     return options + QStringList{QStringLiteral("--")} + positional;
 }
 
+// A PDF report lays out pages with Qt Gui, which needs a QGuiApplication;
+// every other command runs on QCoreApplication (no display needed).
+bool writesPdf(int argc, char *argv[])
+{
+    bool report = false;
+    QString out;
+    for (int i = 1; i < argc; ++i) {
+        const QString a = QString::fromLocal8Bit(argv[i]);
+        report = report || a == QLatin1String("report");
+        if ((a == QLatin1String("-o") || a == QLatin1String("--output")) && i + 1 < argc)
+            out = QString::fromLocal8Bit(argv[i + 1]);
+        else if (a.startsWith(QLatin1String("--output=")))
+            out = a.mid(9);
+    }
+    return report && out.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+}
+
+// A target's check with the site file's name, line and link.
+GatewayCheck siteCheck(const QJsonObject &result, const Target &t)
+{
+    GatewayCheck c = result.contains(QLatin1String("state")) ? GatewayCheckFromJson(result) : GatewayCheck{};
+    if (!result.contains(QLatin1String("state"))) {
+        c.state = GatewayState::Error;
+        c.message = result.value(QLatin1String("error")).toString(QStringLiteral("the check did not run"));
+    }
+    c.gateway.line = t.line;
+    c.gateway.name = t.title;
+    c.gateway.profile = t.profile;
+    c.gateway.linkArgs = t.linkArgs;
+    c.gateway.link = t.link;
+    if (t.nameGiven)
+        c.gateway.fileName = t.name;
+    return c;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> application;
+    if (writesPdf(argc, argv)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("qvxctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QVX_VERSION_TEXT));
     installInterruptHandler();
@@ -118,6 +167,10 @@ int main(int argc, char *argv[])
         {{"mode-c"}, "iec readout: acknowledge and switch to the announced rate.", nullptr},
         {{"start-300"}, "iec readout: sign-on at 300 baud 7E1.", nullptr},
         {{"csv"}, "iec: one row per data set, separated by \";\" (Latin-1, CR LF).", nullptr},
+        {{"profile"}, "check, report: the gateway profile the gateway should follow.", "FILE"},
+        {{"technician"}, "report: the technician's name.", "NAME"},
+        {{"customer"}, "report: the customer.", "NAME"},
+        {{"site-name"}, "report: the site's name (the targets file's name).", "NAME"},
     };
     for (const Opt &o : opts)
         p.addOption(o.value ? QCommandLineOption(o.names, QLatin1String(o.help), QLatin1String(o.value))
@@ -127,9 +180,16 @@ int main(int argc, char *argv[])
     QCommandLineOption asTarget(QStringLiteral("as-target"), QString(), QStringLiteral("FORM"));
     asTarget.setFlags(QCommandLineOption::HiddenFromHelp);
     p.addOption(asTarget);
+    // A target's name and line in the site file, for its check.
+    QCommandLineOption titleOption(QStringLiteral("title"), QString(), QStringLiteral("NAME"));
+    titleOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    p.addOption(titleOption);
+    QCommandLineOption lineOption(QStringLiteral("line"), QString(), QStringLiteral("N"));
+    lineOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    p.addOption(lineOption);
 
     // Unknown options and bad values are usage errors; nothing is sent.
-    QStringList valueOptions{QStringLiteral("as-target")};
+    QStringList valueOptions{QStringLiteral("as-target"), QStringLiteral("title"), QStringLiteral("line")};
     for (const Opt &o : opts)
         if (o.value)
             valueOptions += o.names;
@@ -230,16 +290,63 @@ int main(int argc, char *argv[])
                     common << QStringLiteral("--") + QLatin1String(name);
             if (o.verbose)
                 common << QStringLiteral("-v");
+            // A site's check or report: each target's profile (relative to
+            // the file) is read and checked before anything is sent; the
+            // targets run check, and the report is made here.
+            const QString cmd = o.args.value(0);
+            const bool site = cmd == QLatin1String("check") || cmd == QLatin1String("report");
+            const QString siteFile = p.value(QStringLiteral("targets"));
+            QVector<QString> profiles(list.targets.size());
+            if (site) {
+                common = QStringList{QStringLiteral("check")};
+                if (p.isSet(QStringLiteral("retries")))
+                    common << QStringLiteral("--retries") << p.value(QStringLiteral("retries"));
+                if (p.isSet(QStringLiteral("echo")))
+                    common << QStringLiteral("--echo");
+                for (int i = 0; i < list.targets.size(); ++i) {
+                    const Target &t = list.targets.at(i);
+                    profiles[i] = t.profile.isEmpty() ? p.value(QStringLiteral("profile"))
+                                                      : SiteProfilePath(siteFile, t.profile);
+                    if (!profiles[i].isEmpty())
+                        loadCheckProfile(profiles[i]);
+                }
+            }
             QVector<QStringList> forward;
-            for (const Target &t : list.targets) {
+            for (int i = 0; i < list.targets.size(); ++i) {
+                const Target &t = list.targets.at(i);
                 QStringList a = common;
                 if (profileOut)
                     a[2] = expandOutputPattern(pattern, t);
                 if (metersOut)
                     a << QStringLiteral("--output") << expandOutputPattern(pattern, t);
+                if (site) {
+                    if (!profiles[i].isEmpty())
+                        a << QStringLiteral("--profile") << profiles[i];
+                    a << QStringLiteral("--title") << t.title << QStringLiteral("--line")
+                      << QString::number(t.line);
+                }
                 forward << a;
             }
-            return runTargets(o, forward, list.targets, jobs);
+            if (!site)
+                return runTargets(o, forward, list.targets, jobs);
+            QVector<QJsonObject> results;
+            const int rc = runTargets(o, forward, list.targets, jobs, &results);
+            if (rc == 130 || rc == ExitUsage)
+                return rc;
+            QList<GatewayCheck> checks;
+            for (int i = 0; i < list.targets.size(); ++i)
+                checks << siteCheck(results.value(i), list.targets.at(i));
+            bool allOk = true;
+            for (const GatewayCheck &c : checks)
+                allOk = allOk && c.ok();
+            if (cmd == QLatin1String("check")) {
+                for (const GatewayCheck &c : checks)
+                    printCheck(o, c);
+                return allOk ? ExitOk : ExitGateway;
+            }
+            SiteReport report = reportHead(o, QFileInfo(siteFile).completeBaseName());
+            report.gateways = checks;
+            return writeReport(o, report);
         }
         if (!p.isSet(QStringLiteral("tcp")) && !p.isSet(QStringLiteral("serial")))
             throw UsageError{QStringLiteral("no link: give --tcp HOST[:PORT] or --serial PORT")};

@@ -29,11 +29,15 @@ void Runner::validate()
         validateProfile();
     } else if (cmd == QLatin1String("scan")) {
         validateScan();
+    } else if (cmd == QLatin1String("check")) {
+        validateCheck();
+    } else if (cmd == QLatin1String("report")) {
+        validateReport();
     } else {
         throw UsageError{QStringLiteral("unknown command %1; see qvxctl --help").arg(quoteInput(cmd))};
     }
     // Only meters read writes to -o; anywhere else it would be ignored.
-    if (p.isSet(QStringLiteral("output")) &&
+    if (p.isSet(QStringLiteral("output")) && cmd != QLatin1String("report") && cmd != QLatin1String("check") &&
         !(cmd == QLatin1String("meters") && arg(1) == QLatin1String("read")))
         throw UsageError{QStringLiteral("-o: only meters read writes a file (profile save takes its FILE)")};
 }
@@ -53,6 +57,10 @@ int Runner::run()
         return valuesCmd();
     if (cmd == QLatin1String("profile"))
         return profileCmd();
+    if (cmd == QLatin1String("check"))
+        return checkCmd();
+    if (cmd == QLatin1String("report"))
+        return reportCmd();
     return scanCmd();
 }
 
@@ -107,7 +115,26 @@ int runOne(Options &o)
     });
     interruptWatch.start(100);
     try {
-        client.open(o.link);
+        const QString cmd = o.args.value(0);
+        if (cmd == QLatin1String("check") || cmd == QLatin1String("report")) {
+            // A gateway that cannot be reached is a check that says so.
+            try {
+                client.open(o.link);
+            } catch (const GatewayError &e) {
+                if (e.kind() != GatewayError::LinkFailed)
+                    throw;
+                const GatewayCheck c = unreachableCheck(o, e.message());
+                if (cmd == QLatin1String("check")) {
+                    printCheck(o, c);
+                    return ExitGateway;
+                }
+                SiteReport r = reportHead(o, linkName(o.link));
+                r.gateways << c;
+                return writeReport(o, r);
+            }
+        } else {
+            client.open(o.link);
+        }
         int rc = ExitOk;
         std::optional<UsageError> usage;
         GatewayJob::runSync(client, [&](GatewayClient &, GatewayJob &) {

@@ -2,6 +2,7 @@
 // run on an open GatewayClient.  Each command's code is a file of its own.
 #pragma once
 
+#include "ctl/cmd_check.h"
 #include "ctl/cmd_meters.h"
 #include "ctl/ctl_common.h"
 #include "gateway/gateway_client.h"
@@ -41,6 +42,12 @@ private:
     void validateValues();
     void validateProfile();
     void validateScan();
+    void validateCheck();
+    void validateReport();
+    void validateCheckProfile();
+    GatewayCheck runCheck();
+    int checkCmd();
+    int reportCmd();
     void flagsFor(bool &sixteen, bool &longObis);
     int readCmd();
     int writeCmd();
@@ -76,7 +83,11 @@ private:
     MeterFile m_file;
     bool m_dryRun = false;
     std::optional<GatewayProfile> m_profile;
+    CheckOptions m_check;
 };
+
+// One gateway's check as check prints it.
+void printCheck(const Options &o, const GatewayCheck &check);
 
 // Runs the command on one gateway; returns the exit status.
 int runOne(Options &o);

@@ -51,10 +51,13 @@ QString failureReason(int code, const QJsonArray &results, const QString &errTex
 
 } // namespace
 
-int runTargets(Options &o, const QVector<QStringList> &forward, const QVector<Target> &targets, int jobs)
+int runTargets(Options &o, const QVector<QStringList> &forward, const QVector<Target> &targets, int jobs,
+               QVector<QJsonObject> *collect)
 {
     int next = 0, done = 0, failed = 0, worst = ExitOk, printed = 0;
     QVector<std::optional<QString>> lines(targets.size());
+    if (collect)
+        *collect = QVector<QJsonObject>(targets.size());
     QEventLoop loop;
     QList<QProcess *> running;
     bool serialBusy = false;
@@ -63,7 +66,10 @@ int runTargets(Options &o, const QVector<QStringList> &forward, const QVector<Ta
     clock.start();
     auto flush = [&] {
         while (printed < lines.size() && lines.at(printed))
-            out(*lines.at(printed++));
+            if (!collect)
+                out(*lines.at(printed++));
+            else
+                ++printed;
     };
     std::function<void()> launch = [&] {
         while (next < targets.size() && running.size() < jobs && !g_interrupted) {
@@ -102,7 +108,12 @@ int runTargets(Options &o, const QVector<QStringList> &forward, const QVector<Ta
                               {QStringLiteral("error"), code == 0 ? QJsonValue() : QJsonValue(reason)}};
                 r.insert(QStringLiteral("result"),
                          results2.size() == 1 ? QJsonValue(results2.at(0)) : QJsonValue(results2));
-                lines[index] = o.json ? compact(r)
+                if (collect) {
+                    (*collect)[index] = results2.isEmpty() ? QJsonObject() : results2.at(0).toObject();
+                    lines[index] = QString();
+                }
+                if (!collect)
+                    lines[index] = o.json ? compact(r)
                                       : QStringLiteral("%1  %2%3")
                                             .arg(link.describe().leftJustified(40))
                                             .arg(code == 0 ? QStringLiteral("ok") : QStringLiteral("FAILED"))
@@ -139,7 +150,7 @@ int runTargets(Options &o, const QVector<QStringList> &forward, const QVector<Ta
         loop.exec();
     // After an interrupt the targets not run leave gaps; the rest still shows.
     for (; printed < lines.size(); ++printed)
-        if (lines.at(printed))
+        if (lines.at(printed) && !collect)
             out(*lines.at(printed));
     if (!o.quiet)
         err(QStringLiteral("%1 target(s): %2 ok, %3 failed, %4 not run, %5 s")

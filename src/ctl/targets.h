@@ -10,6 +10,9 @@ namespace qvx::ctl {
 // targets one after another, and never two on one connection at once.
 // Results are printed in the file's order: each as soon as those before it
 // are in.
-int runTargets(Options &o, const QVector<QStringList> &forward, const QVector<Target> &targets, int jobs);
+// With collect, each target's result object (its first JSON line, empty for
+// none) is kept there in the file's order instead of printed.
+int runTargets(Options &o, const QVector<QStringList> &forward, const QVector<Target> &targets, int jobs,
+               QVector<QJsonObject> *collect = nullptr);
 
 } // namespace qvx::ctl

@@ -323,6 +323,8 @@ QByteArray GatewayClient::transactOnce(const ModbusRequest &request, bool &lost)
                                         ? QString()
                                         : QStringLiteral(": ") + ExceptionLine(check.exceptionCode)));
     }
+    if (check.failure == ReplyFailure::Crc)
+        ++m_crcErrors;
     if (!check.pass)
         throw GatewayError(GatewayError::NoAnswer,
                            QStringLiteral("bad reply (%1): %2%3")

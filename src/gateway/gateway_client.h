@@ -87,6 +87,8 @@ public:
     void setRetryLimit(int n) { m_retryLimit = qMax(0, n); }
     int retryLimit() const { return m_retryLimit; }
     int retries() const { return m_retries; }
+    // Replies that failed their CRC check since open (sent again or not).
+    int crcErrors() const { return m_crcErrors; }
     // Sets the retry limit for as long as it lives (a probe whose silence is
     // the normal answer, a loop that has its own deadline).
     class RetryLimit {
@@ -156,6 +158,7 @@ private:
     int m_requests = 0;
     int m_retryLimit = 2;
     int m_retries = 0;
+    int m_crcErrors = 0;
     int m_lastReplyBytes = 0;
     bool m_lastStartsWithRequest = false;
     // How the advice to drop echoes is put: the command line's option, or

@@ -26,10 +26,38 @@ QString dotted(const std::array<uint8_t, 4> &a)
 
 const char *const ParityNames[] = {"even", "odd", "none"};
 
-// Splits a target line into words; no quoting is needed for LINK options.
-QStringList words(const QString &line)
+// Splits a target line into words at white space.  A double-quoted run
+// belongs to its word without its quotes (name="Feeder 3"), and "#" outside
+// quotes starts a comment.  False for a quote left open.
+bool words(const QString &line, QStringList &out)
 {
-    return line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    QString word;
+    bool inWord = false, quoted = false;
+    for (const QChar c : line) {
+        if (quoted) {
+            if (c == QLatin1Char('"'))
+                quoted = false;
+            else
+                word += c;
+            continue;
+        }
+        if (c == QLatin1Char('#'))
+            break;
+        if (c == QLatin1Char('"')) {
+            quoted = inWord = true;
+        } else if (c.isSpace()) {
+            if (inWord)
+                out << word;
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord && !quoted)
+        out << word;
+    return !quoted;
 }
 
 bool readOctets(const QJsonValue &v, std::array<uint8_t, 4> &out)
@@ -158,18 +186,17 @@ QString portFileName(const QString &port)
 
 } // namespace
 
-TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults, bool allowDuplicates)
+TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults, bool allowDuplicates,
+                           QStringList *allErrors)
 {
     TargetList list;
+    QVector<Target> good;
     const QStringList lines = QString::fromLatin1(bytes).split(QLatin1Char('\n'));
     QHash<QString, int> gatewayLines, nameLines;
     for (int n = 0; n < lines.size(); ++n) {
-        QString line = lines.at(n);
-        const int hash = line.indexOf(QLatin1Char('#'));
-        if (hash >= 0)
-            line.truncate(hash);
-        const QStringList w = words(line);
-        if (w.isEmpty())
+        QStringList w;
+        const bool closed = words(lines.at(n), w);
+        if (w.isEmpty() && closed)
             continue;
         Target target;
         target.line = n + 1;
@@ -178,16 +205,51 @@ TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults,
         link.tcp = false;
         link.host.clear();
         link.serialPort.clear();
+        // The first error ends a targets file; a site file has every bad
+        // line named, so the others are looked at too.
         auto fail = [&](const QString &what) {
-            list.targets.clear();
-            list.error = QStringLiteral("line %1: %2").arg(n + 1).arg(what);
-            return list;
+            const QString e = QStringLiteral("line %1: %2").arg(n + 1).arg(what);
+            if (!list.error)
+                list.error = e;
+            if (allErrors)
+                *allErrors << e;
+            return allErrors != nullptr;
         };
+        if (!closed) {
+            if (fail(QStringLiteral("a quote (\") is not closed")))
+                continue;
+            break;
+        }
         QSet<QString> given;
-        for (int i = 0; i < w.size(); ++i) {
+        bool bad = false;
+        for (int i = 0; i < w.size() && !bad; ++i) {
             QString name = w.at(i);
-            if (!name.startsWith(QLatin1String("--")))
-                return fail(QStringLiteral("%1 is not an option").arg(quoteInput(name)));
+            // The site's own words: a name as people call the gateway and
+            // the profile it should follow.
+            const bool titleWord = name.startsWith(QLatin1String("name="));
+            if (titleWord || name.startsWith(QLatin1String("profile="))) {
+                const QString key = titleWord ? QStringLiteral("name=") : QStringLiteral("profile=");
+                const QString value = name.mid(key.size());
+                if (given.contains(key)) {
+                    bad = true;
+                    fail(QStringLiteral("%1 given twice").arg(key));
+                } else if (value.isEmpty() || value.size() > 200) {
+                    bad = true;
+                    fail(QStringLiteral("%1 needs a value of 1 to 200 characters").arg(key));
+                } else if (titleWord) {
+                    target.title = value;
+                } else {
+                    target.profile = value;
+                }
+                given.insert(key);
+                continue;
+            }
+            if (!name.startsWith(QLatin1String("--"))) {
+                bad = true;
+                fail(QStringLiteral("%1 is not an option").arg(quoteInput(name)));
+                break;
+            }
+            const QString written = name;
             name = name.mid(2);
             QString value;
             const int eq = name.indexOf(QLatin1Char('='));
@@ -197,34 +259,63 @@ TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults,
             } else if (i + 1 < w.size()) {
                 value = w.at(++i);
             } else {
-                return fail(QStringLiteral("--%1 needs a value").arg(cutInput(name)));
+                bad = true;
+                fail(QStringLiteral("--%1 needs a value").arg(cutInput(name)));
+                break;
             }
             // A second value would silently replace the first.
-            if (given.contains(name))
-                return fail(QStringLiteral("--%1 given twice").arg(cutInput(name)));
+            if (given.contains(name)) {
+                bad = true;
+                fail(QStringLiteral("--%1 given twice").arg(cutInput(name)));
+                break;
+            }
             given.insert(name);
-            if (given.contains(QStringLiteral("tcp")) && given.contains(QStringLiteral("serial")))
-                return fail(QStringLiteral("--tcp and --serial: give one link"));
+            if (given.contains(QStringLiteral("tcp")) && given.contains(QStringLiteral("serial"))) {
+                bad = true;
+                fail(QStringLiteral("--tcp and --serial: give one link"));
+                break;
+            }
             if (name == QLatin1String("name")) {
-                if (!validTargetName(value))
-                    return fail(QStringLiteral("--name %1: letters, digits, \".\", \"-\" and \"_\", "
-                                               "at most 64, not starting with \".\"")
-                                    .arg(quoteInput(value)));
+                if (!validTargetName(value)) {
+                    bad = true;
+                    fail(QStringLiteral("--name %1: letters, digits, \".\", \"-\" and \"_\", "
+                                        "at most 64, not starting with \".\"")
+                             .arg(quoteInput(value)));
+                    break;
+                }
                 target.name = value;
+                target.nameGiven = true;
                 continue;
             }
-            if (const std::optional<QString> e = applyLinkOption(link, name, value))
-                return fail(*e);
+            if (const std::optional<QString> e = applyLinkOption(link, name, value)) {
+                bad = true;
+                fail(*e);
+                break;
+            }
+            target.linkArgs << written;
+            if (eq < 0)
+                target.linkArgs << value;
         }
-        if (!link.tcp && link.serialPort.isEmpty())
-            return fail(QStringLiteral("no --tcp or --serial"));
+        if (bad) {
+            if (allErrors)
+                continue;
+            break;
+        }
+        if (!link.tcp && link.serialPort.isEmpty()) {
+            if (fail(QStringLiteral("no --tcp or --serial")))
+                continue;
+            break;
+        }
         const QString key = gatewayKey(link);
         if (const auto earlier = gatewayLines.constFind(key); earlier != gatewayLines.cend()) {
-            if (!allowDuplicates)
-                return fail(QStringLiteral("the same gateway as line %1 (%2); --allow-duplicates runs "
-                                           "them one after the other")
-                                .arg(*earlier)
-                                .arg(link.describe()));
+            if (!allowDuplicates) {
+                if (fail(QStringLiteral("the same gateway as line %1 (%2); --allow-duplicates runs "
+                                        "them one after the other")
+                             .arg(*earlier)
+                             .arg(link.describe())))
+                    continue;
+                break;
+            }
         } else {
             gatewayLines.insert(key, target.line);
         }
@@ -235,11 +326,17 @@ TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults,
             if (nameLines.contains(target.name))
                 target.name += QStringLiteral("-line%1").arg(target.line);
         }
-        if (const auto earlier = nameLines.constFind(target.name); earlier != nameLines.cend())
-            return fail(QStringLiteral("name \"%1\" is already line %2's").arg(target.name).arg(*earlier));
+        if (const auto earlier = nameLines.constFind(target.name); earlier != nameLines.cend()) {
+            if (fail(QStringLiteral("name \"%1\" is already line %2's").arg(target.name).arg(*earlier)))
+                continue;
+            break;
+        }
         nameLines.insert(target.name, target.line);
-        list.targets.append(target);
+        good.append(target);
     }
+    if (list.error)
+        return list;
+    list.targets = good;
     if (list.targets.isEmpty())
         list.error = QStringLiteral("no targets (only blank lines and comments)");
     return list;

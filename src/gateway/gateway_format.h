@@ -48,10 +48,22 @@ std::optional<QString> applyLinkOption(GatewayLink &link, const QString &name, c
 // lines are skipped.  Each target starts from defaults.  "--name NAME" gives
 // the target the name its output files are made from (letters, digits, ".",
 // "-" and "_", unique in the file); without it the name comes from the link.
+// A site file is the same format: a line may also give name="Feeder 3" (the
+// name people know the gateway by; quoted when it holds spaces, it cannot
+// hold a double quote) and profile=FILE (the gateway profile it should
+// follow, relative to the file).  Words are split at white space outside
+// double quotes; "#" outside quotes starts a comment.
 struct Target {
     GatewayLink link;
     QString name;
     int line = 0; // in the file, from 1
+    // --name was given (else name comes from the link).
+    bool nameGiven = false;
+    // name= and profile= as written; empty when the line has none.
+    QString title;
+    QString profile;
+    // The LINK options as written, without --name.
+    QStringList linkArgs;
 };
 struct TargetList {
     QVector<Target> targets;
@@ -62,8 +74,10 @@ struct TargetList {
 // A line that names both --tcp and --serial, an option given twice, or a
 // target that reaches the same gateway (gatewayKey) as an earlier line is an
 // error, the last unless allowDuplicates; a file without targets is one.
+// With allErrors every bad line is named there ("line N: what"), not only
+// the first.
 TargetList parseTargetFile(const QByteArray &bytes, const GatewayLink &defaults,
-                           bool allowDuplicates = false);
+                           bool allowDuplicates = false, QStringList *allErrors = nullptr);
 
 // The gateway a link reaches: the TCP address or the serial port, and the
 // unit.  Two targets with one key are the same gateway.

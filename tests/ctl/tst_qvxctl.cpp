@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -1085,6 +1086,133 @@ private slots:
         QCOMPARE(ctl(at19200 + QStringList{"profile", "diff", file, "--with-line"}).code, 0);
     }
 
+    // A site of six gateways: four over TCP, one stopped, one on a serial
+    // line.  One differs from its profile in a setting, one has a meter that
+    // delivers no values.  check shows each state and exits 1; the report
+    // holds every gateway's verdict as PDF (read back with pdftotext and
+    // rendered with pdftoppm), HTML and JSON.
+    void siteCheckAndReport()
+    {
+        Simulator site;
+        const QString pty = dir.filePath("ttySite");
+        QVERIFY(site.start({"--tcp", "127.0.0.1:0", "--fleet", "4", "--pty", pty}));
+        QCOMPARE(site.ports.size(), 4);
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString stopped = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+        probe.close();
+        const QString p0 = dir.filePath("site0.json"), p1 = dir.filePath("site1.json");
+        QCOMPARE(ctl({"--tcp", site.tcp(0), "-q", "profile", "save", p0}).code, 0);
+        QCOMPARE(ctl({"--tcp", site.tcp(1), "-q", "profile", "save", p1}).code, 0);
+        // The differing one: its readout period changed after its profile was saved.
+        QCOMPARE(ctl({"--tcp", site.tcp(1), "-q", "write", "100", "30"}).code, 0);
+        // Slot 2 of the third asks its meter for codes the meter does not have.
+        QFile meters(dir.filePath("silent.json"));
+        QVERIFY(meters.open(QIODevice::WriteOnly));
+        meters.write(R"({"slots":[{"slot":2,"id":"87654321","obis":["99.1.0","99.2.0"]}]})");
+        meters.close();
+        QCOMPARE(ctl({"--tcp", site.tcp(2), "-q", "meters", "write", meters.fileName()}).code, 0);
+        QFile file(dir.filePath("north.site"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("# Site North\n"
+                                  "name=\"Feeder 1\" profile=site0.json --tcp %1\n"
+                                  "name=\"Feeder 2\" profile=site1.json --tcp %2\n\n"
+                                  "name=\"Silent meter\" --tcp %3\n"
+                                  "name=Plain --tcp %4\n"
+                                  "name=\"Stopped one\" --tcp %5\n"
+                                  "name=\"On the line\" profile=site0.json --serial %6 --timeout 300\n")
+                       .arg(site.tcp(0), site.tcp(1), site.tcp(2), site.tcp(3), stopped, pty)
+                       .toLatin1());
+        file.close();
+
+        const Run check = ctl({"--targets", file.fileName(), "-j", "4", "--json", "check"});
+        QCOMPARE(check.code, 1);
+        const QList<QByteArray> lines = check.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 6);
+        const QStringList names{"Feeder 1", "Feeder 2", "Silent meter", "Plain", "Stopped one", "On the line"};
+        const QStringList states{"answers", "answers", "answers", "answers", "no answer", "answers"};
+        const QStringList profiles{"matches", "1 difference", "none", "none", "none", "matches"};
+        const QStringList verdicts{"ok", "profile: 1 difference", "1 meter delivers no values", "ok", "no answer",
+                                   "ok"};
+        for (int i = 0; i < 6; ++i) {
+            const QJsonObject o = QJsonDocument::fromJson(lines.at(i)).object();
+            QCOMPARE(o.value("name").toString(), names.at(i));
+            QCOMPARE(o.value("state").toString(), states.at(i));
+            QCOMPARE(o.value("profile").toString(), profiles.at(i));
+            QCOMPARE(o.value("verdict").toString(), verdicts.at(i));
+        }
+        const QJsonObject silent = QJsonDocument::fromJson(lines.at(2)).object();
+        QCOMPARE(silent.value("programmed").toInt(), 2);
+        QCOMPARE(silent.value("delivering").toInt(), 1);
+        const QJsonObject first = QJsonDocument::fromJson(lines.at(0)).object();
+        QVERIFY(first.value("settings").toArray().contains(QJsonValue("IEC readout interval: 15 minutes")));
+        const QJsonObject slot1 = first.value("slots").toArray().at(0).toObject();
+        QCOMPARE(slot1.value("codes").toArray().at(0).toObject().value("name").toString(),
+                 QStringLiteral("Active energy import (+A), total [kWh]"));
+        QVERIFY(QJsonDocument::fromJson(lines.at(1)).object().value("differences").toArray().at(0).toString()
+                    .startsWith("readout_minutes"));
+        // One gateway by its LINK options alone.
+        QCOMPARE(ctl({"--tcp", site.tcp(0), "check", "--profile", p0}).code, 0);
+
+        const QString pdf = dir.filePath("north.pdf"), html = dir.filePath("north.html");
+        const Run report = ctl({"--targets", file.fileName(), "-j", "4", "report", "-o", pdf, "--technician",
+                                "Jo Field", "--customer", "North Power"});
+        QVERIFY2(report.code == 1, report.err.constData());
+        QProcess text;
+        text.start("pdftotext", {"-layout", pdf, "-"});
+        QVERIFY(text.waitForFinished(30000));
+        // The PDF sets "fi" and "ff" as ligatures; pdftotext hands them back as one character.
+        const QString words = QString::fromUtf8(text.readAllStandardOutput())
+                                  .replace(QChar(0xFB01), QLatin1String("fi"))
+                                  .replace(QChar(0xFB00), QLatin1String("ff"))
+                                  .simplified();
+        for (const char *w : {"Site summary", "6 gateway(s): 5 answer", "Jo Field", "North Power", "Feeder 2",
+                              "Profile matches (1 difference)", "FAIL", "PASS", "Every programmed meter delivers values (1 of 2)", "Stopped one", "Signatures",
+                              "Meters (1 of 32 slots programmed)"})
+            QVERIFY2(words.contains(QLatin1String(w)), w);
+        QProcess render;
+        render.start("pdftoppm", {"-png", "-r", "40", "-f", "1", "-l", "1", pdf, dir.filePath("page")});
+        QVERIFY(render.waitForFinished(30000));
+        QCOMPARE(render.exitCode(), 0);
+        QVERIFY(QFile::exists(dir.filePath("page-1.png")) || QFile::exists(dir.filePath("page-01.png")));
+
+        QCOMPARE(ctl({"--targets", file.fileName(), "-j", "4", "report", "-o", html}).code, 1);
+        QFile h(html);
+        QVERIFY(h.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(h.readAll().replace("<!DOCTYPE html>", "").replace("&", "&amp;"));
+        QStringList verdictCells;
+        bool inVerdict = false;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isStartElement() && xml.name() == QLatin1String("td"))
+                inVerdict = xml.attributes().hasAttribute("class");
+            else if (xml.isCharacters() && inVerdict && !xml.isWhitespace())
+                verdictCells << xml.text().toString();
+            else if (xml.isEndElement())
+                inVerdict = false;
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(verdictCells.mid(0, 6), verdicts);
+
+        const Run json = ctl({"--targets", file.fileName(), "-j", "4", "--json", "report"});
+        QCOMPARE(json.code, 1);
+        QCOMPARE(json.json().value("summary").toObject().value("ok").toInt(), 3);
+        QCOMPARE(json.json().value("gateways").toArray().size(), 6);
+    }
+
+    // Bad site lines are refused with their numbers before anything is sent.
+    void badSiteLinesRefused()
+    {
+        QFile file(dir.filePath("bad.site"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("name=\"A\" --tcp %1\nname=\"open --tcp %1\n").arg(sim.tcp(0)).toLatin1());
+        file.close();
+        const Run r = ctl({"--targets", file.fileName(), "-v", "check"});
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains("line 2: a quote (\") is not closed"), r.err.constData());
+        QVERIFY(!r.err.contains(" > "));
+        QVERIFY(r.out.isEmpty());
+    }
 private:
     Simulator sim;
     QTemporaryDir dir;
