@@ -257,6 +257,31 @@ private slots:
         QCOMPARE(r.tab->capturedBytes(), telegram);
         QCOMPARE(r.tab->memoReadout()->lineText(3), QStringLiteral("0-0:1.0.0(240310093000W)\r"));
     }
+
+    // The simulator's meter pushing a P1 telegram every second, heard on
+    // the port of its own.
+    void listenToTheSimulatorsPush()
+    {
+        Rig r;
+        qvxsim::MeterOptions o;
+        o.pushSeconds = 1;
+        o.style.p1Crc = true;
+        qvxsim::MeterLink meter(r.device, o);
+        QVERIFY(meter.openPty());
+        r.useOwnPort(meter.slavePath(), QStringLiteral("9600"));
+        r.child<QCheckBox>("CheckBox_listenOnly")->setChecked(true);
+        r.click("Button4");
+        QVERIFY2(QTest::qWaitFor([&] {
+                     for (const QString &l : r.log)
+                         if (l.contains(QStringLiteral("CRC OK")))
+                             return true;
+                     return false;
+                 }, 15000),
+                 qPrintable(r.log.join('\n')));
+        QTRY_VERIFY_WITH_TIMEOUT(!r.tab->ownPortRun().running(), 5000);
+        QVERIFY(r.tab->capturedBytes().contains('!'));
+        QCOMPARE(meter.answers(), 0);
+    }
 };
 
 QTEST_MAIN(TstReadoutPorts)
