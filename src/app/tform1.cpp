@@ -59,6 +59,16 @@ QString withSeparator(const QString &dir)
     return abs.endsWith(QLatin1Char('/')) ? abs : abs + QLatin1Char('/');
 }
 
+// Every key the window reads and writes: the file's own, then the readout
+// port's section.
+std::vector<SettingKey> allSettingKeys(const QString &programDir)
+{
+    std::vector<SettingKey> keys = settingKeys(programDir);
+    for (SettingKey &k : readoutPortKeys())
+        keys.push_back(std::move(k));
+    return keys;
+}
+
 QString loadedKey(const SettingKey &k)
 {
     return k.section + QLatin1Char('/') + k.key;
@@ -68,6 +78,13 @@ QString loadedKey(const SettingKey &k)
 void putIntoControl(QWidget *w, const SettingKey &key, const QString &value)
 {
     if (auto *combo = qobject_cast<QComboBox *>(w)) {
+        // A choice kept as its position (the readout's port): out of range
+        // gives the nearest item.
+        if (key.kind == SettingKind::Integer) {
+            const qint64 n = iniToInteger(value).value_or(0);
+            combo->setCurrentIndex(static_cast<int>(std::clamp<qint64>(n, 0, qMax(0, combo->count() - 1))));
+            return;
+        }
         // A combo box shows whatever the file holds, even a text not in its list.
         if (combo->isEditable()) {
             combo->setCurrentText(value);
@@ -92,10 +109,10 @@ void putIntoControl(QWidget *w, const SettingKey &key, const QString &value)
 
 // The value a control holds, as the settings file keeps it; nothing when the
 // control is of a kind the file does not know.
-std::optional<QString> takeFromControl(QWidget *w)
+std::optional<QString> takeFromControl(QWidget *w, const SettingKey &key)
 {
     if (auto *combo = qobject_cast<QComboBox *>(w))
-        return combo->currentText();
+        return key.kind == SettingKind::Integer ? QString::number(combo->currentIndex()) : combo->currentText();
     if (auto *check = qobject_cast<QCheckBox *>(w))
         return check->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
     if (auto *spin = qobject_cast<QSpinBox *>(w))
@@ -317,7 +334,7 @@ void TForm1::readSettings()
     IniFile ini;
     ini.load(settingsFilePath());
     m_loaded.clear();
-    for (const SettingKey &k : settingKeys(m_session.ProgramDir)) {
+    for (const SettingKey &k : allSettingKeys(m_session.ProgramDir)) {
         const QString value = ini.contains(k.section, k.key)
                                   ? normalizedSetting(k, ini.value(k.section, k.key))
                                   : k.defaultValue;
@@ -337,12 +354,23 @@ void TForm1::writeSettings()
     // kept: start from the file as it is now.
     IniFile ini;
     ini.load(settingsFilePath());
-    for (const SettingKey &k : settingKeys(m_session.ProgramDir)) {
+    // The readout port's section goes into a file only once it holds
+    // something other than the defaults: a file shared with a tool that
+    // knows no such section is written back as it was.
+    const std::vector<SettingKey> readoutKeys = readoutPortKeys();
+    bool readoutSection = ini.sections().contains(readoutKeys.front().section, Qt::CaseInsensitive);
+    for (const SettingKey &k : readoutKeys)
+        if (auto *w = findChild<QWidget *>(k.control))
+            if (const auto taken = takeFromControl(w, k); taken && *taken != k.defaultValue)
+                readoutSection = true;
+    for (const SettingKey &k : allSettingKeys(m_session.ProgramDir)) {
+        if (!readoutSection && k.section == readoutKeys.front().section)
+            continue;
         QString value = m_loaded.value(loadedKey(k), k.defaultValue);
         if (k.control.isEmpty()) {
             value = m_session.WorkDir;
         } else if (auto *w = findChild<QWidget *>(k.control)) {
-            if (const auto taken = takeFromControl(w))
+            if (const auto taken = takeFromControl(w, k))
                 value = *taken;
         }
         ini.setValue(k.section, k.key, value);

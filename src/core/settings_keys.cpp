@@ -35,6 +35,19 @@ std::vector<SettingKey> settingKeys(const QString &programDir)
     };
 }
 
+std::vector<SettingKey> readoutPortKeys()
+{
+    const QString section = QStringLiteral("Readout port");
+    using K = SettingKind;
+    return {
+        {section, "Port", K::Integer, "0", "Combo_readoutPort"},
+        {section, "Name", K::Text, "COM2", "Combo_readoutPortName"},
+        {section, "Speed", K::Text, "9600", "Combo_readoutSpeed"},
+        {section, "Parity", K::Text, "Even", "Combo_readoutParity"},
+        {section, "DB", K::Text, "7", "Combo_readoutDataBits"},
+    };
+}
+
 QString settingsFilePath(const QString &programDir, const QString &programFilePath)
 {
     return programDir + QFileInfo(programFilePath).completeBaseName() + QStringLiteral(".ini");

@@ -26,6 +26,14 @@ inline constexpr int SettingValueMaxLength = 2047;
 // The fourteen keys; "Dir" defaults to programDir.
 std::vector<SettingKey> settingKeys(const QString &programDir);
 
+// The readout tab's port of its own, in a section of its own ("Readout
+// port") read and written after the keys above: which port the readout uses
+// (0 the Modbus serial port, 1 its own), and its own port's name, rate,
+// parity and data bits (an optical head's 9600 7E1).  A file without the
+// section, written by an older version or another program, gives these
+// defaults.
+std::vector<SettingKey> readoutPortKeys();
+
 // The settings file: the program file's path with its extension replaced by
 // ".ini", placed in programDir (which ends in a separator).
 QString settingsFilePath(const QString &programDir, const QString &programFilePath);

@@ -17,8 +17,13 @@
 #include "transport/session.h"
 #include "widgets/named_button.h"
 #include "widgets/status_panel.h"
+#include "iec/data_sets_window.h"
+#include "iec/iec_datasets.h"
+#include "transport/port_name.h"
+#include "core/errors.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QMenu>
 #include <QHBoxLayout>
@@ -53,10 +58,13 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
       m_gridIEC(new StringGrid(3, 2, this)), m_timerDirectRead(new ReplyTimer(CaptureMs, this)),
       m_untilEnd(new QCheckBox(QStringLiteral("Until end of message"), this)),
       m_modeC(new QCheckBox(QStringLiteral("Acknowledge (mode C)"), this)),
-      m_start300(new QCheckBox(QStringLiteral("Start at 300 baud"), this)), m_popupIEC(new QMenu(this)),
+      m_start300(new QCheckBox(QStringLiteral("Start at 300 baud"), this)),
+      m_listen(new QCheckBox(QStringLiteral("Listen only (meter sends by itself)"), this)),
+      m_portChoice(new QComboBox(this)), m_ownName(new QComboBox(this)), m_ownSpeed(new QComboBox(this)),
+      m_ownParity(new QComboBox(this)), m_ownDataBits(new QComboBox(this)), m_popupIEC(new QMenu(this)),
       m_stop(namedButton("Button_stopReadout", QStringLiteral("Stop readout"), this)),
       m_progress(new StatusPanel(QStringLiteral("Readout progress"), 170, this)),
-      m_lineLabel(new QLabel(this)), m_waitingLabel(new QLabel(this)), m_run(session.comm2())
+      m_lineLabel(new QLabel(this)), m_waitingLabel(new QLabel(this)), m_run(session.comm2()), m_ownComm(this), m_ownRun(m_ownComm)
 {
     m_untilEnd->setObjectName(QStringLiteral("CheckBox_untilEnd"));
     m_untilEnd->setToolTip(QStringLiteral("Capture until ETX and the block check character, until no byte "
@@ -67,11 +75,52 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     m_start300->setObjectName(QStringLiteral("CheckBox_start300"));
     m_start300->setToolTip(QStringLiteral("Send the sign-on at 300 baud, 7 data bits, even parity (optical "
                                           "probe)"));
-    connect(&m_run, &IecReadoutRun::logLine, &m_session, &Session::log);
+    m_listen->setObjectName(QStringLiteral("CheckBox_listenOnly"));
+    m_listen->setToolTip(QStringLiteral("Send nothing: capture what the meter sends by itself (a push "
+                                        "meter's telegram, P1 port) until its end, a quiet line or 5 minutes"));
+    // A meter that pushes is not signed on: those ways of starting do not apply.
+    connect(m_listen, &QCheckBox::toggled, this, [this](bool on) {
+        for (QCheckBox *box : {m_untilEnd, m_modeC, m_start300})
+            box->setEnabled(!on);
+        updateLineLabel();
+    });
     m_progress->setObjectName(QStringLiteral("StatusPanelReadout"));
     m_progress->hide();
-    connect(&m_run, &IecReadoutRun::progress, this, &ReadoutTab::showProgress);
-    connect(&m_run, &IecReadoutRun::finished, this, &ReadoutTab::readoutFinished);
+    for (IecReadoutRun *run : {&m_run, &m_ownRun}) {
+        connect(run, &IecReadoutRun::logLine, &m_session, &Session::log);
+        connect(run, &IecReadoutRun::progress, this, &ReadoutTab::showProgress);
+        connect(run, &IecReadoutRun::finished, this, &ReadoutTab::readoutFinished);
+    }
+    connect(&m_ownComm, &Comm2::rxChar, this, &ReadoutTab::ownPortReceived);
+    connect(&m_ownComm, &Comm2::deviceLost, this, &ReadoutTab::ownPortLost);
+
+    // The port: the Modbus serial port (the Settings tab's), or one of its own.
+    m_portChoice->setObjectName(QStringLiteral("Combo_readoutPort"));
+    m_portChoice->addItems({QStringLiteral("the Modbus serial port"), QStringLiteral("a port of its own")});
+    m_portChoice->setToolTip(QStringLiteral("A port of its own (an optical head on a second adapter) leaves "
+                                            "the Modbus port to the gateway: both work at the same time"));
+    m_ownName->setObjectName(QStringLiteral("Combo_readoutPortName"));
+    m_ownName->setEditable(true);
+    m_ownName->addItems(standardPortNames());
+    m_ownName->addItems(Comm2::systemPortNames());
+    m_ownName->setCurrentText(QStringLiteral("COM2"));
+    m_ownName->setMinimumContentsLength(10);
+    m_ownName->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_ownSpeed->setObjectName(QStringLiteral("Combo_readoutSpeed"));
+    m_ownSpeed->setEditable(true);
+    for (const qint32 rate : StandardBaudRates)
+        m_ownSpeed->addItem(QString::number(rate));
+    m_ownSpeed->setCurrentText(QStringLiteral("9600"));
+    m_ownParity->setObjectName(QStringLiteral("Combo_readoutParity"));
+    m_ownParity->addItems({QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd"),
+                           QStringLiteral("Mark"), QStringLiteral("Space")});
+    m_ownParity->setCurrentText(QStringLiteral("Even"));
+    m_ownDataBits->setObjectName(QStringLiteral("Combo_readoutDataBits"));
+    m_ownDataBits->addItems({QStringLiteral("7"), QStringLiteral("8")});
+    for (QComboBox *box : {m_portChoice, m_ownName, m_ownSpeed, m_ownParity, m_ownDataBits}) {
+        connect(box, &QComboBox::currentTextChanged, this, &ReadoutTab::updateLineLabel);
+        connect(box, &QComboBox::currentIndexChanged, this, &ReadoutTab::updatePortBoxes);
+    }
     m_stop->setEnabled(false);
     // Says why it is disabled as much as what it does.
     m_stop->setToolTip(QStringLiteral("Ends a running readout (available while one runs)"));
@@ -129,6 +178,9 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     QAction *copyCodes = m_popupIEC->addAction(QStringLiteral("Copy codes to meter slot..."));
     copyCodes->setObjectName(QStringLiteral("CopyCodesToMeterSlot"));
     connect(copyCodes, &QAction::triggered, this, &ReadoutTab::CopyCodesToMeterSlotClick);
+    QAction *dataSets = m_popupIEC->addAction(QStringLiteral("Data sets..."));
+    dataSets->setObjectName(QStringLiteral("DataSets"));
+    connect(dataSets, &QAction::triggered, this, &ReadoutTab::DataSetsClick);
     m_gridIEC->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_gridIEC, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_popupIEC->popup(m_gridIEC->viewport()->mapToGlobal(pos)); });
@@ -164,11 +216,34 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     addressRow->addWidget(readout);
     addressRow->addWidget(m_stop);
     addressRow->addStretch(1);
-    auto *optionRow = new QHBoxLayout;
-    optionRow->addWidget(m_untilEnd);
-    optionRow->addWidget(m_modeC);
-    optionRow->addWidget(m_start300);
-    optionRow->addStretch(1);
+    // Two by two: four captions side by side do not fit the tab's left part
+    // at the window's size.
+    auto *optionRow = new QGridLayout;
+    optionRow->addWidget(m_untilEnd, 0, 0);
+    optionRow->addWidget(m_modeC, 0, 1);
+    optionRow->addWidget(m_start300, 1, 0);
+    optionRow->addWidget(m_listen, 1, 1);
+    optionRow->setColumnStretch(2, 1);
+
+    auto captioned = [this](const QString &caption, QWidget *box) {
+        auto *label = new QLabel(caption, this);
+        label->setBuddy(box);
+        box->setAccessibleName(caption.chopped(1));
+        return label;
+    };
+    auto *portRow = new QHBoxLayout;
+    portRow->addWidget(captioned(QStringLiteral("Port:"), m_portChoice));
+    portRow->addWidget(m_portChoice);
+    portRow->addWidget(captioned(QStringLiteral("Name:"), m_ownName));
+    portRow->addWidget(m_ownName, 1);
+    auto *ownLineRow = new QHBoxLayout;
+    ownLineRow->addWidget(captioned(QStringLiteral("Rate:"), m_ownSpeed));
+    ownLineRow->addWidget(m_ownSpeed);
+    ownLineRow->addWidget(captioned(QStringLiteral("Parity:"), m_ownParity));
+    ownLineRow->addWidget(m_ownParity);
+    ownLineRow->addWidget(captioned(QStringLiteral("Data bits:"), m_ownDataBits));
+    ownLineRow->addWidget(m_ownDataBits);
+    ownLineRow->addStretch(1);
 
     auto *memoButtons = new QHBoxLayout;
     memoButtons->addWidget(clear);
@@ -183,6 +258,8 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     auto *left = new QVBoxLayout;
     left->addLayout(intro);
     left->addLayout(addressRow);
+    left->addLayout(portRow);
+    left->addLayout(ownLineRow);
     left->addWidget(m_lineLabel);
     left->addWidget(m_waitingLabel);
     left->addLayout(optionRow);
@@ -200,6 +277,33 @@ ReadoutTab::ReadoutTab(Session &session, QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->addLayout(left, 3);
     layout->addLayout(right, 2);
+    updatePortBoxes();
+}
+
+bool ReadoutTab::usesOwnPort() const
+{
+    return m_portChoice->currentIndex() == 1;
+}
+
+QString ReadoutTab::ownPortName() const
+{
+    return m_ownName->currentText();
+}
+
+Comm2::LineSettings ReadoutTab::ownPortLine() const
+{
+    return lineSettingsFromTexts(m_ownSpeed->currentText(), m_ownParity->currentText(),
+                                 m_ownDataBits->currentText(), QStringLiteral("1"));
+}
+
+void ReadoutTab::updatePortBoxes()
+{
+    // The choice stays while a readout runs on one of the ports; the own
+    // port's boxes apply only when it is chosen.
+    const bool running = m_run.running() || m_ownRun.running();
+    m_portChoice->setEnabled(!running);
+    for (QWidget *box : std::initializer_list<QWidget *>{m_ownName, m_ownSpeed, m_ownParity, m_ownDataBits})
+        box->setEnabled(usesOwnPort() && !running);
 }
 
 void ReadoutTab::setSerialPanel(SerialPanel *panel)
@@ -249,11 +353,15 @@ QString ReadoutTab::readoutLineText(const QString &port, const Comm2::LineSettin
 
 QString ReadoutTab::usedPort() const
 {
+    if (usesOwnPort())
+        return ownPortName();
     return m_serial ? m_serial->portName() : m_session.comm2().devicePath();
 }
 
 Comm2::LineSettings ReadoutTab::usedLine() const
 {
+    if (usesOwnPort())
+        return ownPortLine();
     // An open port keeps the line it was opened with, whatever the boxes
     // that stay enabled show meanwhile.
     return m_serial && !m_session.SerialPortOpen ? m_serial->lineSettings()
@@ -262,12 +370,18 @@ Comm2::LineSettings ReadoutTab::usedLine() const
 
 void ReadoutTab::updateLineLabel()
 {
-    const QString text =
-        readoutLineText(usedPort(), usedLine(), m_modeC->isChecked(), m_start300->isChecked());
+    const bool listen = m_listen->isChecked();
+    QString text = readoutLineText(usedPort(), usedLine(), m_modeC->isChecked() && !listen,
+                                   m_start300->isChecked() && !listen);
+    if (listen)
+        text += QStringLiteral(", listening only");
     m_lineLabel->setText(text);
-    m_lineLabel->setToolTip(QStringLiteral("The readout uses %1: change the port and line on the "
-                                           "\"Settings\" tab")
-                                .arg(text));
+    m_lineLabel->setToolTip(usesOwnPort() ? QStringLiteral("The readout uses %1: its own port, set under "
+                                                           "\"Port:\" on this tab")
+                                                .arg(text)
+                                          : QStringLiteral("The readout uses %1: change the port and line "
+                                                           "on the \"Settings\" tab")
+                                                .arg(text));
 }
 
 void ReadoutTab::showProgress(qint64 bytes, int seconds)
@@ -303,23 +417,33 @@ void ReadoutTab::Button4Click()
 
 void ReadoutTab::startReadout()
 {
-    if (m_session.TransportMode == TransportModeKind::Tcp) {
+    const bool own = usesOwnPort();
+    // A readout going on keeps its port: the choice is locked meanwhile.
+    if (own && !m_ownRun.running() && !openOwnPort()) {
+        m_session.log(QStringLiteral("Unable to open serial port, quitting..."));
+        return;
+    }
+    // With a port of its own the Modbus link, serial or TCP, is not touched.
+    if (!own && m_session.TransportMode == TransportModeKind::Tcp) {
         m_session.log(QStringLiteral("Please disconnect TCP connection first to avoid confusions!"));
         return;
     }
     // The toggle reports its own failure (the error box); the refusal below
     // follows it, so the operator learns that nothing was sent.
-    if (!m_session.SerialPortOpen && m_serial)
+    if (!own && !m_session.SerialPortOpen && m_serial)
         guard([this] { m_serial->TogglePort(); }, this);
-    if (!m_session.SerialPortOpen) {
+    if (!own && !m_session.SerialPortOpen) {
         m_session.log(QStringLiteral("Unable to open serial port, quitting..."));
         return;
     }
     IecReadoutRun::Options options;
     options.address = m_address->text();
-    options.untilEnd = m_untilEnd->isChecked();
-    options.acknowledge = m_modeC->isChecked();
-    options.start300 = m_start300->isChecked();
+    options.listenOnly = m_listen->isChecked();
+    // Listening runs to the end of the telegram, as a readout to the end of
+    // the message does; nothing is sent, so nothing is acknowledged.
+    options.untilEnd = m_untilEnd->isChecked() || options.listenOnly;
+    options.acknowledge = m_modeC->isChecked() && !options.listenOnly;
+    options.start300 = m_start300->isChecked() && !options.listenOnly;
     m_stoppedByOperator = false;
     if (options.untilEnd)
         m_window.invalidate();
@@ -327,8 +451,9 @@ void ReadoutTab::startReadout()
         m_window.start();
     // The run purges the port and writes the sign-on.  No receive event is
     // handled between this write and the flag: both run in this handler.
+    m_active = own ? &m_ownRun : &m_run;
     try {
-        m_run.start(options);
+        m_active->start(options);
     } catch (...) {
         // A press inside a run whose sign-on could not be written: that run
         // has ended without its end, and the line is free again.
@@ -337,15 +462,27 @@ void ReadoutTab::startReadout()
             m_stop->setEnabled(false);
             emit serialLineTaken(false);
         }
+        if (own && !m_ownRun.running()) {
+            m_ownCapture = false;
+            closeOwnPort();
+        }
+        updatePortBoxes();
         throw;
     }
     m_stop->setEnabled(true);
-    if (!m_lineTaken) {
-        m_lineTaken = true;
-        emit serialLineTaken(true);
+    updatePortBoxes();
+    if (own) {
+        // The Modbus port, its receive buffer and its periodic reads are
+        // left alone: the meter's bytes come on the port of its own.
+        m_ownCapture = true;
+    } else {
+        if (!m_lineTaken) {
+            m_lineTaken = true;
+            emit serialLineTaken(true);
+        }
+        m_session.ReadoutCaptureActive = true;
+        m_session.RxBuffer.clear();
     }
-    m_session.ReadoutCaptureActive = true;
-    m_session.RxBuffer.clear();
     if (options.untilEnd) {
         // The run ends itself; the ten-second window does not apply.
         m_timerDirectRead->disable();
@@ -359,19 +496,78 @@ void ReadoutTab::startReadout()
 void ReadoutTab::Timer_directReadTimer()
 {
     m_timerDirectRead->disable();
-    m_session.ReadoutCaptureActive = false;
-    m_run.stop();
+    if (m_active == &m_run)
+        m_session.ReadoutCaptureActive = false;
+    else
+        m_ownCapture = false;
+    activeRun().stop();
+}
+
+bool ReadoutTab::openOwnPort()
+{
+    if (m_ownComm.isOpen())
+        return true;
+    const QString name = ownPortName();
+    const QString path = serialDevicePath(name);
+    m_ownComm.setDevicePath(path);
+    const PortOpenFailure failure = m_ownComm.probeOpen();
+    if (failure != PortOpenFailure::None) {
+        m_session.log(QStringLiteral("Readout port %1: %2").arg(name, portOpenFailureText(failure)));
+        return false;
+    }
+    m_ownComm.setLineSettings(ownPortLine());
+    try {
+        m_ownComm.open();
+    } catch (const QvxError &e) {
+        m_session.log(QStringLiteral("Readout port %1: %2").arg(name, e.message()));
+        return false;
+    }
+    m_session.log(QStringLiteral("Readout port %1 opened, %2").arg(name, lineText(ownPortLine())));
+    return true;
+}
+
+void ReadoutTab::closeOwnPort()
+{
+    if (!m_ownComm.isOpen())
+        return;
+    m_ownComm.close();
+    m_session.log(QStringLiteral("Readout port %1 closed").arg(ownPortName()));
+}
+
+void ReadoutTab::ownPortReceived()
+{
+    for (qint64 waiting = m_ownComm.bytesWaiting(); waiting > 0; waiting = m_ownComm.bytesWaiting()) {
+        const QByteArray chunk = m_ownComm.read(qMin<qint64>(waiting, 1024));
+        if (chunk.isEmpty())
+            break;
+        if (m_ownCapture)
+            captureFromLine(chunk);
+    }
+}
+
+void ReadoutTab::ownPortLost(const QString &reason)
+{
+    guard(
+        [this, &reason] {
+            m_session.log(QStringLiteral("Readout port %1 lost: %2").arg(ownPortName(), reason));
+            m_ownCapture = false;
+            if (m_ownRun.running())
+                m_ownRun.stop();
+            else
+                closeOwnPort();
+        },
+        this);
 }
 
 void ReadoutTab::ButtonStopReadoutClick()
 {
     guard(
         [this] {
-            if (!m_run.running())
+            if (!activeRun().running())
                 return;
-            m_session.log(QStringLiteral("Readout stopped (%1 bytes)").arg(m_run.capture().size()));
+            m_session.log(QStringLiteral("Readout stopped (%1 bytes)").arg(activeRun().capture().size()));
             m_stoppedByOperator = true;
-            m_run.stop();
+            activeRun().stop();
         },
         this);
 }
@@ -380,7 +576,16 @@ void ReadoutTab::readoutFinished()
 {
     m_stop->setEnabled(false);
     m_timerDirectRead->disable();
-    m_session.ReadoutCaptureActive = false;
+    if (m_active == &m_ownRun) {
+        m_ownCapture = false;
+        // The head is free for other programs between readouts.
+        closeOwnPort();
+    } else {
+        m_session.ReadoutCaptureActive = false;
+    }
+    updatePortBoxes();
+    if (m_dataSets && m_dataSets->isVisible())
+        m_dataSets->showCapture(m_captured);
     m_progress->hide();
     m_progress->setPanelText(QString());
     m_window.invalidate();
@@ -389,7 +594,7 @@ void ReadoutTab::readoutFinished()
         emit serialLineTaken(false);
     }
     // Silence is the commonest first failure: wrong port, rate or framing.
-    if (m_run.capture().isEmpty() && !m_stoppedByOperator) {
+    if (activeRun().capture().isEmpty() && !m_stoppedByOperator) {
         const Comm2::LineSettings line = usedLine();
         m_session.notify(QStringLiteral("The meter did not answer: check the port (%1), the rate (%2 baud) "
                                         "and 7 data bits with even parity (now %3)")
@@ -413,8 +618,28 @@ void ReadoutTab::captureBytes(const QByteArray &bytes)
 {
     if (!m_session.ReadoutCaptureActive)
         return;
+    captureFromLine(bytes);
+}
+
+void ReadoutTab::captureFromLine(const QByteArray &bytes)
+{
     m_memo->capture(bytes, ReadoutLineIndex);
-    m_run.feed(bytes);
+    m_captured += bytes;
+    activeRun().feed(bytes);
+}
+
+void ReadoutTab::DataSetsClick()
+{
+    guard(
+        [this] {
+            if (!m_dataSets)
+                m_dataSets = new DataSetsWindow(m_session, this);
+            m_dataSets->showCapture(m_captured);
+            m_dataSets->show();
+            m_dataSets->raise();
+            m_dataSets->activateWindow();
+        },
+        this);
 }
 
 void ReadoutTab::CopyCodesToMeterSlotClick()
@@ -429,29 +654,45 @@ void ReadoutTab::CopyCodesToMeterSlotClick()
                 if (index.row() > 0)
                     rows.append(index.row());
             std::sort(rows.begin(), rows.end());
-            if (rows.isEmpty())
-                for (int r = 1; r < grid.rowCount(); ++r)
-                    rows.append(r);
+
+            // Every data set of the text, however many a line holds (a heat
+            // meter's one long line), from the data set reader rather than
+            // from "Parse", which keeps the first of a line only.
+            QByteArray text;
+            for (const QByteArray &line : m_memo->store().all())
+                text += line + '\n';
+            const IecDataBlock block = ParseIecDataSets(text);
 
             // The meter's ID: its address (0.0.0), else its serial number
-            // (C.1.0), from the whole table.
+            // (C.1.0).
             QString id;
             for (const std::array<int, 3> wanted : {std::array{0, 0, 0}, std::array{96, 1, 0}}) {
-                for (int r = 1; r < grid.rowCount() && id.isEmpty(); ++r) {
-                    const auto code = ParseObisCode(grid.cell(0, r));
-                    if (code && code->c == wanted[0] && code->d == wanted[1] && code->e == wanted[2])
-                        id = grid.cell(1, r).trimmed();
+                for (const IecDataSet &set : block.sets) {
+                    const auto code = ParseObisCode(set.code);
+                    if (code && code->c == wanted[0] && code->d == wanted[1] && code->e == wanted[2] &&
+                        !set.groups.isEmpty())
+                        id = set.groups.first().value.trimmed();
+                    if (!id.isEmpty())
+                        break;
                 }
                 if (!id.isEmpty())
                     break;
             }
 
             const bool longObis = m_metersTab->checkLongObis()->isChecked();
+            // The selected rows' codes, else those of every data set; a long
+            // code keeps its medium and channel for long OBIS.
+            QStringList texts;
+            if (!rows.isEmpty()) {
+                for (int r : rows)
+                    if (!grid.cell(0, r).trimmed().isEmpty() || !grid.cell(1, r).isEmpty())
+                        texts.append(grid.cell(0, r));
+            } else {
+                for (const IecDataSet &set : block.sets)
+                    texts.append(longObis ? set.address : set.code);
+            }
             QStringList codes, skipped;
-            for (int r : rows) {
-                const QString text = grid.cell(0, r);
-                if (text.trimmed().isEmpty() && grid.cell(1, r).isEmpty())
-                    continue;
+            for (const QString &text : texts) {
                 const std::optional<QString> code = ObisForMeterSlot(text, longObis);
                 if (code && codes.size() < ObisListRows)
                     codes.append(*code);
@@ -498,7 +739,10 @@ void ReadoutTab::Button5Click()
     guard(
         [this] {
             m_memo->clear();
+            m_captured.clear();
             ReadoutLineIndex = 0;
+            if (m_dataSets && m_dataSets->isVisible())
+                m_dataSets->showCapture(m_captured);
         },
         this);
 }

@@ -14,6 +14,18 @@
 // optical probe.  The table's codes can be copied into a meter slot of the
 // meter tab.
 //
+// The readout can run on a port of its own ("Port:" "a port of its own",
+// with its own name, rate, parity and data bits): an optical head on a
+// second adapter, read while the Modbus port stays with the gateway.  That
+// port is opened for the readout and closed at its end; its bytes never
+// reach the Modbus receive buffer, and the Modbus port's bytes never reach
+// the readout, so periodic value reads go on meanwhile.  "Listen only"
+// sends nothing and captures what a pushing meter sends by itself.
+//
+// "Data sets..." on the table's pop-up menu shows every data set of the
+// bytes captured since the last Clear (not the edited text), with its
+// further values, in a window of its own.
+//
 // The tab says what it will do and what happened: a label under "Readout"
 // names the port and line the readout will use, the status bar panel counts
 // the ten-second window down (or shows bytes and seconds until the end of
@@ -27,6 +39,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -34,6 +47,7 @@ class QPushButton;
 
 namespace qvx {
 
+class DataSetsWindow;
 class MetersTab;
 class ReadoutView;
 class ReplyTimer;
@@ -66,8 +80,19 @@ public:
     StringGrid *gridIEC() const { return m_gridIEC; }
     ReadoutView *memoReadout() const { return m_memo; }
     ReplyTimer &timerDirectRead() const { return *m_timerDirectRead; }
+    // The run on the Modbus serial port, and the one on the port of its own.
     IecReadoutRun &readoutRun() { return m_run; }
+    IecReadoutRun &ownPortRun() { return m_ownRun; }
     QMenu *popupIEC() const { return m_popupIEC; }
+    // Every byte captured since the last Clear, on either port, as it came.
+    const QByteArray &capturedBytes() const { return m_captured; }
+    // The window "Data sets..." opens; nullptr until it was first opened.
+    DataSetsWindow *dataSetsWindow() const { return m_dataSets; }
+    // True when "Port:" chooses the port of its own.
+    bool usesOwnPort() const;
+    // The port of its own as its boxes describe it (one stop bit).
+    QString ownPortName() const;
+    Comm2::LineSettings ownPortLine() const;
 
     // The sign-on request for a meter address: "/?" address "!" CR LF.
     static QByteArray signOnRequest(const QString &address);
@@ -90,9 +115,12 @@ public slots:
     void BitBtn21Click();         // Save the table as CSV
     // The bytes of one serial receive event; ignored unless a capture runs.
     void captureBytes(const QByteArray &bytes);
-    // "Copy codes to meter slot...": the selected rows' codes (all rows when
-    // none is selected) and the meter ID into a slot chosen in a dialog.
+    // "Copy codes to meter slot...": the selected rows' codes (when none is
+    // selected, those of every data set of the text, however many a line
+    // holds) and the meter ID into a slot chosen in a dialog.
     void CopyCodesToMeterSlotClick();
+    // "Data sets...": the window with every data set of the capture.
+    void DataSetsClick();
     // "Stop readout": ends a running readout now.
     void ButtonStopReadoutClick();
     // A periodic value read waits for the end of the readout (or no longer).
@@ -104,6 +132,19 @@ signals:
 
 private:
     void startReadout();
+    // Opens the port of its own for a readout; false, with its log lines,
+    // when it cannot be opened.
+    bool openOwnPort();
+    void closeOwnPort();
+    // Receive event and loss of the port of its own.
+    void ownPortReceived();
+    void ownPortLost(const QString &reason);
+    // The run of the readout going on or last started.
+    IecReadoutRun &activeRun() { return *m_active; }
+    // The port boxes follow the choice and a running readout.
+    void updatePortBoxes();
+    // The bytes of one receive event, from whichever port the readout uses.
+    void captureFromLine(const QByteArray &bytes);
     void readoutFinished();
     void showProgress(qint64 bytes, int seconds);
     // The port and line a readout started now would use.
@@ -121,6 +162,12 @@ private:
     QCheckBox *m_untilEnd;
     QCheckBox *m_modeC;
     QCheckBox *m_start300;
+    QCheckBox *m_listen;
+    QComboBox *m_portChoice;
+    QComboBox *m_ownName;
+    QComboBox *m_ownSpeed;
+    QComboBox *m_ownParity;
+    QComboBox *m_ownDataBits;
     QMenu *m_popupIEC;
     QPushButton *m_stop;
     StatusPanel *m_progress;
@@ -128,6 +175,15 @@ private:
     QLabel *m_waitingLabel;
     bool m_lineTaken = false;
     IecReadoutRun m_run;
+    // The port of its own and its run; the port is open only while a
+    // readout runs on it.
+    Comm2 m_ownComm;
+    IecReadoutRun m_ownRun;
+    IecReadoutRun *m_active = &m_run;
+    // Set while a readout captures from the port of its own.
+    bool m_ownCapture = false;
+    QByteArray m_captured;
+    DataSetsWindow *m_dataSets = nullptr;
     // Since the ten-second window opened; invalid while the readout runs to
     // the end of the message.
     QElapsedTimer m_window;
