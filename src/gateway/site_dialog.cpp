@@ -272,7 +272,7 @@ bool SiteDialog::openSite(const QString &path)
     m_table->setRowCount(int(m_rows.size()));
     for (int r = 0; r < m_rows.size(); ++r)
         showRow(r);
-    m_table->resizeColumnsToContents();
+    fitColumns();
     setWindowTitle(QStringLiteral("%1 - %2").arg(Caption, QFileInfo(path).fileName()));
     m_status->setText(QStringLiteral("%1 gateways in %2").arg(m_rows.size()).arg(QFileInfo(path).fileName()));
     reportFileDone(m_session, FileAction::Read, bytes.count('\n'), path);
@@ -453,6 +453,7 @@ void SiteDialog::pump()
                                                .arg(m_batchTotal);
         logLine(text);
         m_status->setText(text);
+        fitColumns();
         setRunning(false);
         const auto done = std::move(m_batchDone);
         m_batchDone = nullptr;
@@ -786,7 +787,17 @@ void SiteDialog::showRow(int r)
             m_table->setItem(r, c, item);
         }
         item->setText(cells.at(c));
+        item->setToolTip(cells.at(c)); // the whole text where the column cuts it off
     }
+}
+
+void SiteDialog::fitColumns()
+{
+    // As wide as their texts, but a long firmware identification or error
+    // does not push the verdicts out of sight.
+    m_table->resizeColumnsToContents();
+    for (int c = 0; c < Columns - 1; ++c)
+        m_table->setColumnWidth(c, qMin(m_table->columnWidth(c), 200));
 }
 
 void SiteDialog::CancelClick()
@@ -916,11 +927,23 @@ void SiteDialog::ReportClick()
 void SiteDialog::writeReport(const QString &path)
 {
     m_lastFolder = QFileInfo(path).absolutePath();
-    const QString html = reportHtml();
-    const bool pdf = path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+    const QString site = m_path.isEmpty() ? QStringLiteral("(not saved)") : QFileInfo(m_path).fileName();
+    QString error;
+    if (!writeReportFile(path, reportHtml(m_rows, site, m_technician->text(), m_customer->text()), &error)) {
+        logLine(QStringLiteral("can not write the report %1: %2").arg(path, error));
+        reportFileFailure(m_session, path, false, error);
+        return;
+    }
+    logLine(QStringLiteral("report of %1 gateway(s) written to %2").arg(m_rows.size()).arg(path));
+    reportFileDone(m_session, FileAction::Saved, 0, path);
+}
+
+bool SiteDialog::writeReportFile(const QString &path, const QString &html, QString *error)
+{
     QSaveFile file(path);
     bool written = file.open(QIODevice::WriteOnly);
-    if (written && pdf) {
+    if (written && path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+        // Qt's own PDF writer, straight into the file that is committed whole.
         QPdfWriter writer(&file);
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
@@ -934,22 +957,20 @@ void SiteDialog::writeReport(const QString &path)
         written = file.write(bytes) == bytes.size();
     }
     written = written && file.flush() && file.commit();
-    if (!written) {
-        logLine(QStringLiteral("can not write the report %1: %2").arg(path, file.errorString()));
-        reportFileFailure(m_session, path, false, file.errorString());
-        return;
-    }
-    logLine(QStringLiteral("report of %1 gateway(s) written to %2").arg(m_rows.size()).arg(path));
-    reportFileDone(m_session, FileAction::Saved, 0, path);
+    if (!written)
+        *error = file.errorString();
+    return written;
 }
 
-QString SiteDialog::reportHtml() const
+QString SiteDialog::reportHtml(const QVector<Row> &rows, const QString &site, const QString &technician,
+                               const QString &customer)
 {
     auto esc = [](const QString &t) { return t.toHtmlEscaped(); };
+    auto blank = [&](const QString &t) { return t.isEmpty() ? QStringLiteral("______________________________") : esc(t); };
     auto verdict = [](bool ok) { return ok ? QStringLiteral("passed") : QStringLiteral("FAILED"); };
     int answering = 0, asProfile = 0, delivering = 0;
     QString summary, body;
-    for (const Row &row : m_rows) {
+    for (const Row &row : rows) {
         const GatewayLink &l = row.gateway.link;
         const std::optional<GatewayCheck> &c = row.check;
         const bool answers = c.has_value();
@@ -1014,17 +1035,16 @@ QString SiteDialog::reportHtml() const
         body += QStringLiteral("</table><p>Values read %1</p>")
                     .arg(c->readAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     }
-    const int n = int(m_rows.size());
+    const int n = int(rows.size());
     return QStringLiteral("<html><head><meta charset=\"iso-8859-1\"><title>Commissioning report</title></head><body>"
                           "<h1>Commissioning report</h1>"
                           "<p>Site: %1<br>Date: %2<br>Tool: qvxtool %3<br>Technician: %4<br>Customer: %5</p>"
                           "<p>%6 gateways: %7 answer, %8 as their profile says, %9 with every meter delivering values.</p>"
                           "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\"><tr><th>Gateway</th><th>Link</th>"
                           "<th>State</th><th>Profile</th><th>Meters delivering values</th></tr>")
-               .arg(esc(m_path.isEmpty() ? QStringLiteral("(not saved)") : QFileInfo(m_path).fileName()),
+               .arg(esc(site),
                     QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
-                    QStringLiteral(QVX_VERSION_TEXT), esc(m_technician->text()),
-                    esc(m_customer->text()))
+                    QStringLiteral(QVX_VERSION_TEXT), blank(technician), blank(customer))
                .arg(n)
                .arg(answering)
                .arg(asProfile)

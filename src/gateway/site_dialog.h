@@ -59,6 +59,14 @@ public:
     bool running() const { return !m_running.isEmpty() || !m_queue.isEmpty() || m_settling; }
     const QString &sitePath() const { return m_path; }
 
+    // The commissioning report: a site summary first, then each gateway's
+    // checks, settings, meter table and values; empty technician or
+    // customer fields are left as lines to fill in by hand.
+    static QString reportHtml(const QVector<Row> &rows, const QString &site, const QString &technician,
+                              const QString &customer);
+    // As PDF when path ends in ".pdf", else as HTML; whole or not at all.
+    static bool writeReportFile(const QString &path, const QString &html, QString *error);
+
     // Opens the site file at path (as "Open site..." does once a file is chosen).
     bool openSite(const QString &path);
     void addGateway(const SiteGateway &gateway);
@@ -111,6 +119,7 @@ private:
     void rowStep(int row, const QString &what);
     void showRow(int row);
     void showOverall();
+    void fitColumns();
     void setRunning(bool running);
     QVector<int> selectedRows() const;
     std::optional<GatewayProfile> profileFor(int row, QString *error) const;
@@ -118,9 +127,7 @@ private:
     void askAndApply(const QVector<int> &rows);
     void takeScanHits();
     void writeReport(const QString &path);
-    // The commissioning report: a site summary first, then each gateway's
-    // checks, settings, meter table and values.
-    QString reportHtml() const;
+
 
     Session &m_session;
     QWidget *m_window;

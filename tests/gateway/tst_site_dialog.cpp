@@ -395,7 +395,7 @@ private slots:
         QVERIFY(r.openSite());
         QVERIFY(r.run("Butt_siteCheckAll"));
         r.dialog->show();
-        r.dialog->resize(1100, 420);
+        r.dialog->resize(1400, 440);
         QVERIFY(qvxtest::saveAtSizes(r.dialog, out, QStringLiteral("site")));
         r.child<QLineEdit>("Edit_siteTechnician")->setText(QStringLiteral("A. Technician"));
         r.child<QLineEdit>("Edit_siteCustomer")->setText(QStringLiteral("Substation North"));
