@@ -5,12 +5,14 @@
 // the window's serial port reaches.
 #include "common/screenshots.h"
 #include "common/window_rig.h"
+#include "gateway/find_device_dialog.h"
 #include "gateway/site_dialog.h"
 #include "sim/pty_link.h"
 #include "sim/rtu_server.h"
 
 #include <QAccessible>
 #include <QAction>
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -281,6 +283,23 @@ private slots:
         r.click("Butt_siteUse");
         QCOMPARE(r.child<QLineEdit>("Edit_remoteIP")->text(), QStringLiteral("10.0.0.13"));
         QCOMPARE(r.child<QSpinBox>("UDmodbusAddress")->value(), 3);
+    }
+
+    // "Add from scan..." takes every unit "Find device..." finds on the
+    // window's serial line with "Find all".
+    void addFromScan()
+    {
+        Rig r;
+        r.click("Butt_siteScan");
+        auto *find = r.child<FindDeviceDialog>("FindDeviceDialog");
+        QVERIFY(r.child<QCheckBox>("Check_findAll")->isChecked());
+        find->preset({9600}, {QStringLiteral("even")}, 1, 3);
+        r.click("Butt_findStart");
+        QTRY_VERIFY_WITH_TIMEOUT(!find->running(), WaitMs);
+        QCOMPARE(r.dialog->rows().size(), 2);
+        QCOMPARE(r.dialog->rows().at(1).gateway.link.unit, 2);
+        QCOMPARE(r.dialog->rows().at(1).gateway.link.serialPort, r.channel.slavePath());
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Site: added")) >= 0);
     }
 
     // The report holds every gateway's verdicts: as PDF (its text and its
