@@ -239,6 +239,30 @@ private slots:
         QVERIFY(r.portOpen());
     }
 
+    // Over TCP Cancel reaches the threads' clients: each request in flight
+    // ends, no gateway is read to its end.
+    void cancelOverTcp()
+    {
+        Rig r;
+        for (TcpGateway &g : r.tcp)
+            g.server->setFaults({.delayMs = 200});
+        r.writeSite(r.siteText());
+        QVERIFY(r.openSite());
+        bool once = false;
+        QObject::connect(&r.session(), &Session::logLine, r.dialog, [&](const QString &l) {
+            if (l == QStringLiteral("Site: Matches: reading slot 2") && !std::exchange(once, true))
+                QTimer::singleShot(0, r.child<QAbstractButton>("Butt_siteCancel"), &QAbstractButton::click);
+        });
+        QVERIFY(r.run("Butt_siteCheckAll"));
+        QVERIFY(once);
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Site: Matches: cancelled")) >= 0);
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Site: Matches: reading slot 32")) < 0);
+        QCOMPARE(r.cell(0, State), QStringLiteral("not checked"));
+        const int frames = r.tcp[0].frames;
+        QTest::qWait(500);
+        QCOMPARE(r.tcp[0].frames, frames);
+    }
+
     // A site file with bad lines is refused with their numbers; nothing is sent.
     void badLinesRefused()
     {
