@@ -102,9 +102,17 @@ SiteDialog::SiteDialog(Session &session, QWidget *window)
     m_use = namedButton("Butt_siteUse", QStringLiteral("Use"), this);
     m_report = namedButton("Butt_siteReport", QStringLiteral("Report..."), this);
     m_cancel = namedButton("Butt_siteCancel", QStringLiteral("Cancel"), this);
-    m_use->setToolTip(QStringLiteral("Puts the selected gateway's link and unit into the window's fields"));
+    // Each says what it waits for while it is disabled.
+    m_save->setToolTip(QStringLiteral("Saves the site's gateways, comments kept (once the site has one)"));
+    m_checkAll->setToolTip(QStringLiteral("Reads every gateway of the site (once it has one)"));
+    m_checkSelected->setToolTip(QStringLiteral("Reads the selected gateways (once one is selected)"));
+    m_use->setToolTip(QStringLiteral("Puts the selected gateway's link and unit into the window's fields "
+                                     "(once one is selected)"));
     m_apply->setToolTip(QStringLiteral("Writes what differs from each selected gateway's profile, after one "
-                                       "question, and reads it back"));
+                                       "question, and reads it back (once one is selected)"));
+    m_report->setToolTip(QStringLiteral("Writes the commissioning report as PDF or HTML (once the site has a "
+                                        "gateway)"));
+    m_cancel->setToolTip(QStringLiteral("Ends the requests in flight (while a check or apply runs)"));
 
     m_technician = new QLineEdit(this);
     m_technician->setObjectName(QStringLiteral("Edit_siteTechnician"));
