@@ -24,6 +24,7 @@
 #include "monitor/value_trends_window.h"
 #include "gateway/gateway_format.h"
 #include "gateway/profile_dialog.h"
+#include "gateway/site_dialog.h"
 #include "widgets/serial_panel.h"
 #include "widgets/status_panel.h"
 
@@ -251,6 +252,14 @@ void TForm1::buildMenu()
     QAction *profile =
         m_tools->addAction(QStringLiteral("Gateway profile..."), this, &TForm1::GatewayProfile1Click);
     profile->setObjectName(QStringLiteral("GatewayProfile1"));
+    // The whole site: made with the window (after the link fields, which it
+    // finds by name) and kept, so an opened site stays between visits.
+    auto *site = new SiteDialog(m_session, this);
+    site->hide();
+    QAction *siteAction =
+        m_tools->addAction(QStringLiteral("Site..."), this, [site, showWindow] { showWindow(site); });
+    siteAction->setObjectName(QStringLiteral("Site1"));
+    connect(this, &TForm1::closed, site, &SiteDialog::CancelClick);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));

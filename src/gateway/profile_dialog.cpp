@@ -2,6 +2,7 @@
 
 #include "gateway/gateway_runners.h"
 #include "gateway/link_fields.h"
+#include "gateway/site_dialog.h"
 #include "meters/meter_codec.h"
 #include "meters/meters_tab.h"
 #include "transport/session.h"
@@ -78,6 +79,9 @@ GatewayProfileDialog::GatewayProfileDialog(Session &session, MetersTab &meters, 
     m_loadMeters =
         namedButton("Butt_profileLoadMeters", QStringLiteral("Load meter table into the meter tab"), this);
     m_cancel = namedButton("Butt_profileCancel", QStringLiteral("Cancel"), this);
+    m_report = namedButton("Butt_profileReport", QStringLiteral("Report..."), this);
+    m_report->setToolTip(QStringLiteral("Checks the connected gateway (against the open profile, if any) and "
+                                        "writes its commissioning report"));
     m_network =
         new QCheckBox(QStringLiteral("Network block (IP address, gateway, mask, TCP idle time)"), this);
     m_network->setObjectName(QStringLiteral("Check_profileNetwork"));
@@ -112,6 +116,7 @@ GatewayProfileDialog::GatewayProfileDialog(Session &session, MetersTab &meters, 
     files->addWidget(m_open);
     files->addWidget(m_save);
     files->addWidget(m_loadMeters);
+    files->addWidget(m_report);
     files->addStretch(1);
     auto *gateway = new QHBoxLayout;
     gateway->addWidget(m_compare);
@@ -140,6 +145,7 @@ GatewayProfileDialog::GatewayProfileDialog(Session &session, MetersTab &meters, 
     connect(m_apply, &QPushButton::clicked, this, &GatewayProfileDialog::ApplyClick);
     connect(m_loadMeters, &QPushButton::clicked, this, &GatewayProfileDialog::LoadMetersClick);
     connect(m_cancel, &QPushButton::clicked, this, &GatewayProfileDialog::CancelClick);
+    connect(m_report, &QPushButton::clicked, this, &GatewayProfileDialog::ReportClick);
 
     setRunning(false);
     resize(760, 620);
@@ -175,6 +181,7 @@ void GatewayProfileDialog::setRunning(bool running)
     m_apply->setEnabled(!running && m_profile);
     m_loadMeters->setEnabled(!running && m_profile);
     m_cancel->setEnabled(running);
+    m_report->setEnabled(!running);
 }
 
 void GatewayProfileDialog::step(int done, int total, const QString &what)
@@ -396,6 +403,44 @@ QString GatewayProfileDialog::applyQuestion(const ProfileWritePlan &plan)
     else
         text += QStringLiteral("\n\nThe unit address and the RTU line stay as they are.");
     return text + QStringLiteral("\n\nWrite to the gateway now?");
+}
+
+void GatewayProfileDialog::ReportClick()
+{
+    if (running())
+        return;
+    const QString path = dialogs().saveFileName(
+        this, {QStringLiteral("Write commissioning report"), m_lastFolder, QStringLiteral("report.pdf"),
+               QStringLiteral("PDF files (*.pdf);;HTML files (*.html)"), QStringLiteral("pdf")});
+    if (path.isEmpty())
+        return;
+    m_lastFolder = QFileInfo(path).absolutePath();
+    // The gateway as the site window checks one: its settings, meter table,
+    // one reading of each programmed slot, and the open profile's verdict.
+    auto row = std::make_shared<SiteDialog::Row>();
+    row->gateway.link = LinkFields::find(parentWidget()).current(m_session);
+    row->gateway.name = linkName(row->gateway.link);
+    runJob(
+        QStringLiteral("report"),
+        [row, profile = m_profile](GatewayClient &c, GatewayJob &job) {
+            row->check = CheckGateway(c, row->gateway, profile,
+                                      [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
+        },
+        [this, row, path](bool ok) {
+            row->checked = QDateTime::currentDateTime();
+            if (!ok)
+                row->error = m_stepText->text();
+            QString error;
+            if (!SiteDialog::writeReportFile(path, SiteDialog::reportHtml({*row}, QString(), QString(), QString()),
+                                             &error)) {
+                logLine(QStringLiteral("can not write the report %1: %2").arg(path, error));
+                reportFileFailure(m_session, path, false, error);
+                return;
+            }
+            logLine(QStringLiteral("report written to %1").arg(path));
+            m_stepText->setText(QStringLiteral("report: done"));
+            reportFileDone(m_session, FileAction::Saved, 0, path);
+        });
 }
 
 void GatewayProfileDialog::CancelClick()

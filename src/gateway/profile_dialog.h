@@ -51,6 +51,8 @@ public slots:
     void ApplyClick();
     void LoadMetersClick();
     void CancelClick();
+    // A commissioning report of the connected gateway.
+    void ReportClick();
 
 signals:
     // Apply wrote the gateway and read it all back: device is what it holds.
@@ -98,6 +100,7 @@ private:
     QPushButton *m_apply;
     QPushButton *m_loadMeters;
     QPushButton *m_cancel;
+    QPushButton *m_report;
     QCheckBox *m_network;
     QCheckBox *m_unit;
     QCheckBox *m_line;

@@ -264,6 +264,25 @@ private slots:
         QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: read from unit 1"), from) >= 0);
     }
 
+    // "Report..." checks the connected gateway against the open profile and
+    // writes its report: the verdicts, the settings in words, the meter
+    // table and one reading of its slot.
+    void report()
+    {
+        Rig r;
+        QVERIFY(r.run("Butt_profileRead"));
+        r.device.setHolding(qvxsim::Device::RegReadoutMinutes, 30);
+        r.dialogs.dialogs.fileAnswers.enqueue(r.path("one.html"));
+        QVERIFY(r.run("Butt_profileReport"));
+        QFile f(r.path("one.html"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromLatin1(f.readAll());
+        for (const char *text : {"Profile matches</td><td>FAILED (1 difference(s))", "IEC readout interval",
+                                 "30 minutes", "12345678", "Every programmed meter delivers values</td><td>passed"})
+            QVERIFY2(html.contains(QLatin1String(text)), text);
+        QVERIFY(r.indexOfPrefix(QStringLiteral("Gateway profile: report written to")) >= 0);
+    }
+
     // Every control is reached through the accessibility interface by its
     // visible label.
     void labels_data()
@@ -282,7 +301,8 @@ private slots:
             {"Check_profileLine", "RTU line (written last)"},
             {"Tree_profile", "Profile"},
             {"Progress_profile", "Progress"},
-            {"Butt_profileCancel", "Cancel"}};
+            {"Butt_profileCancel", "Cancel"},
+            {"Butt_profileReport", "Report..."}};
         for (const auto &row : rows)
             QTest::newRow(row[0]) << row[0] << row[1];
     }
