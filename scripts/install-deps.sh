@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   qt6-base-private-dev
   dpkg-dev desktop-file-utils appstream
+  # The Windows build: MinGW-w64, Wine to test it, NSIS for the installer.
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis zip unzip
 )
 
 missing=()
