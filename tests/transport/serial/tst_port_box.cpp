@@ -34,8 +34,8 @@ private slots:
         QCOMPARE(portChoiceText({name, device, description}), text);
     }
 
-    // The list is read again when it opens; choosing an item puts the port's
-    // name into the box, and a typed name stays as typed.
+    // The list (its display texts) is read again when it opens; choosing an
+    // item puts the port's name into the box, and a typed name stays as typed.
     void chosenItemGivesNameAndListIsFresh()
     {
         QList<PortChoice> ports{{QStringLiteral("COM5"), QString(), QStringLiteral("USB-SERIAL CH340")}};
@@ -43,13 +43,13 @@ private slots:
         box.setObjectName(QStringLiteral("Combo_com2_name"));
         box.show();
         QCOMPARE(box.count(), 2);
-        QCOMPARE(box.itemText(1), QStringLiteral("USB-SERIAL CH340 (COM5)"));
+        QCOMPARE(box.itemData(1, Qt::DisplayRole).toString(), QStringLiteral("USB-SERIAL CH340 (COM5)"));
 
         ports.append({QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART")});
         box.setCurrentText(QStringLiteral("COM9"));
         box.showPopup();
         QCOMPARE(box.count(), 3);
-        QCOMPARE(box.itemText(2), QStringLiteral("/dev/ttyUSB0 \u2014 FT232R USB UART"));
+        QCOMPARE(box.itemData(2, Qt::DisplayRole).toString(), QStringLiteral("/dev/ttyUSB0 \u2014 FT232R USB UART"));
         QCOMPARE(box.currentText(), QStringLiteral("COM9"));
 
         box.setCurrentIndex(1);
