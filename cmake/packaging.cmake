@@ -23,9 +23,7 @@ if(TARGET qvxctl)
 endif()
 
 # Icons: the about box logo's mark, drawn at each size by a build tool.
-add_executable(qvx_make_icon ${CMAKE_SOURCE_DIR}/tools/make_icon.cpp)
-target_link_libraries(qvx_make_icon PRIVATE Qt6::Gui)
-set_target_properties(qvx_make_icon PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+qvx_build_tool(qvx_make_icon ${CMAKE_SOURCE_DIR}/tools/make_icon.cpp Qt6::Gui)
 set(QVX_PACKAGE_FILES)
 foreach(size 48 128 256)
   set(icon ${QVX_PACKAGING_OUT}/icons/${size}x${size}/qvxtool.png)
@@ -88,9 +86,11 @@ endif()
 
 # Resolve every symbol at start, so that the relocations can be read-only
 # (Debian's hardening, as its own packages are linked).
-foreach(program qvxtool qvxsim)
-  target_link_options(${program} PRIVATE LINKER:-z,now)
-endforeach()
+if(NOT WIN32)
+  foreach(program qvxtool qvxsim)
+    target_link_options(${program} PRIVATE LINKER:-z,now)
+  endforeach()
+endif()
 install(TARGETS qvxtool qvxsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(QVX_HAS_QVXCTL)
   install(TARGETS qvxctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

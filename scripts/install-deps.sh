@@ -13,6 +13,10 @@ packages=(
   qt6-base-private-dev
   dpkg-dev desktop-file-utils appstream
   ansible-core ansible-lint
+  # The commissioning report tests read the PDF back.
+  poppler-utils
+  # The Windows build: MinGW-w64, Wine to test it, NSIS for the installer.
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis zip unzip
 )
 
 missing=()

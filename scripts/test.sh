@@ -47,4 +47,5 @@ stage "sanitizer build" sanitized_build
 stage "tests under ASan+UBSan" sanitized_suite
 stage "fuzzing" bash scripts/fuzz.sh "${QVX_FUZZ_BUDGET:-600}"
 stage "package" bash scripts/check-package.sh
+stage "windows" bash -c 'bash scripts/windows/build.sh && bash scripts/windows/package.sh && bash scripts/windows/smoke.sh'
 closing_count

@@ -23,7 +23,8 @@ const char *const Usage = "Usage: qvxtool [--data-dir DIR] [Qt options such as -
                           "\n"
                           "  --data-dir DIR  keep the settings file qvxtool.ini, files/ and the logs in DIR\n"
                           "                  (default: the program's folder when writable, else the\n"
-                          "                  user's data folder, such as ~/.local/share/qvxtool)\n"
+                          "                  user's data folder, such as ~/.local/share/qvxtool or\n"
+                          "                  %LOCALAPPDATA%\\qvxtool)\n"
                           "  --version       print the version and exit\n"
                           "  --help          print this text and exit\n";
 
@@ -95,7 +96,8 @@ int main(int argc, char **argv)
 
     qvx::TForm1 form(qvx::chooseProgramFolder(
         dataDirArgument(QApplication::arguments()), QCoreApplication::applicationDirPath(),
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+        // ~/.local/share/qvxtool; %LOCALAPPDATA%\qvxtool on Windows.
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)));
     qvx::TFAbout about;
     about.hide();
     form.setAboutBox(&about);

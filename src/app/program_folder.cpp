@@ -8,6 +8,10 @@ namespace qvx {
 namespace {
 
 const char *const ManualName = "UsrMan.pdf";
+// The file the Windows installer puts beside the executable (where the
+// program, its DLLs and its manual share one folder): there, its presence
+// says the folder is an installed program's.
+const char *const InstalledMarkerName = "qvxtool-installed.txt";
 
 QString withSeparator(const QString &dir)
 {
@@ -15,9 +19,13 @@ QString withSeparator(const QString &dir)
     return abs.endsWith(QLatin1Char('/')) ? abs : abs + QLatin1Char('/');
 }
 
+// Installed by a package (the documentation folder beside bin/) or by the
+// Windows installer (its marker beside the executable, which the portable
+// ZIP does not have).
 bool isInstalled(const QString &exeDir)
 {
-    return QFileInfo(installedDocFolder(exeDir)).isDir();
+    return QFileInfo(installedDocFolder(exeDir)).isDir() ||
+           QFileInfo(QDir(exeDir).filePath(QLatin1String(InstalledMarkerName))).isFile();
 }
 
 } // namespace

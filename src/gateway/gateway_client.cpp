@@ -2,6 +2,7 @@
 
 #include "config/device_codec.h"
 #include "core/errors.h"
+#include "transport/port_device.h"
 #include "core/link_errors.h"
 #include "gateway/request_repeat.h"
 #include "meters/meter_codec.h"
@@ -85,11 +86,9 @@ void GatewayClient::open(const GatewayLink &link)
         Comm2 &comm = m_session->comm2();
         const QString path = serialDevicePath(link.serialPort);
         comm.setDevicePath(path);
-#ifndef Q_OS_WIN
-        if (!QFileInfo::exists(path))
+        if (!serialDeviceMayExist(path))
             throw GatewayError(GatewayError::LinkFailed,
                                plainLinkError(LinkErrorKind::PortNotFound, qt_error_string(ENOENT), path));
-#endif
         const PortOpenFailure failure = comm.probeOpen();
         if (failure != PortOpenFailure::None) {
             const int err = comm.probeSystemError();

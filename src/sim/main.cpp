@@ -4,6 +4,7 @@
 #include "sim/device.h"
 #include "sim/meter_link.h"
 #include "sim/pty_link.h"
+#include "sim/quit_on_signal.h"
 #include "sim/serial_link.h"
 #include "sim/tcp_server.h"
 #include "transport/modbus.h"
@@ -13,26 +14,14 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace qvxsim;
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int sig)
-{
-    const char c = static_cast<char>(sig);
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
-}
 
 void out(const QString &line)
 {
@@ -430,20 +419,8 @@ int main(int argc, char *argv[])
     meter.monitor = link.monitor;
 
     // --- signals: handled in the event loop ------------------------------------
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+    if (!quitOnSignals())
         return 1;
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        char c;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
-        QCoreApplication::quit();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 
     // --- links ---------------------------------------------------------------
     std::vector<std::unique_ptr<Device>> fleetDevices;

@@ -152,18 +152,4 @@ int PtyChannel::clientBaud() const
     return 0;
 }
 
-void PtyLink::matchBaud(Device &device)
-{
-    channel_.setRequiredBaud([&device] { return device.rtuLine().baud; });
-}
-
-PtyLink::PtyLink(Device &device, const LinkOptions &options, QObject *parent)
-    : QObject(parent), channel_(QStringLiteral("pty")), server_(device, &channel_, options)
-{}
-
-bool PtyLink::open(const QString &symlinkPath)
-{
-    return channel_.open(symlinkPath, &error_);
-}
-
 } // namespace qvxsim

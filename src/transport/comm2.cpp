@@ -1,6 +1,7 @@
 #include "transport/comm2.h"
 
 #include "core/errors.h"
+#include "transport/port_device.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -164,7 +165,7 @@ void Comm2::open()
 {
     if (m_port->isOpen())
         return;
-    if (!QFileInfo::exists(m_path))
+    if (!serialDeviceMayExist(m_path))
         throw QvxError(QStringLiteral("Specified device not found (%1).").arg(m_path));
     m_port->setPortName(m_path);
     // QSerialPort applies its stored settings while opening.  Start from ones

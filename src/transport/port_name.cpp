@@ -1,5 +1,7 @@
 #include "transport/port_name.h"
+#include "transport/port_device.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <cerrno>
 
@@ -7,14 +9,19 @@ namespace qvx {
 
 QString serialDevicePath(const QString &name)
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("\\\\.\\") + name;
-#else
-    // Windows takes device names in any case, so a settings file written there
-    // may hold "com3" as well as "COM3".
+    // Windows takes device names in any case, so a settings file may hold
+    // "com3" as well as "COM3".
     static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     const auto m = com.match(name);
+#ifdef Q_OS_WIN
+    // QSerialPort puts the device prefix \\.\ before a COM name itself (a
+    // name that has it already would get it twice); anything else, a
+    // typed \\.\ path included, is the operator's and goes as typed.
+    if (m.hasMatch())
+        return QStringLiteral("COM") + m.captured(1);
+    return name;
+#else
     if (m.hasMatch()) {
         bool ok = false;
         const qlonglong n = m.captured(1).toLongLong(&ok);
@@ -24,6 +31,16 @@ QString serialDevicePath(const QString &name)
     if (name.startsWith(QLatin1Char('/')))
         return name;
     return QStringLiteral("/dev/") + name;
+#endif
+}
+
+bool serialDeviceMayExist(const QString &path)
+{
+#ifdef Q_OS_WIN
+    (void)path;
+    return true;
+#else
+    return QFileInfo::exists(path);
 #endif
 }
 

@@ -6,7 +6,7 @@
 
 namespace qvx {
 
-// Windows: "\\.\" + name.  Elsewhere: "COMn" is the n-th standard serial port
+// Windows: "COMn" as "COMn" (QSerialPort adds \\.\), other names as typed.  Elsewhere: "COMn" is the n-th standard serial port
 // (/dev/ttyS(n-1)), a name starting with "/" is a device path used as typed,
 // any other name is looked up under /dev/.
 QString serialDevicePath(const QString &name);

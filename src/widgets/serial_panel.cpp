@@ -2,6 +2,7 @@
 
 #include "widgets/dialogs.h"
 #include "widgets/guard.h"
+#include "widgets/port_box.h"
 #include "transport/port_name.h"
 #include "transport/session.h"
 
@@ -51,8 +52,11 @@ SerialPanel::SerialPanel(Session &session, QWidget *parent)
     for (qint32 rate : StandardBaudRates)
         speeds << QString::number(rate);
 
-    m_name = makeBox("Combo_com2_name", standardPortNames() + Comm2::systemPortNames(),
-                     QStringLiteral("COM1"), this);
+    // The system's ports with their descriptions, read again each time the
+    // list opens; the text stays the port's name.
+    m_name = new PortBox(standardPortNames(), systemPortChoices, this);
+    m_name->setObjectName(QStringLiteral("Combo_com2_name"));
+    m_name->setCurrentText(QStringLiteral("COM1"));
     // A pseudo-terminal's or a /dev/serial/by-id name is longer than the box
     // can be in this column: the line under the box shows it whole, wrapped
     // at its separators, for as long as the box cuts it off (and the tip too).

@@ -18,6 +18,19 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("path");
+#ifdef Q_OS_WIN
+        // QSerialPort adds the \\.\ prefix to COM names itself.
+        QTest::newRow("COM1 as it is") << "COM1"
+                                       << "COM1";
+        QTest::newRow("COM15 as it is") << "COM15"
+                                        << "COM15";
+        QTest::newRow("lower-case com as Windows takes it") << "com3"
+                                                            << "COM3";
+        QTest::newRow("device path as typed") << "\\\\.\\COM12"
+                                              << "\\\\.\\COM12";
+        QTest::newRow("other name as typed") << "CNCA0"
+                                             << "CNCA0";
+#else
         QTest::newRow("COM1 is the first standard port") << "COM1"
                                                          << "/dev/ttyS0";
         QTest::newRow("COM15") << "COM15"
@@ -36,6 +49,7 @@ private slots:
                                              << "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0";
         QTest::newRow("short name under /dev") << "ttyUSB0"
                                                << "/dev/ttyUSB0";
+#endif
     }
     void portNameBecomesDevicePath()
     {
