@@ -79,6 +79,31 @@ private slots:
         QVERIFY(!FindIecP1Crc(body + "\r\n"));
         QVERIFY(!FindIecP1Crc(body + "1A"));
     }
+    // The simulator's meter shapes: a BCC that is a line end or SOH still
+    // checks, and its P1 telegram carries the CRC the check computes.
+    void simulatedShapes_data()
+    {
+        QTest::addColumn<int>("bcc");
+        QTest::newRow("LF") << 0x0A;
+        QTest::newRow("SOH") << 0x01;
+    }
+    void simulatedShapes()
+    {
+        QFETCH(int, bcc);
+        qvxsim::AnswerStyle style;
+        style.bccValue = bcc;
+        style.setsPerLine = 3;
+        style.bangOnLastLine = true;
+        const QByteArray message = qvxsim::buildDataMessage(Data, style);
+        QCOMPARE(int(uint8_t(message.back())), bcc);
+        QVERIFY(FindIecMessageEnd(message).bccOk());
+        style.p1Crc = true;
+        const auto crc = FindIecP1Crc(qvxsim::buildMeterAnswer("/ABC5P1", Data, style));
+        QVERIFY(crc && crc->ok());
+        style.wrongBcc = true;
+        QVERIFY(!FindIecP1Crc(qvxsim::buildMeterAnswer("/ABC5P1", Data, style))->ok());
+    }
+
     void telegramEnd_data()
     {
         QTest::addColumn<QByteArray>("capture");
