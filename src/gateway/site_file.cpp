@@ -61,9 +61,13 @@ QString SiteGateway::shownName() const
 SiteFile ParseSiteFile(QByteArrayView latin1)
 {
     SiteFile site;
-    QString text = QString::fromLatin1(latin1);
-    text.remove(QLatin1Char('\r'));
-    site.lines = text.split(QLatin1Char('\n'));
+    // Split as the gateway lines are parsed: a CR inside a line is white
+    // space there, so only the one before the LF goes, or saving would join
+    // two words into one.
+    site.lines = QString::fromLatin1(latin1).split(QLatin1Char('\n'));
+    for (QString &line : site.lines)
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
     // A final line end is not a line of its own.
     if (!site.lines.isEmpty() && site.lines.last().isEmpty())
         site.lines.removeLast();

@@ -50,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The first line as an output pattern: a field it names is refused or
     // expanded, never left to chance.
     const QString pattern = QString::fromLatin1(bytes.left(bytes.indexOf('\n')));
-    const qvx::Target target{qvx::GatewayLink{}, QStringLiteral("t"), 1};
+    qvx::Target target;
+    target.name = QStringLiteral("t");
+    target.line = 1;
     if (!qvx::outputPatternError(pattern) &&
         qvx::expandOutputPattern(pattern, target).contains(QLatin1String("{name}")))
         std::abort();

@@ -93,6 +93,20 @@ private slots:
         QCOMPARE(again.gateways.at(2).link.unit, 4);
     }
 
+    // A CR inside a line separates words, as qvxctl reads it; saving must
+    // not join them into one that no longer parses.
+    void loneCarriageReturnSurvivesSaving()
+    {
+        const SiteFile site = ParseSiteFile("--serial\r/dev/ttyUSB0 --unit 2\n");
+        QVERIFY(site.ok());
+        QCOMPARE(site.gateways.size(), 1);
+        const QByteArray saved = SiteFileBytes(site);
+        const SiteFile again = ParseSiteFile(saved);
+        QVERIFY2(again.ok(), qPrintable(again.errors.join(QLatin1Char('\n'))));
+        QCOMPARE(again.gateways.at(0).link.serialPort, QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(SiteFileBytes(again), saved);
+    }
+
     void profilePaths_data()
     {
         QTest::addColumn<QString>("site");
