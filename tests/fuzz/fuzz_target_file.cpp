@@ -48,11 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(bytes, false);
     check(bytes, true);
     // The first line as an output pattern: a field it names is refused or
-    // expanded, never left to chance.
+    // expanded, never left to chance. The target is a real one: an empty host
+    // would let "{n{host}ame}" spell a field out of literal text.
     const QString pattern = QString::fromLatin1(bytes.left(bytes.indexOf('\n')));
     qvx::Target target;
     target.name = QStringLiteral("t");
     target.line = 1;
+    target.link.tcp = true;
+    target.link.host = QStringLiteral("h");
+    target.link.port = 502;
+    target.link.unit = 1;
     if (!qvx::outputPatternError(pattern) &&
         qvx::expandOutputPattern(pattern, target).contains(QLatin1String("{name}")))
         std::abort();
