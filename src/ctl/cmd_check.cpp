@@ -54,8 +54,7 @@ int writeReport(const Options &o, const SiteReport &report)
         QString why;
         if (form == QLatin1String("json"))
             writeWholeFile(path, QJsonDocument(SiteReportJson(report)).toJson(QJsonDocument::Indented));
-        else if (!(form == QLatin1String("pdf") ? WriteSiteReportPdf(report, path, &why)
-                                                 : WriteSiteReportHtml(report, path, &why)))
+        else if (!WriteSiteReport(report, path, &why))
             throw UsageError{QStringLiteral("%1: not written (%2); the file is as it was").arg(path, why)};
         if (!o.quiet)
             err(QStringLiteral("report of %1 gateway(s) written to %2").arg(report.gateways.size()).arg(path));
@@ -71,7 +70,7 @@ GatewayCheck unreachableCheck(const Options &o, const QString &message)
     c.gateway.link = o.link;
     c.gateway.name = o.parser->value(QStringLiteral("title"));
     c.gateway.line = o.parser->value(QStringLiteral("line")).toInt();
-    c.gateway.linkArgs = o.link.describe().split(QLatin1Char(' '));
+    c.gateway.linkArgs = SiteLinkArgs(o.link);
     c.state = GatewayState::NoAnswer;
     c.message = message;
     c.profileName = o.parser->value(QStringLiteral("profile"));
@@ -133,15 +132,7 @@ void printCheck(const Options &o, const GatewayCheck &c)
         out(compact(GatewayCheckJson(c)));
         return;
     }
-    out(QStringLiteral("%1  %2  firmware %3  meters %4 of %5, %6 delivering  profile %7  CRC errors %8  %9")
-            .arg(c.gateway.shownName(), gatewayStateText(c.state), c.firmware.isEmpty() ? QStringLiteral("-")
-                                                                                           : c.firmware)
-            .arg(c.programmed)
-            .arg(c.slotCount)
-            .arg(c.delivering)
-            .arg(c.profileText())
-            .arg(c.crcErrors)
-            .arg(c.verdict()));
+    out(c.gateway.shownName() + QStringLiteral("  ") + GatewayCheckSummary(c));
     if (c.state != GatewayState::Answers)
         out(QStringLiteral("  ") + c.message);
     for (const QString &d : c.differences)

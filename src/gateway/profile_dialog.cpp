@@ -415,31 +415,33 @@ void GatewayProfileDialog::ReportClick()
     if (path.isEmpty())
         return;
     m_lastFolder = QFileInfo(path).absolutePath();
-    // The gateway as the site window checks one: its settings, meter table,
-    // one reading of each programmed slot, and the open profile's verdict.
-    auto row = std::make_shared<SiteDialog::Row>();
-    row->gateway.link = LinkFields::find(parentWidget()).current(m_session);
-    row->gateway.name = linkName(row->gateway.link);
+    // The gateway as the site window and qvxctl report check one: its
+    // settings, meter table, one reading of each programmed slot, the open
+    // profile's verdict and the CRC errors on the way.
+    auto check = std::make_shared<GatewayCheck>();
+    check->gateway.link = LinkFields::find(parentWidget()).current(m_session);
+    check->gateway.linkArgs = SiteLinkArgs(check->gateway.link);
+    CheckOptions options;
+    options.profile = m_profile;
+    if (m_profile)
+        options.profileName = QStringLiteral("open in this window");
     runJob(
         QStringLiteral("report"),
-        [row, profile = m_profile](GatewayClient &c, GatewayJob &job) {
-            row->check = CheckGateway(c, row->gateway, profile,
-                                      [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
+        [check, options](GatewayClient &c, GatewayJob &job) {
+            CheckGateway(c, options, *check,
+                         [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
         },
-        [this, row, path](bool ok) {
-            row->checked = QDateTime::currentDateTime();
-            if (!ok)
-                row->error = m_stepText->text();
-            QString error;
-            if (!SiteDialog::writeReportFile(path, SiteDialog::reportHtml({*row}, QString(), QString(), QString()),
-                                             &error)) {
-                logLine(QStringLiteral("can not write the report %1: %2").arg(path, error));
-                reportFileFailure(m_session, path, false, error);
+        [this, check, path](bool ok) {
+            if (!ok) {
+                // Cut short (a cancel): no report of half a check.
+                logLine(QStringLiteral("report not written"));
                 return;
             }
+            const SiteReport report = SiteDialog::reportOf({*check}, check->gateway.shownName(), {}, {});
+            if (!SiteDialog::writeReportFile(m_session, report, path))
+                return;
             logLine(QStringLiteral("report written to %1").arg(path));
             m_stepText->setText(QStringLiteral("report: done"));
-            reportFileDone(m_session, FileAction::Saved, 0, path);
         });
 }
 

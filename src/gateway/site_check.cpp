@@ -44,6 +44,12 @@ QString gatewayStateText(GatewayState state)
     }
 }
 
+GatewayState gatewayStateOf(GatewayError::Kind kind)
+{
+    return kind == GatewayError::NoAnswer || kind == GatewayError::LinkFailed ? GatewayState::NoAnswer
+                                                                              : GatewayState::Error;
+}
+
 QString GatewayCheck::profileText() const
 {
     switch (profile) {
@@ -123,9 +129,7 @@ void CheckGateway(GatewayClient &client, const CheckOptions &options, GatewayChe
     } catch (const GatewayError &e) {
         if (e.kind() == GatewayError::Cancelled)
             throw;
-        check.state = e.kind() == GatewayError::NoAnswer || e.kind() == GatewayError::LinkFailed
-                          ? GatewayState::NoAnswer
-                          : GatewayState::Error;
+        check.state = gatewayStateOf(e.kind());
         check.message = e.message();
         finish();
         return;
@@ -184,6 +188,18 @@ void CheckGateway(GatewayClient &client, const CheckOptions &options, GatewayChe
         check.profile = ProfileState::None;
     }
     finish();
+}
+
+QString GatewayCheckSummary(const GatewayCheck &c)
+{
+    return QStringLiteral("%1  firmware %2  meters %3 of %4, %5 delivering  profile %6  CRC errors %7  %8")
+        .arg(gatewayStateText(c.state), c.firmware.isEmpty() ? QStringLiteral("-") : c.firmware)
+        .arg(c.programmed)
+        .arg(c.slotCount)
+        .arg(c.delivering)
+        .arg(c.profileText())
+        .arg(c.crcErrors)
+        .arg(c.verdict());
 }
 
 QJsonObject GatewayCheckJson(const GatewayCheck &c)

@@ -25,6 +25,9 @@ namespace qvx {
 enum class GatewayState { NotChecked, Answers, NoAnswer, Error };
 // "answers", "no answer", "error", "not checked".
 QString gatewayStateText(GatewayState state);
+// The state of a gateway whose check ended in a failure of this kind (also
+// one before the first request, e.g. its link could not be opened).
+GatewayState gatewayStateOf(GatewayError::Kind kind);
 
 // One programmed slot as read.
 struct SlotCheck {
@@ -97,6 +100,11 @@ void CheckGateway(GatewayClient &client, const CheckOptions &options, GatewayChe
 // The settings readout's lines for info, in the order "Read settings "
 // writes them.
 QStringList SettingsWords(const GatewayInfo &info);
+
+// One line of what the check found, after the gateway's name:
+// "answers  firmware ...  meters 2 of 32, 2 delivering  profile matches
+// CRC errors 0  ok".
+QString GatewayCheckSummary(const GatewayCheck &check);
 
 QJsonObject GatewayCheckJson(const GatewayCheck &check);
 // Back from the JSON (qvxctl's children hand their checks to the parent).

@@ -8,13 +8,7 @@
 #include "widgets/guard.h"
 #include "widgets/named_button.h"
 
-#include "gateway/profile_compare.h"
-#include "iec/obis.h"
-
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QPdfWriter>
-#include <QTextDocument>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
@@ -49,6 +43,14 @@ QLabel *labelFor(const QString &text, QWidget *field, QWidget *parent)
     l->setBuddy(field);
     field->setAccessibleName(text);
     return l;
+}
+
+SiteDialog::Row rowOf(const SiteGateway &gateway)
+{
+    SiteDialog::Row row;
+    row.gateway = gateway;
+    row.check.gateway = gateway;
+    return row;
 }
 
 QString linkText(const GatewayLink &link)
@@ -258,8 +260,10 @@ bool SiteDialog::openSite(const QString &path)
         return false;
     }
     const QByteArray bytes = f.readAll();
-    SiteParse parsed = ParseSiteFile(bytes, LinkFields::find(m_window).current(m_session));
-    if (!parsed.errors.isEmpty()) {
+    // The file means what it means to qvxctl --targets: the links start from
+    // the same defaults, not from the window's fields.
+    SiteFile parsed = ParseSiteFile(bytes);
+    if (!parsed.ok()) {
         // Nothing of a file with a bad line is taken: the site stays as it was.
         logLine(QStringLiteral("%1 refused: %2").arg(path, parsed.errors.join(QStringLiteral("; "))));
         dialogs().message(this, DialogIcon::Error, Caption,
@@ -268,14 +272,10 @@ bool SiteDialog::openSite(const QString &path)
         return false;
     }
     m_path = path;
-    m_site = *parsed.site;
+    m_site = parsed;
     m_rows.clear();
     for (const SiteGateway &g : std::as_const(m_site.gateways))
-        {
-            Row added;
-            added.gateway = g;
-            m_rows.append(added);
-        }
+        m_rows.append(rowOf(g));
     m_table->setRowCount(0);
     m_table->setRowCount(int(m_rows.size()));
     for (int r = 0; r < m_rows.size(); ++r)
@@ -326,20 +326,19 @@ void SiteDialog::addGateway(const SiteGateway &gateway)
 {
     for (const Row &r : std::as_const(m_rows))
         if (gatewayKey(r.gateway.link) == gatewayKey(gateway.link)) {
-            logLine(QStringLiteral("%1 is already in the site (%2)").arg(gateway.link.describe(), r.gateway.name));
+            logLine(QStringLiteral("%1 is already in the site (%2)")
+                        .arg(gateway.link.describe(), r.gateway.shownName()));
             return;
         }
+    // A new line of the file: written when the site is saved.
     SiteGateway g = gateway;
-    if (g.name.isEmpty())
-        g.name = linkName(g.link);
-    {
-            Row added;
-            added.gateway = g;
-            m_rows.append(added);
-        }
+    g.line = 0;
+    if (g.linkArgs.isEmpty())
+        g.linkArgs = SiteLinkArgs(g.link);
+    m_rows.append(rowOf(g));
     m_table->setRowCount(int(m_rows.size()));
     showRow(int(m_rows.size()) - 1);
-    logLine(QStringLiteral("added %1 (%2)").arg(g.name, g.link.describe()));
+    logLine(QStringLiteral("added %1 (%2)").arg(g.shownName(), g.link.describe()));
     setRunning(running());
 }
 
@@ -476,14 +475,20 @@ GatewayJob::Runner SiteDialog::runnerFor(const Task &task, const std::shared_ptr
     const Row &row = m_rows.at(task.row);
     QString profileError;
     const std::optional<GatewayProfile> profile = profileFor(task.row, &profileError);
-    const SiteGateway gateway = row.gateway;
+    if (!profileError.isEmpty())
+        logLine(QStringLiteral("%1: %2; checked without it").arg(row.gateway.shownName(), profileError));
     switch (task.work) {
-    case Work::Check:
-        return [gateway, profile, outcome](GatewayClient &c, GatewayJob &job) {
-            outcome->check = CheckGateway(c, gateway, profile, [&job](int d, int t, const QString &w) {
-                job.reportProgress(d, t, w);
-            });
+    case Work::Check: {
+        CheckOptions options;
+        options.profile = profile;
+        options.profileName = profile ? row.gateway.profile : QString();
+        outcome->check = row.check;
+        outcome->check->gateway = row.gateway;
+        return [options, outcome](GatewayClient &c, GatewayJob &job) {
+            CheckGateway(c, options, *outcome->check,
+                         [&job](int d, int t, const QString &w) { job.reportProgress(d, t, w); });
         };
+    }
     case Work::Plan:
         // Reads the gateway and says what an apply would write; writes nothing.
         return [profile, outcome](GatewayClient &c, GatewayJob &job) {
@@ -706,24 +711,34 @@ void SiteDialog::taskEnded(const Task &task, const Outcome &outcome)
     ++m_batchDone_;
     if (outcome.cancelled) {
         row.step = QStringLiteral("cancelled");
-        logLine(QStringLiteral("%1: cancelled").arg(row.gateway.name));
+        logLine(QStringLiteral("%1: cancelled").arg(row.gateway.shownName()));
     } else if (task.work == Work::Check) {
-        row.checked = QDateTime::currentDateTime();
-        row.check = outcome.check;
-        row.error = outcome.ok ? QString() : outcome.error;
-        row.errorKind = outcome.errorKind;
-        row.step = outcome.ok ? QStringLiteral("checked") : QStringLiteral("failed");
-        logLine(outcome.ok ? QStringLiteral("%1: %2").arg(row.gateway.name, GatewayCheckText(*outcome.check))
-                           : QStringLiteral("%1: %2").arg(row.gateway.name, outcome.error));
+        if (outcome.ok && outcome.check) {
+            row.check = *outcome.check;
+        } else {
+            // Ended before the check could run (the link did not open, the
+            // window's port is busy): the gateway is that failure's state.
+            GatewayCheck failed;
+            failed.gateway = row.gateway;
+            failed.state = gatewayStateOf(outcome.errorKind);
+            failed.message = outcome.error;
+            failed.checkedAt = QDateTime::currentDateTime();
+            row.check = failed;
+        }
+        const bool answers = row.check.state == GatewayState::Answers;
+        row.step = answers ? QStringLiteral("checked") : QStringLiteral("failed");
+        logLine(QStringLiteral("%1: %2").arg(row.gateway.shownName(), GatewayCheckSummary(row.check)) +
+                (answers ? QString() : QStringLiteral(": ") + row.check.message));
     } else if (task.work == Work::Plan) {
         if (outcome.plan && outcome.ok) {
             m_plans.insert(task.row, *outcome.plan);
             row.step = QStringLiteral("%1 write(s) to make").arg(outcome.plan->writes.size());
         } else {
             row.step = QStringLiteral("failed");
-            row.error = outcome.error;
         }
-        logLine(QStringLiteral("%1: %2").arg(row.gateway.name, row.step + (outcome.ok ? QString() : QStringLiteral(": ") + outcome.error)));
+        logLine(QStringLiteral("%1: %2").arg(
+            row.gateway.shownName(),
+            row.step + (outcome.ok ? QString() : QStringLiteral(": ") + outcome.error)));
     } else {
         if (outcome.ok && outcome.applied) {
             row.step = outcome.applied->differences.isEmpty()
@@ -733,9 +748,10 @@ void SiteDialog::taskEnded(const Task &task, const Outcome &outcome)
                                  .arg(outcome.applied->differences.size());
         } else {
             row.step = QStringLiteral("apply failed");
-            row.error = outcome.error;
         }
-        logLine(QStringLiteral("%1: %2").arg(row.gateway.name, row.step + (outcome.ok ? QString() : QStringLiteral(": ") + outcome.error)));
+        logLine(QStringLiteral("%1: %2").arg(
+            row.gateway.shownName(),
+            row.step + (outcome.ok ? QString() : QStringLiteral(": ") + outcome.error)));
     }
     showRow(task.row);
     showOverall();
@@ -750,7 +766,7 @@ void SiteDialog::rowStep(int row, const QString &what)
     if (auto *item = m_table->item(row, Step))
         item->setText(what);
     if (what != QLatin1String("waiting"))
-        logLine(QStringLiteral("%1: %2").arg(m_rows.at(row).gateway.name, what));
+        logLine(QStringLiteral("%1: %2").arg(m_rows.at(row).gateway.shownName(), what));
 }
 
 void SiteDialog::showOverall()
@@ -765,28 +781,21 @@ void SiteDialog::showRow(int r)
     const Row &row = m_rows.at(r);
     const GatewayLink &l = row.gateway.link;
     QStringList cells(Columns);
-    cells[Name] = row.gateway.name;
+    cells[Name] = row.gateway.shownName();
     cells[Link] = linkText(l);
     cells[Unit] = QString::number(l.unit);
     cells[Step] = row.step;
-    if (!row.checked.isValid()) {
-        cells[State] = QStringLiteral("not checked");
-    } else if (!row.check) {
-        cells[State] = (row.errorKind == GatewayError::NoAnswer ? QStringLiteral("no answer: ")
-                                                                 : QStringLiteral("error: ")) +
-                       row.error;
-        cells[Checked] = row.checked.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    } else {
-        const GatewayCheck &c = *row.check;
-        cells[State] = QStringLiteral("answers");
-        cells[Firmware] = c.firmware;
-        cells[Programmed] = QStringLiteral("%1 of 32").arg(c.programmed);
-        cells[Delivering] = QStringLiteral("%1 of %2").arg(c.delivering).arg(c.programmed);
-        cells[Profile] = !c.differences      ? QStringLiteral("none")
-                         : *c.differences == 0 ? QStringLiteral("matches")
-                         : *c.differences == 1 ? QStringLiteral("1 difference")
-                                               : QStringLiteral("%1 differences").arg(*c.differences);
-        cells[Checked] = row.checked.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const GatewayCheck &check = row.check;
+    cells[State] = gatewayStateText(check.state);
+    if (check.state == GatewayState::NoAnswer || check.state == GatewayState::Error)
+        cells[State] += QStringLiteral(": ") + check.message;
+    if (check.checkedAt.isValid())
+        cells[Checked] = check.checkedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (check.state == GatewayState::Answers) {
+        cells[Firmware] = check.firmware;
+        cells[Programmed] = QStringLiteral("%1 of %2").arg(check.programmed).arg(check.slotCount);
+        cells[Delivering] = QStringLiteral("%1 of %2").arg(check.delivering).arg(check.programmed);
+        cells[Profile] = check.profileText();
     }
     for (int c = 0; c < Columns; ++c) {
         auto *item = m_table->item(r, c);
@@ -838,7 +847,8 @@ void SiteDialog::ApplyClick()
         } else {
             m_rows[r].step = error.isEmpty() ? QStringLiteral("no profile") : error;
             showRow(r);
-            logLine(QStringLiteral("%1: %2; not applied").arg(m_rows.at(r).gateway.name, m_rows.at(r).step));
+            logLine(QStringLiteral("%1: %2; not applied")
+                        .arg(m_rows.at(r).gateway.shownName(), m_rows.at(r).step));
         }
     }
     if (withProfile.isEmpty())
@@ -860,7 +870,7 @@ void SiteDialog::askAndApply(const QVector<int> &rows)
         toWrite << r;
         writes += int(plan->writes.size());
         lines << QStringLiteral("%1 (%2): %3 write%4 (%5)")
-                     .arg(m_rows.at(r).gateway.name, m_rows.at(r).gateway.link.describe())
+                     .arg(m_rows.at(r).gateway.shownName(), m_rows.at(r).gateway.link.describe())
                      .arg(plan->writes.size())
                      .arg(plan->writes.size() == 1 ? "" : "s")
                      .arg(plan->writes.join(QStringLiteral(", ")));
@@ -914,7 +924,8 @@ void SiteDialog::UseClick()
             }
         }
     }
-    logLine(QStringLiteral("using %1 (%2)").arg(m_rows.at(rows.first()).gateway.name, link.describe()));
+    logLine(
+        QStringLiteral("using %1 (%2)").arg(m_rows.at(rows.first()).gateway.shownName(), link.describe()));
 }
 
 void SiteDialog::ReportClick()
@@ -932,134 +943,47 @@ void SiteDialog::ReportClick()
         this);
 }
 
+SiteReport SiteDialog::reportOf(const QList<GatewayCheck> &checks, const QString &siteName,
+                                const QString &technician, const QString &customer)
+{
+    SiteReport r;
+    r.date = QDateTime::currentDateTime();
+    r.toolVersion = QStringLiteral(QVX_VERSION_TEXT);
+    r.technician = technician.trimmed();
+    r.customer = customer.trimmed();
+    r.siteName = siteName;
+    r.gateways = checks;
+    return r;
+}
+
+SiteReport SiteDialog::report() const
+{
+    QList<GatewayCheck> checks;
+    for (const Row &row : m_rows)
+        checks << row.check;
+    // Named as qvxctl report --targets names it: the site file's name.
+    return reportOf(checks,
+                    m_path.isEmpty() ? QStringLiteral("(not saved)") : QFileInfo(m_path).completeBaseName(),
+                    m_technician->text(), m_customer->text());
+}
+
+bool SiteDialog::writeReportFile(Session &session, const SiteReport &report, const QString &path)
+{
+    QString error;
+    if (!WriteSiteReport(report, path, &error)) {
+        session.log(QStringLiteral("can not write the report %1: %2").arg(path, error));
+        reportFileFailure(session, path, false, error);
+        return false;
+    }
+    reportFileDone(session, FileAction::Saved, 0, path);
+    return true;
+}
+
 void SiteDialog::writeReport(const QString &path)
 {
     m_lastFolder = QFileInfo(path).absolutePath();
-    const QString site = m_path.isEmpty() ? QStringLiteral("(not saved)") : QFileInfo(m_path).fileName();
-    QString error;
-    if (!writeReportFile(path, reportHtml(m_rows, site, m_technician->text(), m_customer->text()), &error)) {
-        logLine(QStringLiteral("can not write the report %1: %2").arg(path, error));
-        reportFileFailure(m_session, path, false, error);
-        return;
-    }
-    logLine(QStringLiteral("report of %1 gateway(s) written to %2").arg(m_rows.size()).arg(path));
-    reportFileDone(m_session, FileAction::Saved, 0, path);
-}
-
-bool SiteDialog::writeReportFile(const QString &path, const QString &html, QString *error)
-{
-    QSaveFile file(path);
-    bool written = file.open(QIODevice::WriteOnly);
-    if (written && path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
-        // Qt's own PDF writer, straight into the file that is committed whole.
-        QPdfWriter writer(&file);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-        writer.setTitle(QStringLiteral("Commissioning report"));
-        writer.setCreator(QStringLiteral("qvxtool"));
-        QTextDocument doc;
-        doc.setHtml(html);
-        doc.print(&writer);
-    } else if (written) {
-        const QByteArray bytes = html.toLatin1();
-        written = file.write(bytes) == bytes.size();
-    }
-    written = written && file.flush() && file.commit();
-    if (!written)
-        *error = file.errorString();
-    return written;
-}
-
-QString SiteDialog::reportHtml(const QVector<Row> &rows, const QString &site, const QString &technician,
-                               const QString &customer)
-{
-    auto esc = [](const QString &t) { return t.toHtmlEscaped(); };
-    auto blank = [&](const QString &t) { return t.isEmpty() ? QStringLiteral("______________________________") : esc(t); };
-    auto verdict = [](bool ok) { return ok ? QStringLiteral("passed") : QStringLiteral("FAILED"); };
-    int answering = 0, asProfile = 0, delivering = 0;
-    QString summary, body;
-    for (const Row &row : rows) {
-        const GatewayLink &l = row.gateway.link;
-        const std::optional<GatewayCheck> &c = row.check;
-        const bool answers = c.has_value();
-        const bool matches = answers && (!c->differences || *c->differences == 0);
-        const bool values = answers && c->delivering == c->programmed;
-        answering += answers;
-        asProfile += matches;
-        delivering += values;
-        const QString profileText = !answers         ? QStringLiteral("not read")
-                                    : !c->differences ? QStringLiteral("no profile")
-                                    : *c->differences == 0
-                                        ? QStringLiteral("matches")
-                                        : QStringLiteral("%1 difference(s)").arg(*c->differences);
-        summary += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td></tr>")
-                       .arg(esc(row.gateway.name), esc(linkText(l)),
-                            answers ? QStringLiteral("answers")
-                                    : (row.checked.isValid() ? esc(row.error) : QStringLiteral("not checked")),
-                            esc(profileText),
-                            answers ? QStringLiteral("%1 of %2").arg(c->delivering).arg(c->programmed)
-                                    : QString());
-        body += QStringLiteral("<h2>%1</h2><p>Link %2, unit %3%4</p>")
-                    .arg(esc(row.gateway.name), esc(linkText(l)))
-                    .arg(l.unit)
-                    .arg(row.checked.isValid()
-                             ? QStringLiteral(", checked %1").arg(row.checked.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                             : QString());
-        body += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">"
-                               "<tr><th>Check</th><th>Verdict</th></tr>"
-                               "<tr><td>Answers</td><td>%1</td></tr>"
-                               "<tr><td>Profile matches</td><td>%2</td></tr>"
-                               "<tr><td>Every programmed meter delivers values</td><td>%3</td></tr></table>")
-                    .arg(answers ? verdict(true) : verdict(false) + QStringLiteral(": ") + esc(row.error),
-                         !answers ? verdict(false)
-                         : !c->differences ? QStringLiteral("no profile")
-                                           : verdict(matches) + QStringLiteral(" (") + esc(profileText) + QLatin1Char(')'),
-                         answers ? verdict(values) + QStringLiteral(" (%1 of %2)").arg(c->delivering).arg(c->programmed)
-                                 : verdict(false));
-        if (!answers)
-            continue;
-        body += QStringLiteral("<h3>Settings</h3><table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">");
-        for (const ProfileSetting &s : profileSettings(c->device))
-            body += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>").arg(esc(s.caption), esc(s.value));
-        body += QStringLiteral("</table><h3>Meter table and values</h3>"
-                               "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">"
-                               "<tr><th>Slot</th><th>Meter ID</th><th>Row</th><th>OBIS code</th><th>Name</th>"
-                               "<th>Value</th></tr>");
-        for (int slot : usedSlots(c->device)) {
-            const QVector<std::optional<qint64>> v = c->values.value(slot);
-            for (int r = 1; r <= lastProgrammedRow(c->device.table, slot); ++r) {
-                const QString code = c->device.table.code(slot, r);
-                if (code.isEmpty())
-                    continue;
-                const bool has = r <= v.size() && v.at(r - 1);
-                body += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td></tr>")
-                            .arg(slot)
-                            .arg(esc(c->device.table.id(slot)))
-                            .arg(r)
-                            .arg(esc(code), esc(ObisDescription(code)),
-                                 has ? QString::number(*v.at(r - 1)) : QStringLiteral("no value"));
-            }
-        }
-        body += QStringLiteral("</table><p>Values read %1</p>")
-                    .arg(c->readAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    }
-    const int n = int(rows.size());
-    return QStringLiteral("<html><head><meta charset=\"iso-8859-1\"><title>Commissioning report</title></head><body>"
-                          "<h1>Commissioning report</h1>"
-                          "<p>Site: %1<br>Date: %2<br>Tool: qvxtool %3<br>Technician: %4<br>Customer: %5</p>"
-                          "<p>%6 gateways: %7 answer, %8 as their profile says, %9 with every meter delivering values.</p>"
-                          "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\"><tr><th>Gateway</th><th>Link</th>"
-                          "<th>State</th><th>Profile</th><th>Meters delivering values</th></tr>")
-               .arg(esc(site),
-                    QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
-                    QStringLiteral(QVX_VERSION_TEXT), blank(technician), blank(customer))
-               .arg(n)
-               .arg(answering)
-               .arg(asProfile)
-               .arg(delivering) +
-           summary + QStringLiteral("</table>") + body +
-           QStringLiteral("<h2>Signatures</h2><p>Technician: ______________________________ &nbsp; "
-                          "Customer: ______________________________</p></body></html>");
+    if (writeReportFile(m_session, report(), path))
+        logLine(QStringLiteral("report of %1 gateway(s) written to %2").arg(m_rows.size()).arg(path));
 }
 
 // --- Add... ---------------------------------------------------------------------------------

@@ -12,7 +12,9 @@
 
 #include "gateway/gateway_client.h"
 #include "gateway/gateway_runners.h"
-#include "gateway/site_standin.h"
+#include "gateway/site_check.h"
+#include "gateway/site_file.h"
+#include "report/site_report.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -45,27 +47,28 @@ public:
     SiteDialog(Session &session, QWidget *window);
     ~SiteDialog() override;
 
-    // One gateway of the site and what the last check found.
+    // One gateway of the site and what the last check found (check.state
+    // NotChecked until one ends; check.gateway is the row's gateway).
     struct Row {
         SiteGateway gateway;
-        std::optional<GatewayCheck> check;
-        QString error; // the last check's failure, when it did not answer
-        GatewayError::Kind errorKind = GatewayError::NoAnswer;
-        QString step;  // what runs now, or how the last run ended
-        QDateTime checked;
+        GatewayCheck check;
+        QString step; // what runs now, or how the last run ended
     };
     const QVector<Row> &rows() const { return m_rows; }
     QTableWidget *table() const { return m_table; }
     bool running() const { return !m_running.isEmpty() || !m_queue.isEmpty() || m_settling; }
     const QString &sitePath() const { return m_path; }
 
-    // The commissioning report: a site summary first, then each gateway's
-    // checks, settings, meter table and values; empty technician or
-    // customer fields are left as lines to fill in by hand.
-    static QString reportHtml(const QVector<Row> &rows, const QString &site, const QString &technician,
-                              const QString &customer);
-    // As PDF when path ends in ".pdf", else as HTML; whole or not at all.
-    static bool writeReportFile(const QString &path, const QString &html, QString *error);
+    // The commissioning report of the rows as qvxctl report makes it: a
+    // site summary first, then each gateway's checks, settings, meter table
+    // and values.
+    SiteReport report() const;
+    // A report of checks, dated now and naming this tool's version.
+    static SiteReport reportOf(const QList<GatewayCheck> &checks, const QString &siteName,
+                               const QString &technician, const QString &customer);
+    // Writes report (PDF for ".pdf", else HTML) whole or not at all, with
+    // the window's file feedback; the log line is the caller's.
+    static bool writeReportFile(Session &session, const SiteReport &report, const QString &path);
 
     // Opens the site file at path (as "Open site..." does once a file is chosen).
     bool openSite(const QString &path);

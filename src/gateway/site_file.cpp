@@ -82,6 +82,17 @@ SiteFile ParseSiteFile(QByteArrayView latin1)
     return site;
 }
 
+QStringList SiteLinkArgs(const GatewayLink &link)
+{
+    QStringList a;
+    if (link.tcp)
+        a << QStringLiteral("--tcp") << QStringLiteral("%1:%2").arg(link.host).arg(link.port);
+    else
+        a << QStringLiteral("--serial") << link.serialPort << QStringLiteral("--baud")
+          << QString::number(link.baud) << QStringLiteral("--parity") << link.parity;
+    return a << QStringLiteral("--unit") << QString::number(link.unit);
+}
+
 QString SiteGatewayLine(const SiteGateway &g)
 {
     QStringList w;

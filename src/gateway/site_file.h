@@ -49,6 +49,9 @@ SiteFile ParseSiteFile(QByteArrayView latin1);
 // gateway's line rewritten when its fields were changed (its comment kept)
 // and left out when the gateway was removed; gateways with line 0 appended.
 QByteArray SiteFileBytes(const SiteFile &site);
+// The LINK options that say link, for a gateway added by its fields
+// ("--tcp", "10.0.0.13:502", "--unit", "3").
+QStringList SiteLinkArgs(const GatewayLink &link);
 // One gateway's line as the file holds it.
 QString SiteGatewayLine(const SiteGateway &gateway);
 // A profile named in the site file: relative names are relative to the

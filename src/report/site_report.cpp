@@ -199,4 +199,11 @@ bool WriteSiteReportHtml(const SiteReport &report, const QString &path, QString 
     return false;
 }
 
+bool WriteSiteReport(const SiteReport &report, const QString &path, QString *error)
+{
+    return path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)
+               ? WriteSiteReportPdf(report, path, error)
+               : WriteSiteReportHtml(report, path, error);
+}
+
 } // namespace qvx

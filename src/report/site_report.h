@@ -39,5 +39,7 @@ QJsonObject SiteReportJson(const SiteReport &report);
 bool WriteSiteReportPdf(const SiteReport &report, const QString &path, QString *error);
 // The HTML, Latin-1 (characters beyond it as references), written whole.
 bool WriteSiteReportHtml(const SiteReport &report, const QString &path, QString *error);
+// As PDF when path ends in ".pdf" (any case), else as HTML.
+bool WriteSiteReport(const SiteReport &report, const QString &path, QString *error);
 
 } // namespace qvx
