@@ -156,7 +156,11 @@ bool Comm2::hasModemLines()
 {
     m_port->clearError();
     m_port->pinoutSignals();
-    const bool has = m_port->error() != QSerialPort::UnsupportedOperationError;
+    // A pty answers the modem-status ioctl with ENOTTY: QSerialPort says
+    // "unsupported" on Linux, while Wine, which maps a pty as a COM port,
+    // passes it on as "request not supported", which Qt knows by no name.
+    // A real port always tells its lines, so any failure means there are none.
+    const bool has = m_port->error() == QSerialPort::NoError;
     m_port->clearError();
     return has;
 }
@@ -294,8 +298,9 @@ void Comm2::setRts(bool on)
         return;
     const int err = errno;
     // A pty answers the modem-line ioctls with ENOTTY, which QSerialPort
-    // reports as an unsupported operation: there is no line to key.
-    if (m_port->error() == QSerialPort::UnsupportedOperationError) {
+    // reports as an unsupported operation (under Wine as another error, see
+    // hasModemLines): there is no line to key.
+    if (m_virtualLine || m_port->error() == QSerialPort::UnsupportedOperationError) {
         m_port->clearError();
         return;
     }
