@@ -3,7 +3,8 @@
 # scripts/windows/package.sh first):
 #  - the portable ZIP unpacked into an empty folder with WINEPATH empty (so a
 #    missing DLL shows): qvxctl.exe --version, and --json info against the
-#    ZIP's own qvxsim.exe over TCP on 127.0.0.1;
+#    ZIP's own qvxsim.exe over TCP on 127.0.0.1, and reads and writes
+#    registers over a serial port (serial-smoke.sh);
 #  - qvxtool.exe from the ZIP under Xvfb: the window starts and, closed,
 #    writes its settings file beside itself;
 #  - the installer: setup.exe /S, the installed qvxtool.exe makes its data
@@ -45,6 +46,9 @@ done
 echo "$info" | grep -q '"firmware":"QVX' || fail "qvxctl.exe --json info against qvxsim.exe: $info"
 kill "$sim_pid" 2>/dev/null || true
 sim_pid=
+# The ZIP's qvxctl.exe over a serial line: the Linux qvxsim on a
+# pseudo-terminal mapped as a COM port of the prefix.
+bash scripts/windows/serial-smoke.sh "$app/qvxctl.exe" || fail "qvxctl.exe over a serial port"
 
 if [ "${QVX_SMOKE_WINDOW:-0}" != 1 ]; then
   echo "windows smoke: ZIP checks pass; the window and installer checks run with QVX_SMOKE_WINDOW=1"
