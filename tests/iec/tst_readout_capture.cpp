@@ -279,10 +279,11 @@ private slots:
         QVERIFY(r.captureEnds.wait(30000));
         QCOMPARE(meter.answers(), 1);
         QVERIFY(r.lines().first().startsWith("/QVX5SIMMETER"));
-        // The message ends with ETX and its block check character, whatever
-        // byte that is (a line feed starts one more, empty line).
+        // The message ends with "!", ETX and its block check character,
+        // whatever byte that is (a line feed starts one more, empty line; an
+        // ETX is one too).
         const QByteArray all = r.captured();
-        QVERIFY2(all.lastIndexOf('\x03') == all.size() - 2,
+        QVERIFY2(all.lastIndexOf("!\r\n\x03") == all.size() - 5,
                  qPrintable(QString::fromLatin1(all.right(40).toHex(' '))));
 
         r.click("BitBtn20");
