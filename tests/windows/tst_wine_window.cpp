@@ -2,7 +2,9 @@
 // simulator started around it by scripts/windows/with-peers.sh: registers
 // read over Modbus TCP and over a COM port of the Wine prefix (linked to the
 // simulator's pseudo-terminal), and File > Exit writing the settings file
-// beside the program with the COM port's name.
+// beside the program with the COM port's name.  With QVX_SCREENSHOT_DIR
+// set, the window after the read over the COM port is saved there as
+// windows.png (scripts/windows/screenshot.sh).
 #include "common/window_rig.h"
 #include "core/ini_file.h"
 #include "widgets/string_grid.h"
@@ -10,6 +12,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
@@ -73,6 +76,12 @@ private slots:
         checkRows(r);
         // The request went out as RTU on the COM port: unit 1, read holding.
         QVERIFY(r.log.filter(QStringLiteral("Respond:01 03 14 ")).size() == 1);
+        // The manual's picture of the window under Wine, when asked for.
+        const QString out = qEnvironmentVariable("QVX_SCREENSHOT_DIR");
+        if (!out.isEmpty()) {
+            QVERIFY(QDir().mkpath(out));
+            QVERIFY(r.form->grab().save(out + QStringLiteral("/windows.png")));
+        }
     }
 
     void exitWritesTheSettingsFileBesideTheProgram()
