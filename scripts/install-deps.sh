@@ -15,8 +15,9 @@ packages=(
   ansible-core ansible-lint
   # The commissioning report tests read the PDF back.
   poppler-utils
-  # The Windows build: MinGW-w64, Wine to test it, NSIS for the installer.
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis zip unzip
+  # The Windows build: MinGW-w64, Wine to test it, NSIS for the installer;
+  # xwininfo sees the window show.
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis zip unzip x11-utils
 )
 
 missing=()

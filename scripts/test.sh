@@ -5,7 +5,9 @@
 # (build-asan/), then every fuzz target within one shared ten-minute budget
 # (build-fuzz/) when clang is present, then builds the Debian package, installs it, checks the
 # installed programs and removes it again (only as root with apt-get; skipped
-# with a message otherwise).  Each stage's time is printed.
+# with a message otherwise), then cross-builds the Windows programs and tests
+# (build-win/), runs the tests under Wine, and makes and checks both Windows
+# packages under Wine.  Each stage's time is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stage() {
@@ -47,5 +49,6 @@ stage "sanitizer build" sanitized_build
 stage "tests under ASan+UBSan" sanitized_suite
 stage "fuzzing" bash scripts/fuzz.sh "${QVX_FUZZ_BUDGET:-600}"
 stage "package" bash scripts/check-package.sh
-stage "windows" bash -c 'bash scripts/windows/build.sh && bash scripts/windows/package.sh && bash scripts/windows/smoke.sh'
+stage "windows" bash -c 'bash scripts/windows/build.sh && bash scripts/windows/test.sh && bash scripts/windows/package.sh &&
+  bash scripts/windows/smoke.sh'
 closing_count

@@ -9,7 +9,8 @@
 ; the marker also tells the uninstaller for whom it was installed.  The
 ; uninstaller keeps the user's data unless asked (a question, or /REMOVEDATA).
 ; /S installs and uninstalls silently.
-Unicode true
+; A 64-bit installer for a 64-bit program (and one Wine without its 32-bit half runs).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 !include MUI2.nsh
 !include LogicLib.nsh

@@ -10,6 +10,7 @@
 #  - the installer: setup.exe /S, the installed qvxtool.exe makes its data
 #    folder in %LOCALAPPDATA%\qvxtool, the uninstaller (/S) removes the
 #    program and keeps the data.
+# QVX_SMOKE_WINDOW=0 leaves the window and the installer out.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/windows/env.sh
@@ -20,7 +21,7 @@ work="$(mktemp -d)"
 sim_pid=
 cleanup() {
   [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
-  "$(dirname "$QVX_WINE")/wineserver" -k 2>/dev/null || true
+  "$(dirname "$QVX_WINE")/wineserver" -k >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -30,6 +31,14 @@ fail() {
 }
 qvx_win_prefix
 export WINEPATH=
+# A wineserver of this run's own, its output (an object dump when it is
+# killed) kept out of the log.
+fresh_wineserver() {
+  "$(dirname "$QVX_WINE")/wineserver" -k >/dev/null 2>&1 || true
+  "$(dirname "$QVX_WINE")/wineserver" -w >/dev/null 2>&1 || true
+  "$(dirname "$QVX_WINE")/wineserver" >/dev/null 2>&1 || true
+}
+fresh_wineserver
 
 # --- the portable ZIP --------------------------------------------------------
 (cd "$work" && unzip -q "$build/$name.zip")
@@ -50,25 +59,50 @@ sim_pid=
 # pseudo-terminal mapped as a COM port of the prefix.
 bash scripts/windows/serial-smoke.sh "$app/qvxctl.exe" || fail "qvxctl.exe over a serial port"
 
-if [ "${QVX_SMOKE_WINDOW:-0}" != 1 ]; then
-  echo "windows smoke: ZIP checks pass; the window and installer checks run with QVX_SMOKE_WINDOW=1"
+if [ "${QVX_SMOKE_WINDOW:-1}" = 0 ]; then
+  echo "windows smoke: ZIP checks pass; the window and installer checks left out (QVX_SMOKE_WINDOW=0)"
   exit 0
 fi
 
 # start_window EXE: runs the window under Xvfb on Wine's own display driver
-# for a while, then closes it as the window manager would (WM_CLOSE, which
-# runs the program's window close; asked again while a busy machine has not
-# shown the window yet), and waits for it to end.
+# until its main window is mapped (at most QVX_SMOKE_WAIT seconds, default
+# 60), then closes it as the window manager would (WM_CLOSE, which runs the
+# program's window close; asked again while it has not ended), and waits for
+# it to end.
+cat >"$work/window.sh" <<'EOF_WINDOW'
+set -u
+wine="$1"; exe="$2"; wait_s="$3"
+title='"QVX-24S IEC 62056 Decoder"'
+"$wine" "$exe" &
+pid=$!
+shown=
+for _ in $(seq $((wait_s * 10))); do
+  kill -0 "$pid" 2>/dev/null || exit 3
+  if xwininfo -root -tree 2>/dev/null | grep -qF "$title"; then shown=1; break; fi
+  sleep 0.1
+done
+[ -n "$shown" ] || exit 5
+for _ in $(seq 12); do
+  "$wine" taskkill /im qvxtool.exe >/dev/null 2>&1
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || exit 0
+    sleep 0.1
+  done
+done
+exit 4
+EOF_WINDOW
 start_window() {
-  local exe="$1"
-  QT_QPA_PLATFORM=windows xvfb-run -a \
-    bash -c "\"$QVX_WINE\" \"$exe\" & pid=\$!; sleep \"${QVX_SMOKE_WAIT:-25}\";
-             kill -0 \$pid || exit 3;
-             for i in \$(seq 12); do
-               \"$QVX_WINE\" taskkill /im qvxtool.exe >/dev/null 2>&1;
-               sleep 5; kill -0 \$pid 2>/dev/null || exit 0;
-             done; exit 4" ||
-    fail "qvxtool.exe ($exe) did not start and end cleanly (status $?)"
+  local exe="$1" status=0
+  # A wineserver that the console programs started has its desktop on no
+  # display; the window's starts on the Xvfb display.
+  fresh_wineserver
+  QT_QPA_PLATFORM=windows xvfb-run -a bash "$work/window.sh" "$QVX_WINE" "$exe" "${QVX_SMOKE_WAIT:-60}" || status=$?
+  case "$status" in
+    0) ;;
+    3) fail "qvxtool.exe ($exe) ended before its window showed" ;;
+    5) fail "qvxtool.exe ($exe) showed no window within ${QVX_SMOKE_WAIT:-60} s" ;;
+    *) fail "qvxtool.exe ($exe) did not end when its window was closed (status $status)" ;;
+  esac
 }
 start_window "$app/qvxtool.exe"
 [ -s "$app/qvxtool.ini" ] || fail "the portable qvxtool.exe did not write qvxtool.ini beside itself"
