@@ -74,4 +74,12 @@ done
 if [ "$missing" -ne 0 ]; then
   exit 1
 fi
+# Qt's and Debian's MinGW DLLs carry their debugging information (most of
+# libstdc++-6.dll's 23 MB), and so do the programs; a download needs none of
+# it.  The programs are stripped as copies only, the build's own stay whole.
+strip_debug=(x86_64-w64-mingw32-strip --strip-debug)
+find "$dest" -name '*.dll' -exec "${strip_debug[@]}" {} +
+if [ "$bin" != "$dest" ]; then
+  for p in "${programs[@]}"; do "${strip_debug[@]}" "$dest/$p"; done
+fi
 echo "deploy: $dest: ${#seen[@]} imports looked at, $(find "$dest" -name '*.dll' | wc -l) DLLs beside the programs"
