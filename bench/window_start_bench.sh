@@ -59,10 +59,8 @@ echo "qvxtool, Linux build: window shown after $linux ms (median of $runs starts
 
 win="$src/${QVX_WIN_BUILD:-build-win}/bin/qvxtool.exe"
 if [ -f "$win" ]; then
-  # A running wineserver may have its desktop on another display (or none):
-  # the first start under Xvfb starts its own.
-  (cd "$src" && source scripts/windows/env.sh && qvx_win_prefix >/dev/null &&
-    "$(dirname "$QVX_WINE")/wineserver" -k 2>/dev/null; "$(dirname "$QVX_WINE")/wineserver" -w 2>/dev/null) || true
+  # A running wineserver may have its desktop on another display (or none).
+  (cd "$src" && source scripts/windows/env.sh && qvx_win_prefix >/dev/null && qvx_win_fresh_server)
   # Wine's own display driver draws on the Xvfb display; the program's window
   # is an X window with its title.
   wine_ms="$(cd "$src" && WINE_PATHS=1 QT_QPA_PLATFORM=windows xvfb-run -a bash "$work/measure.sh" "$title" "$runs" "$work" \

@@ -41,3 +41,26 @@ qvx_win_prefix() {
     "$(dirname "$QVX_WINE")/wineserver" -w || true
   fi
 }
+
+# Ends the prefix's wineserver and starts one of its own with its output (an
+# object dump when it is killed) kept out of the log.  The next Windows
+# program's desktop is then on that program's display: a wineserver that a
+# console program started has its desktop on none.
+qvx_win_fresh_server() {
+  local server
+  server="$(dirname "$QVX_WINE")/wineserver"
+  "$server" -k >/dev/null 2>&1 || true
+  "$server" -w >/dev/null 2>&1 || true
+  "$server" >/dev/null 2>&1 || true
+}
+
+# qvx_win_link_com COM PATH: the prefix's COM port COM (COM7) is the device
+# PATH (a pseudo-terminal) from now on; prints the link it made.  Wine looks
+# the link up at each open, so a running wineserver sees it.
+qvx_win_link_com() {
+  local link
+  link="$WINEPREFIX/dosdevices/$(echo "$1" | tr 'A-Z' 'a-z')"
+  mkdir -p "$(dirname "$link")"
+  ln -sfn "$(readlink -f "$2")" "$link"
+  echo "$link"
+}

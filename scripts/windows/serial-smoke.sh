@@ -22,7 +22,7 @@ source scripts/windows/env.sh
 exe="${1:-$PWD/$QVX_WIN_BUILD/bin/qvxctl.exe}"
 sim="${QVXSIM:-$PWD/build/bin/qvxsim}"
 com="${QVX_SMOKE_COM:-COM7}"
-link="$WINEPREFIX/dosdevices/$(echo "$com" | tr 'A-Z' 'a-z')"
+link=
 work="$(mktemp -d)"
 sim_pid=
 fail() {
@@ -33,7 +33,7 @@ fail() {
 cleanup() {
   [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
   wait 2>/dev/null || true
-  [ ! -L "$link" ] || rm -f "$link"
+  [ -z "$link" ] || rm -f "$link"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,8 +52,7 @@ start_sim() {
     sleep 0.1
   done
   grep -q '^ready' "$work/sim.log" || fail "qvxsim did not start"
-  # Wine looks the link up at each open, so a running wineserver sees it.
-  ln -sfn "$(readlink -f "$work/pty")" "$link"
+  link="$(qvx_win_link_com "$com" "$work/pty")"
 }
 
 # ctl ARGS...: qvxctl.exe on the COM port, its output without CRs.

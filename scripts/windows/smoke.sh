@@ -31,14 +31,7 @@ fail() {
 }
 qvx_win_prefix
 export WINEPATH=
-# A wineserver of this run's own, its output (an object dump when it is
-# killed) kept out of the log.
-fresh_wineserver() {
-  "$(dirname "$QVX_WINE")/wineserver" -k >/dev/null 2>&1 || true
-  "$(dirname "$QVX_WINE")/wineserver" -w >/dev/null 2>&1 || true
-  "$(dirname "$QVX_WINE")/wineserver" >/dev/null 2>&1 || true
-}
-fresh_wineserver
+qvx_win_fresh_server
 
 # --- the portable ZIP --------------------------------------------------------
 (cd "$work" && unzip -q "$build/$name.zip")
@@ -93,9 +86,8 @@ exit 4
 EOF_WINDOW
 start_window() {
   local exe="$1" status=0
-  # A wineserver that the console programs started has its desktop on no
-  # display; the window's starts on the Xvfb display.
-  fresh_wineserver
+  # The console programs' wineserver has its desktop on no display.
+  qvx_win_fresh_server
   QT_QPA_PLATFORM=windows xvfb-run -a bash "$work/window.sh" "$QVX_WINE" "$exe" "${QVX_SMOKE_WAIT:-60}" || status=$?
   case "$status" in
     0) ;;

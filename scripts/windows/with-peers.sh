@@ -11,12 +11,12 @@ root="$(cd "$here/../.." && pwd)"
 source "$here/env.sh"
 sim="${QVXSIM:-$root/build/bin/qvxsim}"
 com="${QVX_WINE_COM:-COM9}"
-link="$WINEPREFIX/dosdevices/$(echo "$com" | tr 'A-Z' 'a-z')"
+link=
 work="$(mktemp -d)"
 sim_pid=
 cleanup() {
   [ -z "$sim_pid" ] || { kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; }
-  [ ! -L "$link" ] || rm -f "$link"
+  [ -z "$link" ] || rm -f "$link"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -33,7 +33,6 @@ if [ -z "$port" ] || [ ! -e "$work/pty" ]; then
   echo "with-peers: qvxsim did not start: $(cat "$work/sim.out")"
   exit 1
 fi
-mkdir -p "$(dirname "$link")"
-ln -sfn "$(readlink -f "$work/pty")" "$link"
+link="$(qvx_win_link_com "$com" "$work/pty")"
 export QVX_WINE_TCP="127.0.0.1:$port" QVX_WINE_COM="$com"
 bash "$here/wine-run.sh" "$@"
